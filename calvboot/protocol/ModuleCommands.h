@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+
+class ComForm;
+class ImageBuffer;
+
+// calvboot's command layer: frames a command for the module, sends it
+// through ComForm (close and reopen the port, then send), waits for the reply
+// that the receive handler collects in ReplyBuffer, and judges it. The main
+// window owns one instance; one transaction runs at a time.
+class ModuleCommands {
+ public:
+  static constexpr auto kReplyTimeout = std::chrono::seconds{12};
+  static constexpr std::uint8_t kSfoMarker = 0x23;
+  static constexpr int kFrameBufSize = 51;  // indices 0..50, index 1 is the first byte sent
+
+  ModuleCommands(ComForm& com, ImageBuffer& image);
+
+  // Link values the window keeps (menus and start-up change them).
+  QString DevAdr = QStringLiteral("1");
+  std::uint8_t ComPort = 1;
+  std::uint8_t ComSpeed = 0;
+
+  // Transaction state.
+  std::array<std::uint8_t, kFrameBufSize> FrameBuf{};
+  std::array<std::uint8_t, kFrameBufSize> SfoBuf{};
+  std::uint8_t ReplyLength = 255;
+  // Test seam: tests shorten it; the program keeps 12 seconds.
+  std::chrono::milliseconds ReplyTimeout{kReplyTimeout};
+  std::uint8_t CmdState = 0;
+  std::int32_t ReceivedCrc = 0;
+  QString ReceivedCrcText = QStringLiteral("??");
+
+  // Frames and transactions.
+  bool SendCommandFrame(std::uint8_t cmd);  // returns `sent`
+  bool SFOsendNew();
+  bool WaitForReply();  // true: complete; false: timed out
+  static QString GetErrorText(std::uint8_t Errorcode);
+
+  // Operations; each returns its result text and leaves CmdState.
+  std::uint8_t ProbeDevice();  // 0 none usable, 1 fixture, 2 amplifier
+  QString EnterBootMode();
+  QString ExitBootMode();
+  QString WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, const std::uint8_t* DataBuf);
+  QString EraseFlashBlockNo(std::uint8_t BlockNo);
+  QString WriteFlashBlockNo(std::uint8_t BlockNo);
+  QString GetCRCfromRAM();
+  QString WriteFlashCRC();
+
+  // The numeric value of DevAdr when it fits 16 bits, else -1 (no frame is sent).
+  std::int32_t networkAddress() const;
+
+  ComForm& comForm() { return com_; }
+
+ private:
+  ComForm& com_;
+  ImageBuffer& image_;
+};

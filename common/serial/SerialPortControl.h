@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+#include <memory>
+
+// The serial port control that ComForm holds as MSComm1: a numbered port
+// (COM1..COM16) with a line-settings string, buffer sizes, read length,
+// waiting/pending counts, text or binary line mode and a receive event.
+// Built on QSerialPort; everything Linux-specific stays in here.
+class SerialPortControl : public QObject {
+  Q_OBJECT
+ public:
+  // Error numbers of a failed open.
+  static constexpr int kErrNoSuchPort = 8002;
+  static constexpr int kErrPortInUse = 8005;
+  static constexpr int kErrOpenFailed = 8012;
+
+  // Receive event codes raised through commEvent().
+  enum CommEvent : int {
+    comEvSend = 1,
+    comEvReceive = 2,
+    comEvCTS = 3,
+    comEvDSR = 4,
+    comEvCD = 5,
+    comEvRing = 6,
+    comEvEOF = 7,
+    comEventBreak = 1001,
+    comEventFrame = 1004,
+    comEventOverrun = 1006,
+    comEventRxOver = 1008,
+    comEventRxParity = 1009,
+    comEventTxFull = 1010,
+    comEventDCB = 1011,
+  };
+
+  enum class InputMode { Text = 0, Binary = 1 };
+
+  explicit SerialPortControl(QObject* parent = nullptr);
+  ~SerialPortControl() override;
+
+  // setup.ini whose section "Ports" may map "COM<n>" to a device path.
+  void setPortsIniPath(const QString& iniPath);
+  QString portsIniPath() const;
+
+  // Device for port number n: "Ports"/"COM<n>" of setup.ini (read with an
+  // empty default, so nothing is written back), else the default table
+  // (COM1..8 ttyUSB0..7, COM9..12 ttyACM0..3, COM13..16 ttyS0..3).
+  static QString deviceForPort(int n, const QString& iniPath);
+
+  void setCommPort(int n);
+  int commPort() const;
+
+  // "9600,N,8,1", "57600,N,8,1", "115200,N,8,1" (any baud accepted). Returns
+  // false and keeps the old settings for a string it cannot take.
+  bool setSettings(const QString& settings);
+  QString settings() const;
+
+  void setInBufferSize(int bytes);
+  int inBufferSize() const;
+  void setOutBufferSize(int bytes);
+  int outBufferSize() const;
+  void setInputLen(int n);  // 0: a read takes everything waiting
+  int inputLen() const;
+  void setInputMode(InputMode mode);
+  InputMode inputMode() const;
+  void setRThreshold(int n);
+  int rThreshold() const;
+
+  int inBufferCount() const;        // received bytes waiting
+  void setInBufferCount(int n);     // 0 discards them
+  int outBufferCount() const;       // bytes not yet handed to the driver
+  void setOutBufferCount(int n);    // 0 discards them
+
+  bool portOpen() const;
+  // Opens or closes. Returns 0, or the error number of a failed open
+  // (kErrNoSuchPort, kErrPortInUse, kErrOpenFailed or another number).
+  int setPortOpen(bool open);
+  // The system's reason for the last failed open.
+  QString lastOpenErrorText() const;
+
+  // Hands bytes to the driver at once (does not wait for them to leave).
+  // Returns false when the port is closed or the write fails.
+  bool output(const QByteArray& bytes);
+  // Reads what is waiting (inputLen bytes at most, everything when 0).
+  QByteArray input();
+
+ signals:
+  // Raised on the event thread; comEvReceive for every arriving chunk.
+  void commEvent(int code);
+
+ private:
+  struct Private;
+  std::unique_ptr<Private> d;
+};

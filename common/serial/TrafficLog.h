@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The traffic log Log.txt: a boxed six-line header when logging starts, then
+// one time-stamped line per shown "TX: "/"RX: " line. Each line is a complete
+// open-append-close. A file that cannot be deleted, opened or written drops
+// the line; the serial traffic goes on.
+class TrafficLog {
+ public:
+  static constexpr int kHeaderWidth = 107;
+
+  explicit TrafficLog(QString fileName);
+
+  const QString& fileName() const { return fileName_; }
+
+  // Deletes an existing file (read-only too) and writes the header.
+  void startFresh();
+  // Appends one line ended by CR LF; with the time stamp and a blank first.
+  // Always true, as callers expect; a failed write only loses the line.
+  bool LogWriteLine(const QString& text, bool withTimestamp);
+  // "dd.MM.yyyy hh.mm.ss" of the current local time.
+  QString LogTimestamp() const;
+
+  static QStringList headerLines(const QString& timestamp);
+
+  // Test seam: where "now" comes from.
+  void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+
+ private:
+  QString fileName_;
+  std::function<QDateTime()> clock_;
+};

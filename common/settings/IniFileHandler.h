@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// Reads and writes one key of a classic initialisation file (setup.ini).
+// Every call goes to the file; nothing is cached. Names match without regard
+// to letter case; values are trimmed and lose one outer pair of quotes.
+namespace IniFileHandler {
+
+// Longest value a read returns; longer values are cut.
+inline constexpr int kMaxValueLength = 254;
+
+// The value of key in section, or defaultValue when the file, section or key
+// is missing or the value is empty. A non-empty default is then written back.
+QString ReadIniValue(const QString& section, const QString& key, const QString& defaultValue,
+                     const QString& filePath);
+
+// Sets key in section to value (written exactly as given). Creates the file
+// and the section when missing. The file is replaced atomically. Returns
+// false when the file cannot be written: a missing folder, or a file or
+// folder without write permission (honoured even for root).
+bool WriteIniValue(const QString& section, const QString& key, const QString& value,
+                   const QString& filePath);
+
+}  // namespace IniFileHandler

@@ -1,0 +1,37 @@
+# Installs the Debian packages named as arguments that are not yet present:
+# apt-get as root, or through sudo. Nothing happens when all are installed.
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}" >&2
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+      sudo=(sudo)
+    else
+      echo "Need root (or sudo) to install: ${missing[*]}" >&2
+      return 1
+    fi
+  fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
+}
+
+# What building and testing needs on a fresh Debian 12 machine.
+BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
+                googletest libgtest-dev libgmock-dev)
+# What the demo and the real-window tests add.
+DISPLAY_PACKAGES=(xvfb xauth xdotool imagemagick)
+
+# Configures and builds into build/ (Release-like, with debug info).
+build_project() {
+  local top=$1
+  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$top/build" -j"$(nproc)"
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+// Test bench: a pseudo-terminal pair in raw mode. The program under test
+// opens the slave side as its serial port; the test plays the far end on the
+// master side. A slave descriptor stays open here so the line survives the
+// program closing and reopening its port.
+class PseudoTerminal {
+ public:
+  PseudoTerminal();
+  ~PseudoTerminal();
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  bool isOpen() const { return master_ >= 0; }
+  QString slavePath() const { return slavePath_; }
+  int masterFd() const { return master_; }
+
+  // Writes all bytes to the far end's side (they arrive at the slave).
+  bool write(const QByteArray& bytes);
+  // Reads until count bytes arrived or timeout passed, serving Qt events
+  // meanwhile so the program under test can run.
+  QByteArray read(int count, std::chrono::milliseconds timeout);
+  // Reads until nothing new arrived for quiet, or timeout passed.
+  QByteArray readUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
+  // Discards whatever is waiting on the master side.
+  void drain();
+
+ private:
+  int master_ = -1;
+  int slaveKeeper_ = -1;
+  QString slavePath_;
+};
+
+// Serves Qt events until pred() holds or timeout passes; returns pred().
+bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+
+// Writes dir/setup.ini with section "Ports" mapping COM<comNumber> to
+// devicePath (an existing setup.ini keeps its other lines). Returns its path.
+QString writePortsIni(const QString& dir, int comNumber, const QString& devicePath);
