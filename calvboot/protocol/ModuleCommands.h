@@ -6,6 +6,8 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 
 class ComForm;
 class ImageBuffer;
@@ -59,6 +61,14 @@ class ModuleCommands {
   ComForm& comForm() { return com_; }
 
  private:
+  // Byte `number` (counted from 1) of the reply, 0 past its end.
+  std::uint8_t replyByte(int number) const;
+  // Steps 2 to 4 of a transaction; true when a complete reply arrived.
+  bool sfoTransaction(std::initializer_list<std::uint8_t> message);
+  bool bootModeTransaction(std::uint8_t action);
+  // The short-reply or status fault (setting CmdState), or nothing on success.
+  std::optional<QString> judgeReply(int minLength, std::uint8_t faultState, const QString& shortText);
+
   ComForm& com_;
   ImageBuffer& image_;
 };
