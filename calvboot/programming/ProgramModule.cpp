@@ -1,0 +1,279 @@
+#include "ProgramModule.h"
+
+#include <ComForm.h>
+#include <EventYield.h>
+#include <HexText.h>
+#include <ImageBuffer.h>
+#include <IniFileHandler.h>
+#include <LenientNumber.h>
+#include <ModuleCommands.h>
+
+#include <limits>
+#include <optional>
+
+namespace {
+
+// CmdState values the sequence tests.
+constexpr std::uint8_t kTimeout = 4;
+constexpr std::uint8_t kWriteFault = 7;
+constexpr std::uint8_t kEraseFault = 8;
+constexpr std::uint8_t kProgramFault = 9;
+constexpr std::uint8_t kCrcFault = 10;
+
+constexpr std::uint8_t kAnnounceMarker = 0x40;
+
+QString hex16(std::int32_t value) {
+  return HexText::myDecToHexString(static_cast<std::uint8_t>((value >> 8) & 0xFF)) +
+         HexText::myDecToHexString(static_cast<std::uint8_t>(value & 0xFF));
+}
+
+std::optional<std::int32_t> storedSerial(const QString& text) {
+  if (!LenientNumber::isNumeric(text)) return std::nullopt;
+  return LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(text));
+}
+
+const QString kSection = QStringLiteral("Calvsettings");
+const QString kSerialKey = QStringLiteral("Serial");
+
+}  // namespace
+
+struct ProgramModule::Pass {
+  double totalBytes = 0;
+  double bytesSent = 0;
+  std::uint8_t currentBlock = 255;
+  std::uint8_t currentHigh = 255;
+  std::uint8_t nextBlock = 0;
+  std::uint8_t nextHigh = 0;
+  bool blockPending = false;
+  bool dataSeen = false;
+  std::array<std::uint8_t, 33> DataBuf{};
+};
+
+ProgramModule::ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view,
+                             QString iniPath)
+    : commands_(commands), image_(image), view_(view), iniPath_(std::move(iniPath)) {}
+
+void ProgramModule::status(const QString& text) { view_.setStatusText(text); }
+
+void ProgramModule::ShowDetailText(const QString& text) {
+  view_.detailText(text);
+  if (TestFileMode != 1) view_.setStatusText(text);
+}
+
+std::int32_t ProgramModule::ReadSerialSetting() const {
+  const QString text = IniFileHandler::ReadIniValue(kSection, kSerialKey, QStringLiteral("?"), iniPath_);
+  return storedSerial(text).value_or(65535);
+}
+
+FirmwareFile::CheckResult ProgramModule::CheckFirmwareFile(const QString& path) {
+  return FirmwareFile::CheckFirmwareFile(
+      path, [this](const QString& t) { ShowDetailText(t); }, [this](const QString& t) { status(t); });
+}
+
+bool ProgramModule::run(const QString& path) {
+  const Step outcome = sequence(path);
+  if (outcome == Step::Ok) return true;
+  if (outcome == Step::Timeout) {
+    ShowDetailText(QStringLiteral("Timeout"));
+    status(QStringLiteral("COM timeout"));
+  }
+  view_.setProgress(0);
+  view_.showWarning(QStringLiteral("Warning"), QStringLiteral("Error!\r\n\r\nFault during upload."));
+  return false;
+}
+
+ProgramModule::Step ProgramModule::sequence(const QString& path) {
+  status(QStringLiteral("Init"));
+
+  DeviceKind = commands_.ProbeDevice();
+  // No usable answer: go on as for an amplifier.
+  if (DeviceKind == 0) DeviceKind = kAmplifier;
+  const QString found = DeviceKind == kFixture ? QStringLiteral("Fixtur found")
+                                               : QStringLiteral("KVA5100+ with Calvaro found");
+  ShowDetailText(found);
+  status(found);
+
+  const FirmwareFile::CheckResult check = CheckFirmwareFile(path);
+  if (!check.passed) return Step::Fault;
+
+  ShowDetailText(commands_.EnterBootMode());
+  if (commands_.CmdState == kTimeout) return Step::Timeout;
+
+  if (DeviceKind == kAmplifier) {
+    if (const Step s = awaitAnnouncement(); s != Step::Ok) return s;
+    if (const Step s = erase(); s != Step::Ok) return s;
+  }
+
+  if (const Step s = programmingPass(path, check.totalBytes); s != Step::Ok) return s;
+  return finalSteps();
+}
+
+ProgramModule::Step ProgramModule::awaitAnnouncement() {
+  // EnterBootMode has emptied ReplyBuffer; the announcement is a frame of the
+  // module's own, judged by its length byte like a reply.
+  const QByteArray& reply = commands_.comForm().ReplyBuffer;
+  int expected = 255;
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration elapsed{};
+  do {
+    elapsed = std::chrono::steady_clock::now() - start;
+    yieldToEventLoop();
+    if (!reply.isEmpty() && expected == 255) expected = static_cast<std::uint8_t>(reply.at(0));
+  } while (elapsed <= AnnounceTimeout && reply.size() != expected);
+
+  const bool accepted = reply.size() >= 5 && static_cast<std::uint8_t>(reply.at(2)) == kAnnounceMarker &&
+                        static_cast<std::uint8_t>(reply.at(3)) == 0;
+  if (!accepted) {
+    status(QStringLiteral("Fault"));
+    return Step::Fault;
+  }
+  return Step::Ok;
+}
+
+ProgramModule::Step ProgramModule::erase() {
+  for (std::uint8_t block : kEraseBlocks) {
+    ShowDetailText(commands_.EraseFlashBlockNo(block));
+    if (commands_.CmdState == kTimeout) return Step::Timeout;
+    if (commands_.CmdState == kEraseFault) {
+      status(QStringLiteral("Fault"));
+      return Step::Fault;
+    }
+  }
+  return Step::Ok;
+}
+
+ProgramModule::Step ProgramModule::programmingPass(const QString& path, double totalBytes) {
+  // The file may have gone or changed since the check: every failure to read
+  // it, or a record that no longer fits, ends in the fault exit.
+  StreamLineReader file(path);
+  if (!file.open()) {
+    status(QStringLiteral("Fault"));
+    return Step::Fault;
+  }
+  Pass pass;
+  pass.totalBytes = totalBytes;
+  view_.setProgress(0);
+  image_.ClearImageBuffer();
+  status(QStringLiteral("Programming Calvaro module"));
+
+  while (!file.AtEndOfStream()) {
+    const QByteArray line = file.ReadLine();
+    if (line.size() < FirmwareFile::kShortestRecordLine) continue;
+    const LdrRecord rec = LdrRecord::parse(line);
+    if (rec.type == LdrRecord::kExtendedLinearAddress) {
+      // A second extended-address record before any data is ignored.
+      if (!pass.blockPending) {
+        pass.nextHigh = rec.dataByte(0);
+        pass.nextBlock = rec.dataByte(1);
+        if (pass.currentBlock == 255 && pass.currentHigh == 255) {
+          pass.currentBlock = pass.nextBlock;
+          pass.currentHigh = pass.nextHigh;
+        }
+        pass.blockPending = true;
+      }
+      continue;
+    }
+    if (!rec.carriesData()) continue;
+
+    if (pass.blockPending) {
+      if (pass.dataSeen) {
+        if (const Step s = finishBlock(pass); s != Step::Ok) return s;
+      }
+      if (rec.type == LdrRecord::kEndOfFile) return Step::Ok;
+      pass.blockPending = false;
+    }
+    if (rec.count > 0) {
+      if (const Step s = sendRecord(pass, rec); s != Step::Ok) return s;
+    }
+    pass.dataSeen = true;
+    if (rec.type == LdrRecord::kEndOfFile) return finishBlock(pass);
+  }
+  if (file.failed()) {
+    status(QStringLiteral("Fault"));
+    return Step::Fault;
+  }
+  // No end-of-file record: the last block still gets finished, so that
+  // success means every block sent was committed.
+  if (pass.dataSeen) return finishBlock(pass);
+  return Step::Ok;
+}
+
+ProgramModule::Step ProgramModule::sendRecord(Pass& pass, const LdrRecord& rec) {
+  if (!rec.fitsBlock()) {
+    status(QStringLiteral("Fault"));
+    return Step::Fault;
+  }
+  const int n = rec.count;
+  pass.bytesSent += n;
+  pass.DataBuf.fill(0);
+  for (int i = 0; i < n; ++i) pass.DataBuf[i] = rec.dataByte(i);
+  const std::int32_t adr = rec.address();
+  ShowDetailText(commands_.WriteSFOmem(static_cast<std::uint8_t>(n), adr, pass.DataBuf.data()));
+  if (commands_.CmdState == kTimeout) return Step::Timeout;
+  if (commands_.CmdState == kWriteFault) {
+    status(QStringLiteral("Fault"));
+    return Step::Fault;
+  }
+  view_.setProgress(progressFor(pass.bytesSent, pass.totalBytes));
+  return Step::Ok;
+}
+
+ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
+  if (DeviceKind == kAmplifier) {
+    ShowDetailText(QString());
+    ShowDetailText(commands_.GetCRCfromRAM());
+    ShowDetailText(QStringLiteral("Calvaro: ") + commands_.ReceivedCrcText);
+    if (commands_.CmdState == kTimeout) return Step::Timeout;
+    if (commands_.CmdState == kCrcFault) {
+      status(QStringLiteral("Fault"));
+      return Step::Fault;
+    }
+    const std::int32_t pcCrc = image_.CalcImageCrc();
+    ShowDetailText(QStringLiteral("   PC: 0x") + hex16(pcCrc));
+    // A mismatch is shown, not fatal: the block is committed all the same.
+    ShowDetailText(pcCrc == commands_.ReceivedCrc ? QStringLiteral("   CRC ok") : QStringLiteral("   CRC fault"));
+    ShowDetailText(QStringLiteral("   Calculated: 0x") + hex16(image_.CalcFlashCrc()));
+    ShowDetailText(commands_.WriteFlashBlockNo(pass.currentBlock));
+    if (commands_.CmdState == kTimeout) return Step::Timeout;
+    if (commands_.CmdState == kProgramFault) {
+      status(QStringLiteral("Fault"));
+      return Step::Fault;
+    }
+    ShowDetailText(QString());
+  }
+  pass.currentBlock = pass.nextBlock;
+  pass.currentHigh = pass.nextHigh;
+  image_.ClearImageBuffer();
+  return Step::Ok;
+}
+
+ProgramModule::Step ProgramModule::finalSteps() {
+  if (DeviceKind == kFixture) {
+    const auto serial = static_cast<std::uint32_t>(ReadSerialSetting());
+    std::array<std::uint8_t, 33> record{};
+    record[0] = 0x0B;
+    record[1] = static_cast<std::uint8_t>(serial >> 24);
+    record[2] = static_cast<std::uint8_t>(serial >> 16);
+    record[3] = static_cast<std::uint8_t>(serial >> 8);
+    record[4] = static_cast<std::uint8_t>(serial);
+    // The fixture keeps whatever it got: the outcome is not tested.
+    ShowDetailText(commands_.WriteSFOmem(5, kSerialAddress, record.data()));
+    ShowDetailText(QString());
+    advanceSerialSetting();
+  } else {
+    ShowDetailText(commands_.WriteFlashCRC());
+    if (commands_.CmdState == kTimeout) return Step::Timeout;
+  }
+  ShowDetailText(commands_.ExitBootMode());
+  if (commands_.CmdState == kTimeout) return Step::Timeout;
+  status(QStringLiteral("Done with succes"));
+  return Step::Ok;
+}
+
+void ProgramModule::advanceSerialSetting() {
+  const QString text = IniFileHandler::ReadIniValue(kSection, kSerialKey, QStringLiteral("?"), iniPath_);
+  const auto serial = storedSerial(text);
+  // A value that is not a number, or the last one that fits, stays as it is.
+  if (!serial || *serial == std::numeric_limits<std::int32_t>::max()) return;
+  IniFileHandler::WriteIniValue(kSection, kSerialKey, QString::number(*serial + 1), iniPath_);
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+
+#include "FirmwareFile.h"
+
+class ImageBuffer;
+class ModuleCommands;
+
+// What the programming sequence needs from the window around it: the status
+// line, the detail texts, the progress bar and a warning box. The main window
+// implements it; tests fake it.
+class ProgramView {
+ public:
+  virtual ~ProgramView() = default;
+  // The one-line status display.
+  virtual void setStatusText(const QString& text) = 0;
+  // Every intermediate result, whether or not it reaches the status line.
+  virtual void detailText(const QString& text) { (void)text; }
+  // 0..100.
+  virtual void setProgress(float value) = 0;
+  // Modal box with an exclamation icon and an OK button.
+  virtual void showWarning(const QString& title, const QString& text) = 0;
+};
+
+// The sequence behind "Start": probe, file check, boot mode, erase, the
+// programming pass with its block commits, flash CRC or serial-number record,
+// exit from boot mode. Runs on the window's thread; the command layer yields
+// to the event loop while it waits.
+class ProgramModule {
+ public:
+  static constexpr std::uint8_t kFixture = 1;
+  static constexpr std::uint8_t kAmplifier = 2;
+  static constexpr std::int32_t kSerialAddress = 0x7FFB;
+  static constexpr auto kAnnounceTimeout = std::chrono::milliseconds{2000};
+  static constexpr std::array<std::uint8_t, 7> kEraseBlocks{0, 1, 2, 3, 4, 5, 42};
+
+  ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view, QString iniPath);
+
+  std::uint8_t DeviceKind = 0;
+  // 1: the module file box is used and detail texts stay off the status line.
+  std::uint8_t TestFileMode = 1;
+  // Test seam for the wait for the boot announcement.
+  std::chrono::milliseconds AnnounceTimeout{kAnnounceTimeout};
+
+  // ProgramModule: one whole run on the file; true only when it ends with
+  // "Done with succes".
+  bool run(const QString& path);
+
+  // The check pass; its texts go to the view.
+  FirmwareFile::CheckResult CheckFirmwareFile(const QString& path);
+  void ShowDetailText(const QString& text);
+  // "Calvsettings"/"Serial" as a whole number; 65535 when it is not numeric
+  // or does not fit.
+  std::int32_t ReadSerialSetting() const;
+
+  static constexpr float progressFor(double bytesSent, double totalBytes) {
+    if (totalBytes <= 0) return 100.0f;
+    const double p = bytesSent / totalBytes * 100.0;
+    return p >= 100.0 ? 100.0f : static_cast<float>(p);
+  }
+
+ private:
+  enum class Step { Ok, Fault, Timeout };
+  struct Pass;
+
+  Step sequence(const QString& path);
+  Step awaitAnnouncement();
+  Step erase();
+  Step programmingPass(const QString& path, double totalBytes);
+  Step sendRecord(Pass& pass, const LdrRecord& rec);
+  Step finishBlock(Pass& pass);
+  Step finalSteps();
+  void advanceSerialSetting();
+  void status(const QString& text);
+
+  ModuleCommands& commands_;
+  ImageBuffer& image_;
+  ProgramView& view_;
+  QString iniPath_;
+};
