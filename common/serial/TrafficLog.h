@@ -17,6 +17,8 @@ class TrafficLog {
   explicit TrafficLog(QString fileName);
 
   const QString& fileName() const { return fileName_; }
+  // Where later lines go (the form's LogFileName may be changed).
+  void setFileName(const QString& fileName) { fileName_ = fileName; }
 
   // Deletes an existing file (read-only too) and writes the header.
   void startFresh();

@@ -1,0 +1,305 @@
+#include "SerialPortControl.h"
+
+#include <QTimer>
+
+#include <IniFileHandler.h>
+
+#include <cstdio>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int kHighestPort = 16;
+constexpr qint32 kHighestBaud = 4'000'000;
+
+struct LineSettings {
+  qint32 baud = 9600;
+  QSerialPort::Parity parity = QSerialPort::NoParity;
+  QSerialPort::DataBits dataBits = QSerialPort::Data8;
+  QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+
+// "9600,N,8,1": baud, parity letter, data bits, stop bits.
+std::optional<LineSettings> parseSettings(const QString& text) {
+  const QStringList parts = text.split(u',');
+  if (parts.size() != 4) return std::nullopt;
+  LineSettings s;
+
+  bool ok = false;
+  const qint64 baud = parts[0].trimmed().toLongLong(&ok);
+  if (!ok || baud <= 0 || baud > kHighestBaud) return std::nullopt;
+  s.baud = qint32(baud);
+
+  const QString parity = parts[1].trimmed().toUpper();
+  if (parity == u"N") s.parity = QSerialPort::NoParity;
+  else if (parity == u"E") s.parity = QSerialPort::EvenParity;
+  else if (parity == u"O") s.parity = QSerialPort::OddParity;
+  else if (parity == u"M") s.parity = QSerialPort::MarkParity;
+  else if (parity == u"S") s.parity = QSerialPort::SpaceParity;
+  else return std::nullopt;
+
+  const int bits = parts[2].trimmed().toInt(&ok);
+  if (!ok || bits < 5 || bits > 8) return std::nullopt;
+  s.dataBits = QSerialPort::DataBits(bits);
+
+  const QString stop = parts[3].trimmed();
+  if (stop == u"1") s.stopBits = QSerialPort::OneStop;
+  else if (stop == u"1.5") s.stopBits = QSerialPort::OneAndHalfStop;
+  else if (stop == u"2") s.stopBits = QSerialPort::TwoStop;
+  else return std::nullopt;
+  return s;
+}
+
+#ifdef Q_OS_UNIX
+int kernelQueue(int fd, unsigned long request) {
+  int n = 0;
+  if (fd < 0 || ::ioctl(fd, request, &n) != 0 || n < 0) return 0;
+  return n;
+}
+#endif
+
+}  // namespace
+
+struct SerialPortControl::Private {
+  QSerialPort port;
+  QString iniPath;
+  int commPort = 1;
+  QString settings = QStringLiteral("9600,N,8,1");
+  LineSettings line;
+  int inBufferSize = 1024;
+  int outBufferSize = 512;
+  int inputLen = 0;
+  InputMode inputMode = InputMode::Text;
+  int rThreshold = 0;
+  QString lastOpenError;
+  // Bytes taken from QSerialPort but not yet read by the program. Draining
+  // Qt's buffer at once keeps "waiting" in one place we control.
+  QByteArray received;
+  bool rearmQueued = false;
+};
+
+SerialPortControl::SerialPortControl(QObject* parent) : QObject(parent), d(std::make_unique<Private>()) {
+  connect(&d->port, &QSerialPort::readyRead, this, [this] {
+    d->received += d->port.readAll();
+    if (d->rThreshold > 0 && d->received.size() >= d->rThreshold) emit commEvent(comEvReceive);
+  });
+  connect(&d->port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::ResourceError || !d->port.isOpen()) return;
+#ifdef Q_OS_UNIX
+    // Qt stops watching the port when a read finds nothing (EAGAIN), which
+    // happens when input was discarded after the port had signalled data.
+    // A line that really went away (hang-up, error) stays unwatched.
+    pollfd p{d->port.handle(), POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return;
+#endif
+    d->port.clearError();
+    if (d->rearmQueued) return;
+    d->rearmQueued = true;
+    // Re-arm outside Qt's notification handler; a read re-enables watching.
+    QTimer::singleShot(0, this, [this] {
+      d->rearmQueued = false;
+      if (!d->port.isOpen()) return;
+      const QByteArray more = d->port.readAll();
+      if (more.isEmpty()) return;
+      d->received += more;
+      if (d->rThreshold > 0 && d->received.size() >= d->rThreshold) emit commEvent(comEvReceive);
+    });
+  });
+}
+
+SerialPortControl::~SerialPortControl() = default;
+
+void SerialPortControl::setPortsIniPath(const QString& iniPath) { d->iniPath = iniPath; }
+QString SerialPortControl::portsIniPath() const { return d->iniPath; }
+
+QString SerialPortControl::deviceForPort(int n, const QString& iniPath) {
+  if (n < 1 || n > kHighestPort) return {};
+  if (!iniPath.isEmpty()) {
+    const QString mapped = IniFileHandler::ReadIniValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(n),
+                                                        QString(), iniPath);
+    if (!mapped.isEmpty()) return mapped;
+  }
+#ifdef Q_OS_WIN
+  return QStringLiteral("COM%1").arg(n);
+#else
+  if (n <= 8) return QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
+  if (n <= 12) return QStringLiteral("/dev/ttyACM%1").arg(n - 9);
+  return QStringLiteral("/dev/ttyS%1").arg(n - 13);
+#endif
+}
+
+void SerialPortControl::setCommPort(int n) { d->commPort = n; }
+int SerialPortControl::commPort() const { return d->commPort; }
+
+bool SerialPortControl::setSettings(const QString& settings) {
+  const auto parsed = parseSettings(settings);
+  if (!parsed) return false;
+  if (d->port.isOpen()) {
+    // Applied at once on an open port, as a running line may be re-timed.
+    d->port.setBaudRate(parsed->baud);
+    d->port.setParity(parsed->parity);
+    d->port.setDataBits(parsed->dataBits);
+    d->port.setStopBits(parsed->stopBits);
+  }
+  d->line = *parsed;
+  d->settings = settings;
+  return true;
+}
+QString SerialPortControl::settings() const { return d->settings; }
+
+// The driver sizes are kept as properties only: a small Qt read buffer would
+// hold back bytes in the kernel, and the system buffers are larger anyway.
+void SerialPortControl::setInBufferSize(int bytes) { d->inBufferSize = bytes; }
+int SerialPortControl::inBufferSize() const { return d->inBufferSize; }
+void SerialPortControl::setOutBufferSize(int bytes) { d->outBufferSize = bytes; }
+int SerialPortControl::outBufferSize() const { return d->outBufferSize; }
+void SerialPortControl::setInputLen(int n) { d->inputLen = n < 0 ? 0 : n; }
+int SerialPortControl::inputLen() const { return d->inputLen; }
+void SerialPortControl::setInputMode(InputMode mode) { d->inputMode = mode; }
+SerialPortControl::InputMode SerialPortControl::inputMode() const { return d->inputMode; }
+void SerialPortControl::setRThreshold(int n) { d->rThreshold = n < 0 ? 0 : n; }
+int SerialPortControl::rThreshold() const { return d->rThreshold; }
+
+int SerialPortControl::inBufferCount() const {
+  if (!d->port.isOpen()) return int(d->received.size());
+  qint64 n = d->received.size() + d->port.bytesAvailable();
+#ifdef Q_OS_UNIX
+  n += kernelQueue(d->port.handle(), FIONREAD);
+#endif
+  return int(qMin<qint64>(n, std::numeric_limits<int>::max()));
+}
+
+void SerialPortControl::setInBufferCount(int n) {
+  if (n != 0) return;  // only 0 (discard) means anything
+  d->received.clear();
+  if (d->port.isOpen()) d->port.clear(QSerialPort::Input);  // Qt's buffer and the driver's
+}
+
+int SerialPortControl::outBufferCount() const {
+  if (!d->port.isOpen()) return 0;
+  qint64 n = d->port.bytesToWrite();
+#ifdef Q_OS_UNIX
+  n += kernelQueue(d->port.handle(), TIOCOUTQ);
+#endif
+  return int(qMin<qint64>(n, std::numeric_limits<int>::max()));
+}
+
+void SerialPortControl::setOutBufferCount(int n) {
+  if (n != 0) return;
+  if (d->port.isOpen()) d->port.clear(QSerialPort::Output);
+}
+
+bool SerialPortControl::portOpen() const { return d->port.isOpen(); }
+
+QString SerialPortControl::lastOpenErrorText() const { return d->lastOpenError; }
+
+#ifdef Q_OS_UNIX
+// Qt reports both a lock held by another program and a refused open as
+// PermissionError. Opening the device ourselves tells them apart.
+static int classifyPermissionError(const QString& device, QString& reason) {
+  const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return SerialPortControl::kErrPortInUse;  // openable, so Qt's lock file stopped it
+  }
+  const int err = errno;
+  switch (err) {
+    case EBUSY:
+      return SerialPortControl::kErrPortInUse;  // exclusive use by another program
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return SerialPortControl::kErrNoSuchPort;
+    default:
+      reason = QString::fromLocal8Bit(std::strerror(err));
+      return SerialPortControl::kErrOpenFailed;
+  }
+}
+#endif
+
+int SerialPortControl::setPortOpen(bool open) {
+  if (!open) {
+    if (d->port.isOpen()) d->port.close();
+    d->received.clear();
+    return 0;
+  }
+  if (d->port.isOpen()) return kErrPortInUse;
+
+  d->lastOpenError.clear();
+  const QString device = deviceForPort(d->commPort, d->iniPath);
+  if (device.isEmpty()) {
+    d->lastOpenError = QStringLiteral("no device for port number %1").arg(d->commPort);
+    return kErrNoSuchPort;
+  }
+
+  d->port.setPortName(device);
+  d->port.setBaudRate(d->line.baud);
+  d->port.setParity(d->line.parity);
+  d->port.setDataBits(d->line.dataBits);
+  d->port.setStopBits(d->line.stopBits);
+  d->port.setFlowControl(QSerialPort::NoFlowControl);
+  d->port.clearError();
+  d->received.clear();
+  if (d->port.open(QIODevice::ReadWrite)) return 0;
+
+  const QSerialPort::SerialPortError error = d->port.error();
+  QString reason = d->port.errorString();
+  d->port.clearError();
+  int number = kErrOpenFailed;
+  switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+      number = kErrNoSuchPort;
+      break;
+    case QSerialPort::OpenError:
+      number = kErrPortInUse;
+      break;
+    case QSerialPort::PermissionError:
+#ifdef Q_OS_UNIX
+      number = classifyPermissionError(device, reason);
+#endif
+      break;
+    default:
+      number = kErrOpenFailed;
+      break;
+  }
+  d->lastOpenError = reason;
+  if (number == kErrOpenFailed) {
+    // Usually a missing membership of the serial-port group; say so plainly.
+    std::fprintf(stderr, "Cannot open serial port COM%d (%s): %s\n", d->commPort,
+                 device.toLocal8Bit().constData(), reason.toLocal8Bit().constData());
+  }
+  return number;
+}
+
+bool SerialPortControl::output(const QByteArray& bytes) {
+  if (!d->port.isOpen()) return false;
+  if (bytes.isEmpty()) return true;
+  if (d->port.write(bytes) != bytes.size()) return false;
+  // Qt writes only when the event loop runs; push to the driver now so a
+  // caller that pauses without yielding still has its bytes on the line.
+  // Whatever the driver cannot take yet stays queued, in order.
+  for (int pass = 0; pass < 64 && d->port.bytesToWrite() > 0; ++pass) {
+    const qint64 before = d->port.bytesToWrite();
+    if (!d->port.flush() || d->port.bytesToWrite() >= before) break;
+  }
+  return true;
+}
+
+QByteArray SerialPortControl::input() {
+  if (d->port.isOpen()) d->received += d->port.readAll();
+  if (d->inputLen == 0 || d->received.size() <= d->inputLen) return std::exchange(d->received, {});
+  QByteArray head = d->received.left(d->inputLen);
+  d->received.remove(0, d->inputLen);
+  return head;
+}
