@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The operations the simulated module tells apart, for fault injection.
+enum class SimOp { Status, Boot, Exit, Erase, Write, Crc, Program, FlashCrc };
+
+// Names as given on the command line ("erase", "flashcrc", ...).
+std::optional<SimOp> simOpFromName(const std::string& name);
+const char* simOpName(SimOp op);
+
+struct FailRule {
+  std::uint8_t code = 0;
+  int occurrence = 0;  // 0: every time; k: only the k-th such operation
+};
+
+struct SimOptions {
+  bool fixture = false;
+  std::uint8_t statusCode = 0x00;
+  std::optional<int> address;  // answer only frames to this address
+  int silentFrom = 0;          // 0: never silent
+  bool announce = true;
+  std::vector<std::uint8_t> announcement{0x05, 0x01, 0x40, 0x00, 0x46};
+  int announceDelayMs = 20;
+  int replyDelayMs = 0;
+  std::map<SimOp, FailRule> fail;
+  std::map<SimOp, int> shortReply;  // reply length; 0 = one byte below the PC's minimum
+  std::map<SimOp, int> extraBytes;
+  bool badCrc = false;
+  int chunk = 0;   // 0: a reply goes out in one piece
+  int gapMs = 0;
+  int baud = 0;    // 0: no pacing
+  int frameTimeoutMs = 500;
+  std::string flashIn, flashOut, ramOut, trace;
+};
+
+struct ParseResult {
+  SimOptions options;
+  bool help = false;
+  std::string error;  // empty when the command line was fine
+};
+
+ParseResult parseSimOptions(const std::vector<std::string>& args);
+std::string simHelpText();

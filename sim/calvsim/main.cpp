@@ -1,0 +1,269 @@
+// calvsim: the far end of calvboot's serial line on a pseudo-terminal.
+#include "CalvDevice.h"
+#include "SimOptions.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char c = 1;
+  (void)!::write(signalPipe[1], &c, 1);
+}
+
+bool makeRaw(int fd) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return false;
+  ::cfmakeraw(&tio);
+  return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+std::string readable(const Bytes& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string s;
+  for (const std::uint8_t b : bytes) {
+    s += digits[b >> 4];
+    s += digits[b & 0xF];
+    s += ' ';
+  }
+  return s;
+}
+
+std::string blockList(const std::vector<int>& blocks) {
+  if (blocks.empty()) return "none";
+  std::ostringstream s;
+  for (std::size_t i = 0; i < blocks.size(); ++i) s << (i ? " " : "") << blocks[i];
+  return s.str();
+}
+
+bool writeFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return bool(out);
+}
+
+// A byte on the line with the moment it counts as received or due to be sent.
+struct TimedByte {
+  std::uint8_t value;
+  Clock::time_point at;
+};
+
+class Line {
+ public:
+  Line(int master, const SimOptions& o) : master_(master), o_(o) {
+    if (o.baud > 0) byteTime_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(10.0 / o.baud));
+  }
+
+  // Bytes read from the master: with pacing each one arrives a byte time after the previous.
+  void received(const char* data, std::size_t size, Clock::time_point now) {
+    for (std::size_t i = 0; i < size; ++i) {
+      lastIn_ = std::max(now, lastIn_) + byteTime_;
+      in_.push_back({std::uint8_t(data[i]), lastIn_});
+    }
+  }
+
+  // Queues bytes to send after `delay`, split into chunks and paced.
+  Clock::time_point send(const Bytes& bytes, Clock::duration delay, Clock::time_point now) {
+    Clock::time_point t = std::max(now + delay, lastOut_);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (o_.chunk > 0 && i > 0 && i % std::size_t(o_.chunk) == 0) t += std::chrono::milliseconds(o_.gapMs);
+      t += byteTime_;
+      out_.push_back({bytes[i], t});
+    }
+    lastOut_ = t;
+    return t;
+  }
+
+  // Next received byte that is due, if any.
+  bool nextIn(Clock::time_point now, TimedByte& b) {
+    if (in_.empty() || in_.front().at > now) return false;
+    b = in_.front();
+    in_.pop_front();
+    return true;
+  }
+
+  // Writes every byte that is due in one piece. True when due bytes are left
+  // because the line is full (nobody reads the other side).
+  bool flushOut(Clock::time_point now) {
+    Bytes due;
+    for (const auto& b : out_) {
+      if (b.at > now) break;
+      due.push_back(b.value);
+    }
+    if (due.empty()) return false;
+    const ssize_t n = ::write(master_, due.data(), due.size());
+    if (n > 0) out_.erase(out_.begin(), out_.begin() + n);
+    blocked_ = n < ssize_t(due.size());
+    return blocked_;
+  }
+
+  std::optional<Clock::time_point> nextEvent() const {
+    std::optional<Clock::time_point> t;
+    if (!in_.empty()) t = in_.front().at;
+    if (!blocked_ && !out_.empty() && (!t || out_.front().at < *t)) t = out_.front().at;
+    return t;
+  }
+
+ private:
+  int master_;
+  const SimOptions& o_;
+  Clock::duration byteTime_{0};
+  Clock::time_point lastIn_{};
+  Clock::time_point lastOut_{};
+  std::deque<TimedByte> in_;
+  std::deque<TimedByte> out_;
+  bool blocked_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const ParseResult parsed = parseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (parsed.help) {
+    std::cout << simHelpText();
+    return 0;
+  }
+  if (!parsed.error.empty()) {
+    std::cerr << "calvsim: " << parsed.error << "\n";
+    return 2;
+  }
+  const SimOptions& o = parsed.options;
+
+  CalvDevice device(o);
+  if (!o.flashIn.empty()) {
+    std::ifstream in(o.flashIn, std::ios::binary);
+    const Bytes image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!device.loadFlash(image)) {
+      std::cerr << "calvsim: " << o.flashIn << " is not a flash image of " << device.flash().size() << " bytes\n";
+      return 2;
+    }
+  }
+  std::ofstream trace;
+  if (!o.trace.empty()) {
+    trace.open(o.trace, std::ios::trunc);
+    if (!trace) {
+      std::cerr << "calvsim: cannot write " << o.trace << "\n";
+      return 2;
+    }
+  }
+
+#ifdef __linux__
+  // A test that dies must not leave the simulator running.
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+  if (::pipe(signalPipe) != 0) return 1;
+  ::fcntl(signalPipe[0], F_SETFL, O_NONBLOCK);
+  ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
+  struct sigaction sa{};
+  sa.sa_handler = onSignal;
+  ::sigemptyset(&sa.sa_mask);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+    std::cerr << "calvsim: no pseudo-terminal: " << std::strerror(errno) << "\n";
+    return 1;
+  }
+  const std::string slavePath = ::ptsname(master);
+  makeRaw(master);
+  // Held open so the line survives the program closing and reopening its port.
+  const int slaveKeeper = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (slaveKeeper >= 0) makeRaw(slaveKeeper);
+  std::cout << slavePath << std::endl;
+
+  Line line(master, o);
+  Bytes frame;
+  Clock::time_point lastFrameByte{};
+  const auto frameTimeout = std::chrono::milliseconds(o.frameTimeoutMs);
+  bool stop = false;
+
+  while (!stop) {
+    Clock::time_point now = Clock::now();
+    TimedByte b{};
+    while (line.nextIn(now, b)) {
+      // A frame is framed by its length byte; one shorter than a header is noise.
+      if (frame.empty() && b.value < 5) {
+        std::cerr << "calvsim: dropped byte " << readable({b.value}) << "\n";
+        continue;
+      }
+      frame.push_back(b.value);
+      lastFrameByte = b.at;
+      if (frame.size() == frame[0]) {
+        if (trace.is_open()) trace << readable(frame) << "\n" << std::flush;
+        const CalvDevice::Response r = device.handleFrame(frame);
+        frame.clear();
+        if (!r.reply.empty()) {
+          const auto replyEnd = line.send(r.reply, std::chrono::milliseconds(o.replyDelayMs), b.at);
+          if (!r.announcement.empty())
+            line.send(r.announcement, std::chrono::milliseconds(o.announceDelayMs), replyEnd);
+        }
+      }
+    }
+    if (!frame.empty() && now - lastFrameByte > frameTimeout) {
+      std::cerr << "calvsim: dropped partial frame " << readable(frame) << "\n";
+      frame.clear();
+    }
+    const bool lineFull = line.flushOut(now);
+
+    std::optional<Clock::time_point> wake = line.nextEvent();
+    if (!frame.empty() && (!wake || lastFrameByte + frameTimeout < *wake)) wake = lastFrameByte + frameTimeout + 1ms;
+    int timeoutMs = -1;
+    if (wake) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - Clock::now());
+      timeoutMs = int(std::max<long long>(0, left.count()));
+    }
+    pollfd fds[2] = {{master, short(POLLIN | (lineFull ? POLLOUT : 0)), 0}, {signalPipe[0], POLLIN, 0}};
+    if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) break;
+    if (fds[1].revents & POLLIN) stop = true;
+    if (fds[0].revents & POLLIN) {
+      char buf[4096];
+      ssize_t n;
+      while ((n = ::read(master, buf, sizeof buf)) > 0) line.received(buf, std::size_t(n), Clock::now());
+    }
+  }
+
+  int rc = 0;
+  if (!o.flashOut.empty() && !writeFile(o.flashOut, device.flash())) {
+    std::cerr << "calvsim: cannot write " << o.flashOut << "\n";
+    rc = 1;
+  }
+  if (!o.ramOut.empty() && !writeFile(o.ramOut, device.memory())) {
+    std::cerr << "calvsim: cannot write " << o.ramOut << "\n";
+    rc = 1;
+  }
+  const char* boot = device.bootState() == CalvDevice::BootState::Left     ? "boot mode left"
+                     : device.bootState() == CalvDevice::BootState::Active ? "boot mode active"
+                                                                           : "boot mode never entered";
+  std::cout << "calvsim: " << boot << ", blocks erased: " << blockList(device.erasedBlocks())
+            << ", blocks programmed: " << blockList(device.programmedBlocks())
+            << ", frames: " << device.frameCount() << std::endl;
+  if (slaveKeeper >= 0) ::close(slaveKeeper);
+  ::close(master);
+  return rc;
+}
