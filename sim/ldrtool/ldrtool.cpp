@@ -5,6 +5,10 @@
 //   ldrtool compare DUMP FILE    DUMP = flash blocks 0,1,2,3,4,5,42, 64 KiB each,
 //                                as the simulator writes it; exit 0 when equal
 //
+// Bytes 0 and 1 of block 42 are where the module stores its flash CRC (low
+// byte first); unless the file itself puts data there, they may be erased or
+// hold the CRC-16/ARC of blocks 0 to 5.
+//
 // Deliberately independent of the programs' own file reader, so that a fault
 // there does not hide itself in the comparison.
 #include <QByteArray>
@@ -92,6 +96,15 @@ int makeSamples(const QString& dir) {
   return 0;
 }
 
+std::uint16_t crc16Arc(const char* data, qsizetype size) {
+  std::uint16_t crc = 0;
+  for (qsizetype i = 0; i < size; ++i) {
+    crc ^= std::uint8_t(data[i]);
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  return crc;
+}
+
 int hexValue(const QByteArray& line, int index) {
   bool ok = false;
   const int v = line.mid(index, 2).toInt(&ok, 16);
@@ -148,6 +161,20 @@ int compare(const QString& dumpPath, const QString& ldrPath) {
     for (int i = 0; i < count; ++i) expected[*slot * kBlockSize + address + i] = char(hexValue(line, 9 + 2 * i));
     dataBytes += count;
   }
+  // The flash CRC slot, when the file leaves it alone.
+  const qsizetype crcSlot = 6 * qsizetype(kBlockSize);
+  QByteArray crcNote = " (flash CRC slot erased)";
+  if (!used[6] && (dump[crcSlot] != char(0xFF) || dump[crcSlot + 1] != char(0xFF))) {
+    const std::uint16_t crc = crc16Arc(dump.constData(), crcSlot);
+    const std::uint16_t stored = std::uint16_t(std::uint8_t(dump[crcSlot]) | std::uint8_t(dump[crcSlot + 1]) << 8);
+    if (stored != crc) {
+      std::printf("ldrtool: block 42 holds flash CRC 0x%04X, blocks 0..5 give 0x%04X\n", stored, crc);
+      return 1;
+    }
+    expected[crcSlot] = dump[crcSlot];
+    expected[crcSlot + 1] = dump[crcSlot + 1];
+    crcNote = " and flash CRC 0x" + QByteArray::number(crc, 16).toUpper().rightJustified(4, '0') + " in block 42";
+  }
   for (qsizetype i = 0; i < dump.size(); ++i) {
     if (dump[i] != expected[i]) {
       const int slot = int(i / kBlockSize);
@@ -160,8 +187,9 @@ int compare(const QString& dumpPath, const QString& ldrPath) {
   QByteArray blocks;
   for (std::size_t s = 0; s < used.size(); ++s)
     if (used[s]) blocks += " " + QByteArray::number(kDumpBlocks[s]);
-  std::printf("ldrtool: flash image equals %s (%ld data bytes in block%s%s, every other byte erased)\n",
-              qPrintable(ldrPath), dataBytes, blocks.count(' ') > 1 ? "s" : "", blocks.constData());
+  std::printf("ldrtool: flash image equals %s (%ld data bytes in block%s%s%s, every other byte erased)\n",
+              qPrintable(ldrPath), dataBytes, blocks.count(' ') > 1 ? "s" : "", blocks.constData(),
+              crcNote.constData());
   return 0;
 }
 
