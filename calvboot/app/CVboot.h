@@ -1,0 +1,126 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include <ProgramModule.h>
+
+class ComForm;
+class ImageBuffer;
+class ModuleCommands;
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+// calvboot's main window: the firmware file box, the status line and
+// progress bar, "Start", and the port, speed and address menus. It owns the
+// serial window, the command layer and the programming sequence, and only
+// forwards to them.
+class CVboot : public QMainWindow, public ProgramView {
+  Q_OBJECT
+ public:
+  static constexpr int kTwipsPerPixel = 15;
+  static constexpr int kWidthTwips = 11264;
+  static constexpr int kHeightTwips = 4810;
+  static constexpr int kLoadHeightTwips = 4510;
+  static constexpr int kLowestAddress = 0;
+  static constexpr int kHighestAddress = 65535;
+
+  // Modal dialogs go through here, so that nothing blocks a test.
+  struct Dialogs {
+    std::function<void(const QString& title, const QString& text, QMessageBox::Icon icon)> messageBox;
+    // Returns the text entered; empty when cancelled.
+    std::function<QString(const QString& prompt, const QString& title, const QString& proposed)> inputBox;
+    // Returns the chosen path; empty when cancelled.
+    std::function<QString(const QString& initialFolder, const QString& filter)> openFile;
+    std::function<void()> exitProgram;
+  };
+
+  // programFolder holds setup.ini and Log.txt.
+  explicit CVboot(const QString& programFolder, QWidget* parent = nullptr);
+  ~CVboot() override;
+
+  Dialogs dialogs;
+
+  // Start-up: restores the settings, offers the usable ports, shows the
+  // serial window. Call once, after the dialogs are set.
+  void Form_Load();
+
+  // Menus and buttons.
+  void SelectComPort(std::uint8_t port);
+  bool ProbeComPort(std::uint8_t port);
+  void SelectSpeed(std::uint8_t code);
+  void Com_Adress_Click();
+  void Exit_Click();
+  void About_Click();
+  void BtnStart_Click();
+  void BtnCalvbrowse_Click();
+  void BtnCalvtestBrowse_Click();
+  QString ChooseFirmwareFile(QLineEdit* T);
+  std::int32_t ReadSerialSetting() const;
+  static QString aboutText();
+
+  // ProgramView: what the sequence shows.
+  void setStatusText(const QString& text) override;
+  void setProgress(float value) override;
+  void showWarning(const QString& title, const QString& text) override;
+
+  QString IniPath;
+  QString programFolder() const { return programFolder_; }
+  ComForm& comForm() { return *comForm_; }
+  ModuleCommands& commands() { return *commands_; }
+  ProgramModule& program() { return *program_; }
+
+  // Controls, also reachable by object name.
+  QGroupBox* Frame1 = nullptr;
+  QLabel* LblCalv = nullptr;
+  QLineEdit* TxtCalvfile = nullptr;
+  QPushButton* BtnCalvbrowse = nullptr;
+  QGroupBox* Frame2 = nullptr;
+  QLabel* LblCalvtest = nullptr;
+  QLineEdit* TxtTestFile = nullptr;
+  QPushButton* BtnCalvtestBrowse = nullptr;
+  QGroupBox* Frame3 = nullptr;
+  QLabel* LblStatusText = nullptr;
+  QLabel* LblStatus = nullptr;
+  QProgressBar* ProgressBar = nullptr;
+  QPushButton* BtnStart = nullptr;
+
+  // Menu items.
+  std::array<QAction*, 16> COM{};
+  QAction* Speed_9600 = nullptr;
+  QAction* Speed_57600 = nullptr;
+  QAction* Speed_115000 = nullptr;
+  QAction* Com_Adress = nullptr;
+  QAction* Exit = nullptr;
+  QAction* About = nullptr;
+
+  static int twips(int value) { return (value + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+  static QSize fixedSize() { return {twips(kWidthTwips), twips(kHeightTwips)}; }
+  // The numeric value of an address text when it fits 0..65535.
+  static bool addressFits(const QString& text);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void buildControls();
+  void buildMenus();
+  void tellAddressRange();
+  void setFileControlsEnabled(bool enabled);
+
+  QString programFolder_;
+  ComForm* comForm_ = nullptr;  // owned as a child window
+  std::unique_ptr<ImageBuffer> image_;
+  std::unique_ptr<ModuleCommands> commands_;
+  std::unique_ptr<ProgramModule> program_;
+};
