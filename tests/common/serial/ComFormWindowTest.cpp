@@ -1,4 +1,8 @@
+#include <QApplication>
 #include <QCheckBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -49,6 +53,30 @@ TEST_F(ComFormWindow, VisibilityShowsAtTopLeftOrHides) {
   EXPECT_EQ(com.pos(), QPoint(0, 0));
   com.SetVisibility(false);
   EXPECT_FALSE(com.isVisible());
+}
+
+TEST_F(ComFormWindow, PortFailureBoxHasTheProgramTitleAndOneOkButton) {
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Box Title"));
+  writePortsIni(dir.path(), 5, path(QStringLiteral("no-such-tty")));
+  ComForm com(ComForm::Host::Calvboot, dir.path());  // default message seam
+
+  QString title, text;
+  int buttons = -1;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    title = box->windowTitle();
+    text = box->text();
+    buttons = int(box->buttons().size());
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
+  });
+  poll.start(5);
+  EXPECT_FALSE(com.SetupMScomm(5, 0));  // returns once the box is closed
+  poll.stop();
+  EXPECT_EQ(title, QStringLiteral("Box Title"));
+  EXPECT_EQ(text, QStringLiteral("Comm Port not available!"));
+  EXPECT_EQ(buttons, 1);
 }
 
 }  // namespace
