@@ -1,6 +1,4 @@
-#include <QCoreApplication>
 #include <QRegularExpression>
-#include <QSocketNotifier>
 
 #include <algorithm>
 
@@ -161,23 +159,6 @@ TEST_F(SendReceive, ClearMScommInputDiscardsWaitingBytes) {
   EXPECT_EQ(com.Text2->text(), QString());
 
   // The line keeps working afterwards.
-  ASSERT_TRUE(deliver(QByteArray("\x03\x01\x00", 3)));
-  EXPECT_EQ(com.ReplyBuffer, QByteArray("\x03\x01\x00", 3));
-}
-
-TEST_F(SendReceive, ReceivingSurvivesAReadNotificationThatFindsNothing) {
-  // Input discarded, or read, after the port signalled it leaves a read that
-  // finds nothing; the line must keep delivering afterwards.
-  ComForm& com = makeForm(ComForm::Host::Calvboot);
-  ASSERT_TRUE(com.SetupMScomm(kPort, 0));
-  int notified = 0;
-  for (QSocketNotifier* n : com.MSComm1().findChildren<QSocketNotifier*>()) {
-    if (n->type() != QSocketNotifier::Read) continue;
-    QEvent activation(QEvent::SockAct);
-    QCoreApplication::sendEvent(n, &activation);
-    ++notified;
-  }
-  ASSERT_GT(notified, 0);
   ASSERT_TRUE(deliver(QByteArray("\x03\x01\x00", 3)));
   EXPECT_EQ(com.ReplyBuffer, QByteArray("\x03\x01\x00", 3));
 }
