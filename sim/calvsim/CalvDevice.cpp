@@ -58,8 +58,13 @@ std::uint8_t* CalvDevice::block(int number) {
 }
 
 Bytes CalvDevice::reply(const Bytes& frame, std::uint8_t status, const Bytes& data) const {
-  Bytes r{std::uint8_t(kFrameOverhead + data.size()), frame[1], frame[2], status};
-  r.insert(r.end(), data.begin(), data.end());
+  Bytes r;
+  r.reserve(kFrameOverhead + data.size());
+  r.push_back(std::uint8_t(kFrameOverhead + data.size()));
+  r.push_back(frame[1]);
+  r.push_back(frame[2]);
+  r.push_back(status);
+  for (const std::uint8_t b : data) r.push_back(b);
   r.push_back(sum(r.data(), r.data() + r.size()));
   return r;
 }

@@ -1,0 +1,58 @@
+#include "ProtocolBench.h"
+
+#include <RSfunctions.h>
+
+#include <QTimer>
+
+#include <unistd.h>
+
+QByteArray hexBytes(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+
+ScriptedPeer::ScriptedPeer(PseudoTerminal& pty)
+    : pty_(pty), notifier_(pty.masterFd(), QSocketNotifier::Read) {
+  connect(&notifier_, &QSocketNotifier::activated, this, &ScriptedPeer::readable);
+}
+
+void ScriptedPeer::answerAlways(const QList<QByteArray>& pieces) {
+  answer = [pieces](const QByteArray&) { return pieces; };
+}
+
+void ScriptedPeer::readable() {
+  char buf[512];
+  ssize_t n;
+  while ((n = ::read(pty_.masterFd(), buf, sizeof buf)) > 0) pending_.append(buf, n);
+  while (!pending_.isEmpty() && pending_.size() >= std::uint8_t(pending_.at(0)) && pending_.at(0) != 0) {
+    const QByteArray frame = pending_.left(std::uint8_t(pending_.at(0)));
+    pending_.remove(0, frame.size());
+    frames.append(frame);
+    if (!answer) continue;
+    const QList<QByteArray> pieces = answer(frame);
+    auto delay = firstDelay;
+    for (const QByteArray& piece : pieces) {
+      QTimer::singleShot(delay, this, [this, piece] { pty_.write(piece); });
+      delay += gap;
+    }
+  }
+}
+
+void ProtocolBench::SetUp() {
+  ASSERT_TRUE(dir.isValid());
+  RSfunctions::InitCommandTable();
+}
+
+void ProtocolBench::attach(const QString& devicePath) {
+  writePortsIni(dir.path(), 1, devicePath);
+  com = std::make_unique<ComForm>(ComForm::Host::Calvboot, dir.path());
+  com->setPortMessage([this](const QString& text) { portMessages << text; });
+  cmd = std::make_unique<ModuleCommands>(*com, image);
+  cmd->ComPort = 1;
+  cmd->ComSpeed = 2;
+  cmd->ReplyTimeout = kShortTimeout;
+}
+
+void PeerBench::SetUp() {
+  ProtocolBench::SetUp();
+  ASSERT_TRUE(pty.isOpen());
+  peer = std::make_unique<ScriptedPeer>(pty);
+  attach(pty.slavePath());
+}

@@ -1,0 +1,114 @@
+#include "CalvsimProcess.h"
+
+#include <QDeadlineTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <numeric>
+
+CalvsimProcess::CalvsimProcess(const QStringList& options) : process_(std::make_unique<QProcess>()) {
+  process_->setProcessChannelMode(QProcess::SeparateChannels);
+  process_->setReadChannel(QProcess::StandardOutput);
+  process_->start(program(), options);
+  if (!process_->waitForStarted(5000)) return;
+  QDeadlineTimer deadline(5000);
+  while (!process_->canReadLine() && !deadline.hasExpired())
+    if (!process_->waitForReadyRead(int(deadline.remainingTime()))) break;
+  if (process_->canReadLine()) slavePath_ = QString::fromLocal8Bit(process_->readLine()).trimmed();
+}
+
+CalvsimProcess::~CalvsimProcess() {
+  if (process_->state() != QProcess::NotRunning) stop();
+}
+
+QString CalvsimProcess::program() { return QStringLiteral(CALVSIM_PATH); }
+
+QString CalvsimProcess::stop() {
+  if (process_->state() != QProcess::NotRunning) {
+    process_->terminate();
+    if (!process_->waitForFinished(5000)) {
+      process_->kill();
+      process_->waitForFinished(2000);
+    }
+  }
+  const QList<QByteArray> lines = process_->readAllStandardOutput().trimmed().split('\n');
+  if (!lines.isEmpty() && !lines.last().isEmpty()) lastLine_ = QString::fromLocal8Bit(lines.last()).trimmed();
+  return lastLine_;
+}
+
+RawLine::RawLine(const QString& path) {
+  fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios tio{};
+  if (fd_ >= 0 && ::tcgetattr(fd_, &tio) == 0) {
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd_, TCSANOW, &tio);
+  }
+}
+
+RawLine::~RawLine() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool RawLine::write(const QByteArray& bytes) {
+  return ::write(fd_, bytes.constData(), size_t(bytes.size())) == bytes.size();
+}
+
+static bool readSome(int fd, QByteArray& into, int waitMs) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, waitMs) <= 0) return false;
+  char buf[512];
+  const ssize_t n = ::read(fd, buf, sizeof buf);
+  if (n <= 0) return false;
+  into.append(buf, n);
+  return true;
+}
+
+QByteArray RawLine::readReply(std::chrono::milliseconds timeout) {
+  QByteArray got;
+  QDeadlineTimer deadline(timeout);
+  while (!deadline.hasExpired()) {
+    if (!got.isEmpty() && got.size() >= std::uint8_t(got.at(0))) break;
+    readSome(fd_, got, int(std::max<qint64>(1, deadline.remainingTime())));
+  }
+  return got;
+}
+
+QByteArray RawLine::readFor(std::chrono::milliseconds span) {
+  QByteArray got;
+  QDeadlineTimer deadline(span);
+  while (!deadline.hasExpired()) readSome(fd_, got, int(std::max<qint64>(1, deadline.remainingTime())));
+  return got;
+}
+
+QByteArray RawLine::exchange(const QByteArray& frame, std::chrono::milliseconds timeout) {
+  if (!write(frame)) return {};
+  return readReply(timeout);
+}
+
+static char checkByte(const QByteArray& bytes) {
+  return char(std::accumulate(bytes.begin(), bytes.end(), 0U, [](unsigned s, char c) { return s + std::uint8_t(c); }));
+}
+
+QByteArray calvFrame(std::uint8_t command, const QByteArray& parameters, std::uint16_t address) {
+  QByteArray f;
+  f += char(parameters.size() + 5);
+  f += char(address & 0xFF);
+  f += char(address >> 8);
+  f += char(command);
+  f += parameters;
+  f += checkByte(f);
+  return f;
+}
+
+QByteArray calvSfoFrame(std::uint8_t code, const QByteArray& parameters, std::uint16_t address) {
+  QByteArray sfo;
+  sfo += char(parameters.size() + 4);
+  sfo += char(0x23);
+  sfo += char(code);
+  sfo += parameters;
+  sfo += checkByte(sfo);
+  return calvFrame(0xF8, sfo, address);
+}

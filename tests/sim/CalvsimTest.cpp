@@ -1,0 +1,357 @@
+#include "CalvsimProcess.h"
+
+#include <ImageBuffer.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+
+std::uint8_t status(const QByteArray& reply) { return reply.size() >= 4 ? std::uint8_t(reply.at(3)) : 0xEE; }
+
+// Length byte right and the check byte the sum of the bytes before it.
+bool wellFormed(const QByteArray& reply) {
+  if (reply.isEmpty() || reply.size() != std::uint8_t(reply.at(0))) return false;
+  const unsigned sum = std::accumulate(reply.begin(), reply.end() - 1, 0U,
+                                       [](unsigned s, char c) { return s + std::uint8_t(c); });
+  return std::uint8_t(sum) == std::uint8_t(reply.back());
+}
+
+const QByteArray kEnterBoot = hex("06 01 00 F7 01 FF");
+const QByteArray kExitBoot = hex("06 01 00 F7 02 00");
+const QByteArray kStatusQuery = hex("09 01 00 F8 04 23 10 37 70");
+
+QByteArray erase(int block) { return calvSfoFrame(0x42, QByteArray(1, char(block))); }
+QByteArray program(int block) { return calvSfoFrame(0x43, QByteArray(1, char(block))); }
+QByteArray readCrc() { return calvSfoFrame(0x44, {}); }
+QByteArray storeFlashCrc() { return calvSfoFrame(0x45, {}); }
+QByteArray write(int adr, const QByteArray& data) {
+  QByteArray p;
+  p += char(adr & 0xFF);
+  p += char(adr >> 8);
+  return calvSfoFrame(0x41, p + data);
+}
+
+// Enters boot mode and swallows the reply and the announcement.
+void enterBoot(RawLine& line) {
+  ASSERT_EQ(status(line.exchange(kEnterBoot)), 0);
+  line.readFor(60ms);
+}
+
+QByteArray readFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+// One simulator, one script: each frame with the status its reply must carry.
+TEST(CalvsimFrames, ChecksAndRefusalsAnswerWithTheirStatus) {
+  CalvsimProcess sim;
+  ASSERT_TRUE(sim.started());
+  RawLine line(sim.slavePath());
+  ASSERT_TRUE(line.isOpen());
+
+  QByteArray badFrameCheck = kStatusQuery;
+  badFrameCheck[8] = char(0x71);
+  QByteArray badSfoCheck = hex("09 01 00 F8 04 23 10 38 71");  // frame check right, SFO check wrong
+  struct Step {
+    const char* what;
+    QByteArray frame;
+    std::uint8_t status;
+  };
+  const std::vector<Step> script = {
+      {"wrong frame check byte", badFrameCheck, 0x01},
+      {"wrong SFO check byte", badSfoCheck, 0x01},
+      {"unknown SFO code", calvSfoFrame(0x50, {}), 0x02},
+      {"unknown frame command", calvFrame(0x30, {}), 0x02},
+      {"SFO marker other than #", hex("09 01 00 F8 04 24 10 38 72"), 0x02},
+      {"memory write outside boot mode", write(0, hex("AA")), 0x11},
+      {"boot-mode parameter 3", calvFrame(0xF7, hex("03")), 0x04},
+      {"enter boot mode", kEnterBoot, 0x00},
+      {"erase of a block the module lacks", erase(6), 0x04},
+      {"memory write of 33 bytes", write(0, QByteArray(33, 'x')), 0x03},
+      {"memory write past 65535", write(0xFFFF, hex("01 02")), 0x04},
+      {"CRC query with a parameter", calvSfoFrame(0x44, hex("00")), 0x03},
+      {"status query in boot mode", kStatusQuery, 0x00},
+  };
+  for (const Step& step : script) {
+    const QByteArray reply = line.exchange(step.frame);
+    EXPECT_TRUE(wellFormed(reply)) << step.what << ": " << reply.toHex(' ').toStdString();
+    EXPECT_EQ(status(reply), step.status) << step.what;
+    line.readFor(40ms);  // an announcement after entering boot mode
+  }
+}
+
+TEST(CalvsimFrames, StatusQueryTellsFixtureFromAmplifier) {
+  struct Case {
+    QStringList options;
+    QByteArray reply;
+  };
+  const std::vector<Case> cases = {
+      {{}, hex("08 01 00 00 00 12 FF 1A")},
+      {{"--status-code", "0x13"}, hex("08 01 00 13 00 12 FF 2D")},
+      {{"--fixture"}, hex("08 01 00 00 FF FF FF 06")},
+      {{"--fixture", "--status-code=19"}, hex("08 01 00 13 FF FF FF 19")},
+  };
+  for (const Case& c : cases) {
+    CalvsimProcess sim(c.options);
+    RawLine line(sim.slavePath());
+    EXPECT_EQ(line.exchange(kStatusQuery).toHex(' ').toStdString(), c.reply.toHex(' ').toStdString()) << c.options.join(' ').toStdString();
+  }
+}
+
+TEST(CalvsimFrames, RepliesCarryTheFrameAddressAndAFilterIgnoresOthers) {
+  CalvsimProcess sim({"--address", "300"});
+  RawLine line(sim.slavePath());
+  EXPECT_TRUE(line.exchange(calvSfoFrame(0x10, {}, 1), 200ms).isEmpty());
+  const QByteArray reply = line.exchange(calvSfoFrame(0x10, {}, 300));
+  ASSERT_TRUE(wellFormed(reply));
+  EXPECT_EQ(reply.mid(1, 2), hex("2C 01"));
+}
+
+TEST(CalvsimBootMode, AmplifierAnnouncesItselfSeparatelyAfterTheReply) {
+  struct Case {
+    QStringList options;
+    QByteArray announcement;  // empty: none expected
+  };
+  const std::vector<Case> cases = {
+      {{}, hex("05 01 40 00 46")},
+      {{"--announce", "06 01 40 00 00 47"}, hex("06 01 40 00 00 47")},
+      {{"--no-announce"}, {}},
+      {{"--fixture"}, {}},
+  };
+  for (const Case& c : cases) {
+    CalvsimProcess sim(c.options);
+    RawLine line(sim.slavePath());
+    const std::string what = c.options.join(' ').toStdString();
+    // The reply alone first: the PC empties its buffer after it, before the announcement comes.
+    EXPECT_EQ(line.exchange(kEnterBoot).toHex(' ').toStdString(), hex("05 01 00 00 06").toHex(' ').toStdString()) << what;
+    EXPECT_EQ(line.readFor(150ms).toHex(' ').toStdString(), c.announcement.toHex(' ').toStdString()) << what;
+    EXPECT_EQ(line.exchange(kExitBoot).toHex(' ').toStdString(), hex("05 01 00 00 06").toHex(' ').toStdString()) << what;
+    EXPECT_TRUE(line.readFor(50ms).isEmpty()) << what;
+    EXPECT_EQ(sim.stop().toStdString(), "calvsim: boot mode left, blocks erased: none, blocks programmed: none, frames: 2");
+  }
+}
+
+// The PC's view of a block (ImageBuffer) and the module's must agree: CRC of
+// memory, the flash content after programming, and the stored flash CRC.
+TEST(CalvsimFlash, ProgrammedBlocksReadBackFromTheFlashImage) {
+  QTemporaryDir dir;
+  const QString flashOut = dir.filePath("flash.bin");
+  const QString traceOut = dir.filePath("trace.txt");
+  CalvsimProcess sim({"--flash-out", flashOut, "--trace", traceOut});
+  RawLine line(sim.slavePath());
+  enterBoot(line);
+  for (const int block : {0, 1, 2, 3, 4, 5, 42}) ASSERT_EQ(status(line.exchange(erase(block))), 0);
+
+  ImageBuffer pc;
+  pc.ClearImageBuffer();
+  QByteArray record(32, '\0');
+  for (int adr = 0x1000; adr < 0x1400; adr += 32) {
+    for (int i = 0; i < 32; ++i) record[i] = char((adr + i * 7) & 0xFF);
+    ASSERT_EQ(status(line.exchange(write(adr, record))), 0);
+    std::copy(record.begin(), record.end(), pc.ImageBuf.begin() + adr);
+  }
+  ASSERT_EQ(status(line.exchange(write(0xFFFE, hex("5A A5")))), 0);
+  pc.ImageBuf[0xFFFE] = 0x5A;
+  pc.ImageBuf[0xFFFF] = 0xA5;
+
+  const QByteArray crcReply = line.exchange(readCrc());
+  ASSERT_TRUE(wellFormed(crcReply));
+  EXPECT_EQ(std::uint8_t(crcReply[4]) * 256 + std::uint8_t(crcReply[5]), pc.CalcImageCrc());
+  ASSERT_EQ(status(line.exchange(program(0))), 0);
+
+  // Programming frees the memory: block 1 gets just one record.
+  ASSERT_EQ(status(line.exchange(write(0, hex("11 22 33")))), 0);
+  ASSERT_EQ(status(line.exchange(program(1))), 0);
+
+  const QByteArray stored = line.exchange(storeFlashCrc());
+  ASSERT_TRUE(wellFormed(stored));
+  ASSERT_EQ(stored.size(), 9);
+  const int heldValue = std::uint8_t(stored[4]) | std::uint8_t(stored[5]) << 8;
+  const int programValue = std::uint8_t(stored[6]) | std::uint8_t(stored[7]) << 8;
+  EXPECT_EQ(heldValue, programValue);
+  ASSERT_EQ(status(line.exchange(kExitBoot)), 0);
+
+  EXPECT_EQ(sim.stop().toStdString(),
+            "calvsim: boot mode left, blocks erased: 0 1 2 3 4 5 42, blocks programmed: 0 1, frames: 47");
+  const QByteArray flash = readFile(flashOut);
+  ASSERT_EQ(flash.size(), 7 * 65536);
+  auto block = [&](int index) { return flash.mid(index * 65536, 65536); };
+  EXPECT_EQ(block(0), QByteArray(reinterpret_cast<const char*>(pc.ImageBuf.data()), 65536));
+  EXPECT_EQ(block(1).left(4), hex("11 22 33 FF"));
+  EXPECT_EQ(block(1).count(char(0xFF)), 65536 - 3);
+  for (int index = 2; index <= 5; ++index) EXPECT_EQ(block(index), QByteArray(65536, char(0xFF))) << index;
+  // Block 42 holds the flash CRC of blocks 0..5, low byte first.
+  const std::uint16_t expected = ImageBuffer::crc16Arc(reinterpret_cast<const std::uint8_t*>(flash.constData()), 6 * 65536);
+  EXPECT_EQ(programValue, expected);
+  QByteArray held;
+  held += char(expected & 0xFF);
+  held += char(expected >> 8);
+  held += char(0xFF);
+  EXPECT_EQ(block(6).left(3), held);
+
+  const QList<QByteArray> trace = readFile(traceOut).split('\n');
+  ASSERT_EQ(trace.size(), 48);  // 47 lines and the empty rest after the last line end
+  EXPECT_EQ(trace[0], "06 01 00 F7 01 FF ");
+  EXPECT_EQ(trace[1], "0A 01 00 F8 05 23 42 00 6A D7 ");
+}
+
+TEST(CalvsimFlash, FlashInImageIsKeptUntilErased) {
+  QTemporaryDir dir;
+  QByteArray image(7 * 65536, char(0xFF));
+  image.replace(2 * 65536, 65536, QByteArray(65536, '\0'));
+  image.replace(3 * 65536, 65536, QByteArray(65536, '\0'));
+  QFile in(dir.filePath("in.bin"));
+  ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+  in.write(image);
+  in.close();
+
+  const QString out = dir.filePath("out.bin");
+  CalvsimProcess sim({"--flash-in", in.fileName(), "--flash-out", out});
+  RawLine line(sim.slavePath());
+  enterBoot(line);
+  ASSERT_EQ(status(line.exchange(erase(3))), 0);
+  // Programming a block that was not erased only clears bits, as flash does.
+  ASSERT_EQ(status(line.exchange(write(0, hex("F0")))), 0);
+  ASSERT_EQ(status(line.exchange(program(4))), 0);
+  sim.stop();
+  const QByteArray flash = readFile(out);
+  ASSERT_EQ(flash.size(), image.size());
+  EXPECT_EQ(flash.mid(2 * 65536, 65536), QByteArray(65536, '\0'));
+  EXPECT_EQ(flash.mid(3 * 65536, 65536), QByteArray(65536, char(0xFF)));
+  EXPECT_EQ(flash.mid(4 * 65536, 2), hex("F0 FF"));
+}
+
+TEST(CalvsimFlash, FixtureMemoryIsWrittenToRamOut) {
+  QTemporaryDir dir;
+  const QString ramOut = dir.filePath("ram.bin");
+  CalvsimProcess sim({"--fixture", "--ram-out", ramOut});
+  RawLine line(sim.slavePath());
+  enterBoot(line);
+  ASSERT_EQ(status(line.exchange(write(0x7FFB, hex("0B 00 00 04 D2")))), 0);
+  sim.stop();
+  const QByteArray ram = readFile(ramOut);
+  ASSERT_EQ(ram.size(), 65536);
+  EXPECT_EQ(ram.mid(0x7FFA, 7).toHex(' ').toStdString(), hex("FF 0B 00 00 04 D2 FF").toHex(' ').toStdString());
+}
+
+// Each fault option against the frame it concerns, after entering boot mode.
+TEST(CalvsimFaults, OptionsShapeTheReplies) {
+  struct Case {
+    QStringList options;
+    QByteArray frame;
+    QByteArray expected;  // the whole reply, as hex; empty: silence
+  };
+  const std::vector<Case> cases = {
+      {{"--fail", "erase=0x15"}, erase(0), hex("05 01 00 15 1B")},
+      {{"--fail", "write=20"}, write(0, hex("01")), hex("05 01 00 14 1A")},
+      {{"--fail", "crc=0x13"}, readCrc(), hex("07 01 00 13 00 00 1B")},
+      {{"--fail", "program=0x14"}, program(0), hex("05 01 00 14 1A")},
+      {{"--fail", "flashcrc=0x16"}, storeFlashCrc(), hex("09 01 00 16 00 00 00 00 20")},
+      {{"--short-reply", "status"}, kStatusQuery, hex("06 01 00 00 00 12")},
+      {{"--short-reply", "erase"}, erase(0), hex("04 01 00 00")},
+      {{"--short-reply", "crc"}, readCrc(), hex("06 01 00 00 B0 01")},
+      {{"--short-reply", "flashcrc=7"}, storeFlashCrc(), hex("07 01 00 00 55 81 55")},
+      {{"--extra-bytes", "program=2"}, program(0), hex("05 01 00 00 06 00 00")},
+      {{"--bad-crc"}, readCrc(), hex("07 01 00 00 4F FE 55")},
+      {{"--silent-from", "2"}, kStatusQuery, {}},
+  };
+  for (const Case& c : cases) {
+    CalvsimProcess sim(c.options);
+    RawLine line(sim.slavePath());
+    enterBoot(line);
+    const std::string what = c.options.join(' ').toStdString();
+    line.write(c.frame);
+    EXPECT_EQ(line.readFor(150ms).toHex(' ').toStdString(), c.expected.toHex(' ').toStdString()) << what;
+  }
+}
+
+TEST(CalvsimFaults, FailAtTheKthOccurrenceOnly) {
+  CalvsimProcess sim({"--fail", "write=0x14@2"});
+  RawLine line(sim.slavePath());
+  enterBoot(line);
+  std::vector<int> statuses;
+  for (int i = 0; i < 3; ++i) statuses.push_back(status(line.exchange(write(i, hex("01")))));
+  EXPECT_EQ(statuses, (std::vector<int>{0x00, 0x14, 0x00}));
+}
+
+TEST(CalvsimFaults, SilenceStartsAtTheKthFrame) {
+  CalvsimProcess sim({"--silent-from", "3"});
+  RawLine line(sim.slavePath());
+  std::vector<bool> answered;
+  for (int i = 0; i < 4; ++i) answered.push_back(!line.exchange(kStatusQuery, 150ms).isEmpty());
+  EXPECT_EQ(answered, (std::vector<bool>{true, true, false, false}));
+  EXPECT_EQ(sim.stop().toStdString(), "calvsim: boot mode never entered, blocks erased: none, blocks programmed: none, frames: 4");
+}
+
+TEST(CalvsimTiming, ChunksArriveWithGaps) {
+  CalvsimProcess sim({"--chunk", "3", "--gap", "150"});
+  RawLine line(sim.slavePath());
+  line.write(kStatusQuery);
+  EXPECT_EQ(line.readFor(75ms).size(), 3);
+  EXPECT_EQ(line.readFor(150ms).size(), 3);
+  EXPECT_EQ(line.readFor(150ms).size(), 2);
+}
+
+TEST(CalvsimTiming, BaudRatePacesBothWays) {
+  // 9 bytes in and 8 bytes out at 1200 baud: 17 x 10 bit times = 142 ms.
+  CalvsimProcess sim({"--baud", "1200"});
+  RawLine line(sim.slavePath());
+  QElapsedTimer clock;
+  clock.start();
+  const QByteArray reply = line.exchange(kStatusQuery, 2000ms);
+  EXPECT_EQ(reply.size(), 8);
+  EXPECT_GE(clock.elapsed(), 135);
+  EXPECT_LT(clock.elapsed(), 1000);
+}
+
+TEST(CalvsimTiming, ReplyDelayHoldsTheReplyBack) {
+  CalvsimProcess sim({"--reply-delay", "200"});
+  RawLine line(sim.slavePath());
+  line.write(kStatusQuery);
+  EXPECT_TRUE(line.readFor(100ms).isEmpty());
+  EXPECT_EQ(line.readReply(1000ms).size(), 8);
+}
+
+TEST(CalvsimFrames, PartialFrameIsDroppedAfterQuiet) {
+  CalvsimProcess sim({"--frame-timeout", "100"});
+  RawLine line(sim.slavePath());
+  line.write(kStatusQuery.left(4));
+  EXPECT_TRUE(line.readFor(200ms).isEmpty());
+  EXPECT_EQ(line.exchange(kStatusQuery).size(), 8);
+}
+
+TEST(CalvsimCommandLine, HelpListsEveryOptionAndBadOptionsAreRefused) {
+  QProcess help;
+  help.start(CalvsimProcess::program(), {"--help"});
+  ASSERT_TRUE(help.waitForFinished(5000));
+  const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
+  for (const char* option :
+       {"--fixture", "--status-code", "--address", "--silent-from", "--no-announce", "--announce ",
+        "--announce-delay", "--reply-delay", "--fail", "--short-reply", "--extra-bytes", "--bad-crc", "--chunk",
+        "--gap", "--baud", "--frame-timeout", "--flash-in", "--flash-out", "--ram-out", "--trace"})
+    EXPECT_TRUE(text.contains(QLatin1String(option))) << option;
+
+  for (const QStringList& bad : {QStringList{"--fail", "status=1"}, QStringList{"--fail", "erase"},
+                                 QStringList{"--status-code", "256"}, QStringList{"--chunk", "0"},
+                                 QStringList{"--short-reply", "nothing"}, QStringList{"--bogus"}}) {
+    QProcess p;
+    p.start(CalvsimProcess::program(), bad);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitCode(), 2) << bad.join(' ').toStdString();
+    EXPECT_TRUE(p.readAllStandardOutput().isEmpty()) << bad.join(' ').toStdString();
+  }
+}
