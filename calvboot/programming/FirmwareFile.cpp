@@ -126,7 +126,7 @@ CheckResult CheckFirmwareFile(const QString& path, const TextSink& detail, const
     // A record that one memory write cannot take, or that runs past its
     // block, could not be sent or held: refuse the file before anything is sent.
     if (rec.carriesData() && !rec.fitsBlock()) {
-      detail(QStringLiteral("Record too long in file"));
+      detail(QStringLiteral("Record out of range in file"));
       status(QStringLiteral("Fault"));
       return r;
     }

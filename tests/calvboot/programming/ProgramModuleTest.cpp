@@ -315,10 +315,4 @@ TEST(ProgramModuleSim, DetailTextsReachStatusLineOnlyInTestFileMode) {
   }
 }
 
-TEST(ProgramModule, ProgressNeverAbove100) {
-  EXPECT_EQ(ProgramModule::progressFor(50, 100), 50.0f);
-  EXPECT_EQ(ProgramModule::progressFor(3, 2), 100.0f);
-  EXPECT_EQ(ProgramModule::progressFor(5, 0), 100.0f);
-}
-
 }  // namespace
