@@ -28,15 +28,7 @@ std::uint8_t sum(const std::uint8_t* begin, const std::uint8_t* end) {
 }
 
 // What the PC's operations accept at least (and a short reply stays below).
-int minimumReply(SimOp op) {
-  switch (op) {
-    case SimOp::Status: return 7;
-    case SimOp::Crc: return 7;
-    case SimOp::Boot:
-    case SimOp::Exit: return 5;
-    default: return 5;
-  }
-}
+int minimumReply(SimOp op) { return op == SimOp::Status || op == SimOp::Crc ? 7 : 5; }
 
 }  // namespace
 

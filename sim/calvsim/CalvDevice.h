@@ -40,7 +40,7 @@ class CalvDevice {
   Response carrier(const Bytes& frame);
   Bytes reply(const Bytes& frame, std::uint8_t status, const Bytes& data = {}) const;
   Bytes shaped(SimOp op, Bytes reply) const;
-  // The flash block at index `block` of kFlashBlocks, or nullptr.
+  // The flash block with this number, or nullptr when the module has none.
   std::uint8_t* block(int number);
 
   SimOptions o_;

@@ -318,14 +318,6 @@ TEST(CalvsimTiming, BaudRatePacesBothWays) {
   EXPECT_LT(clock.elapsed(), 1000);
 }
 
-TEST(CalvsimTiming, ReplyDelayHoldsTheReplyBack) {
-  CalvsimProcess sim({"--reply-delay", "200"});
-  RawLine line(sim.slavePath());
-  line.write(kStatusQuery);
-  EXPECT_TRUE(line.readFor(100ms).isEmpty());
-  EXPECT_EQ(line.readReply(1000ms).size(), 8);
-}
-
 TEST(CalvsimFrames, PartialFrameIsDroppedAfterQuiet) {
   CalvsimProcess sim({"--frame-timeout", "100"});
   RawLine line(sim.slavePath());

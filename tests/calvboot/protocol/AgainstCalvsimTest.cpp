@@ -112,24 +112,12 @@ TEST_F(SimBench, InjectedFaultsReachTheOperations) {
     QString text;
     int cmdState;
   };
-  const std::uint8_t data[] = {0x01};
   const std::vector<Case> cases = {
       {{"--fail", "erase=0x15"}, [](ModuleCommands& c) { return c.EraseFlashBlockNo(0); }, "Flash erase error", 8},
-      {{"--fail", "write=0x14"}, [&](ModuleCommands& c) { return c.WriteSFOmem(1, 0, data); }, "Flash write error", 7},
-      {{"--fail", "crc=0x13"}, [](ModuleCommands& c) { return c.GetCRCfromRAM(); }, "Flash read error", 10},
-      {{"--fail", "program=0x14"}, [](ModuleCommands& c) { return c.WriteFlashBlockNo(0); }, "Flash write error", 9},
-      {{"--fail", "flashcrc=0x16"}, [](ModuleCommands& c) { return c.WriteFlashCRC(); }, "Flash busy error", 8},
-      {{"--short-reply", "erase"}, [](ModuleCommands& c) { return c.EraseFlashBlockNo(5); },
-       "Flash erase fault at block 5", 8},
-      {{"--short-reply", "write"}, [&](ModuleCommands& c) { return c.WriteSFOmem(1, 0, data); }, "Write memory fault", 7},
       {{"--short-reply", "crc"}, [](ModuleCommands& c) { return c.GetCRCfromRAM(); }, "CRC fault", 10},
-      {{"--short-reply", "program"}, [](ModuleCommands& c) { return c.WriteFlashBlockNo(42); },
-       "Program flash fault at block 42", 9},
-      {{"--short-reply", "flashcrc"}, [](ModuleCommands& c) { return c.WriteFlashCRC(); }, "Flash CRC write fault", 8},
       {{"--short-reply", "flashcrc=7"}, [](ModuleCommands& c) { return c.WriteFlashCRC(); }, "Flash CRC write fault", 8},
       {{"--silent-from", "2"}, [](ModuleCommands& c) { return c.EraseFlashBlockNo(0); },
        "Erase flash block COM timeout at block 0", 4},
-      {{"--extra-bytes", "crc=1"}, [](ModuleCommands& c) { return c.GetCRCfromRAM(); }, "Get CRC COM timeout", 4},
       {{"--extra-bytes", "exit=2"}, [](ModuleCommands& c) { return c.ExitBootMode(); }, "Exit bootmode fault", 4},
   };
   for (const Case& c : cases) {

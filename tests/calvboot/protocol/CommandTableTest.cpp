@@ -59,15 +59,3 @@ TEST(CommandTable, CatalogueShape) {
       EXPECT_GT(CommandTable[i].Length, 5) << i;
   }
 }
-
-TEST(CommandTable, FillingAgainWritesTheSameValues) {
-  RSfunctions::InitCommandTable();
-  const auto first = CommandTable;
-  CommandTable[91] = CommandDef{};
-  RSfunctions::InitCommandTable();
-  for (int i = 0; i < RSfunctions::kCommandCount; ++i) {
-    EXPECT_EQ(CommandTable[i].Code, first[i].Code) << i;
-    EXPECT_EQ(CommandTable[i].Length, first[i].Length) << i;
-    EXPECT_EQ(flagsOf(CommandTable[i]), flagsOf(first[i])) << i;
-  }
-}

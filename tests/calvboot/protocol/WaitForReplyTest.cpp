@@ -79,17 +79,3 @@ TEST_F(PeerBench, ReplyIsNoticedAtOnce) {
   EXPECT_GE(wall.elapsed(), 190);
   EXPECT_LT(wall.elapsed(), 500);
 }
-
-TEST_F(PeerBench, EveryFrameReopensThePort) {
-  peer->answerAlways({hexBytes("05 01 00 00 06")});
-  // Bytes left over from an earlier exchange are discarded before the next frame.
-  cmd->EraseFlashBlockNo(0);
-  pty.write(hexBytes("05 01 00 11 17"));
-  waitUntil([] { return false; }, 30ms);
-  EXPECT_EQ(cmd->EraseFlashBlockNo(1), "Flash erase block 1");
-  EXPECT_TRUE(com->CheckMScomm());
-  // A port that another setup closed is opened again by the next frame.
-  com->CloseMScomm();
-  EXPECT_EQ(cmd->EraseFlashBlockNo(2), "Flash erase block 2");
-  EXPECT_EQ(peer->frames.size(), 3);
-}
