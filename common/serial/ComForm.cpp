@@ -19,6 +19,8 @@ QRect twips(int left, int top, int width, int height) {
   return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
 }
 
+// Far beyond any screen (70000 twips), where the window waits until shown.
+constexpr int kOffScreen = 70000 / kTwipsPerPixel;
 constexpr std::uint8_t kHighestPort = 16;
 constexpr std::uint8_t kCarriageReturn = 13;
 constexpr std::uint8_t kLineFeed = 10;
@@ -80,6 +82,7 @@ ComForm::ComForm(Host host, const QString& programFolder, QWidget* owner)
   portMessage_ = [this](const QString& text) { showModalMessage(parentWidget(), text); };
 
   // Load state: out of sight until the program shows it, empty lines, no log.
+  move(kOffScreen, kOffScreen);
   Text1->clear();
   Text2->clear();
   LogOn = false;

@@ -1,7 +1,5 @@
 #include "SerialPortControl.h"
 
-#include <QTimer>
-
 #include <IniFileHandler.h>
 
 #include <cstdio>
@@ -13,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -86,35 +83,15 @@ struct SerialPortControl::Private {
   // Bytes taken from QSerialPort but not yet read by the program. Draining
   // Qt's buffer at once keeps "waiting" in one place we control.
   QByteArray received;
-  bool rearmQueued = false;
+  bool collecting = false;  // inside collectWaiting(): no receive events
 };
 
 SerialPortControl::SerialPortControl(QObject* parent) : QObject(parent), d(std::make_unique<Private>()) {
+  d->port.setParent(this);
   connect(&d->port, &QSerialPort::readyRead, this, [this] {
     d->received += d->port.readAll();
+    if (d->collecting) return;
     if (d->rThreshold > 0 && d->received.size() >= d->rThreshold) emit commEvent(comEvReceive);
-  });
-  connect(&d->port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-    if (error != QSerialPort::ResourceError || !d->port.isOpen()) return;
-#ifdef Q_OS_UNIX
-    // Qt stops watching the port when a read finds nothing (EAGAIN), which
-    // happens when input was discarded after the port had signalled data.
-    // A line that really went away (hang-up, error) stays unwatched.
-    pollfd p{d->port.handle(), POLLIN, 0};
-    if (::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return;
-#endif
-    d->port.clearError();
-    if (d->rearmQueued) return;
-    d->rearmQueued = true;
-    // Re-arm outside Qt's notification handler; a read re-enables watching.
-    QTimer::singleShot(0, this, [this] {
-      d->rearmQueued = false;
-      if (!d->port.isOpen()) return;
-      const QByteArray more = d->port.readAll();
-      if (more.isEmpty()) return;
-      d->received += more;
-      if (d->rThreshold > 0 && d->received.size() >= d->rThreshold) emit commEvent(comEvReceive);
-    });
   });
 }
 
@@ -296,8 +273,24 @@ bool SerialPortControl::output(const QByteArray& bytes) {
   return true;
 }
 
+void SerialPortControl::collectWaiting() {
+  if (!d->port.isOpen()) return;
+  d->received += d->port.readAll();
+#ifdef Q_OS_UNIX
+  // Bytes the driver holds but Qt has not fetched yet (no event served since
+  // they arrived) are waiting too. Let Qt fetch them now, without raising a
+  // receive event from inside the read.
+  const bool wasCollecting = std::exchange(d->collecting, true);
+  for (int pass = 0; pass < 64 && kernelQueue(d->port.handle(), FIONREAD) > 0; ++pass) {
+    if (!d->port.waitForReadyRead(0)) break;
+    d->received += d->port.readAll();
+  }
+  d->collecting = wasCollecting;
+#endif
+}
+
 QByteArray SerialPortControl::input() {
-  if (d->port.isOpen()) d->received += d->port.readAll();
+  collectWaiting();
   if (d->inputLen == 0 || d->received.size() <= d->inputLen) return std::exchange(d->received, {});
   QByteArray head = d->received.left(d->inputLen);
   d->received.remove(0, d->inputLen);

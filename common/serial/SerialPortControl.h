@@ -93,6 +93,8 @@ class SerialPortControl : public QObject {
   void commEvent(int code);
 
  private:
+  void collectWaiting();
+
   struct Private;
   std::unique_ptr<Private> d;
 };

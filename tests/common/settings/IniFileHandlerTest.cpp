@@ -95,7 +95,8 @@ TEST_F(IniFile, ReadingFollowsTheClassicLineRules) {
 }
 
 TEST_F(IniFile, ReadsAnyLineEndStyle) {
-  for (const QByteArray eol : {QByteArray("\r\n"), QByteArray("\n"), QByteArray("\r")}) {
+  for (const char* end : {"\r\n", "\n", "\r"}) {
+    const QByteArray eol(end);
     put("[A]" + eol + "One=1" + eol + "Two=2");
     EXPECT_EQ(read("A", "One"), "1") << eol.toHex().constData();
     EXPECT_EQ(read("A", "Two"), "2") << eol.toHex().constData();
