@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "BootSimProcess.h"
+#include <BootSimProcess.h>
 
 namespace {
 

@@ -80,13 +80,6 @@ TEST(SequentialLineInputFile, LinesLongerThanOneReadAreWhole) {
   EXPECT_TRUE(in.atEnd());
 }
 
-TEST(SequentialLineInputFile, MissingFileAndFolderDoNotOpen) {
-  QTemporaryDir dir;
-  SequentialLineInput in;
-  EXPECT_FALSE(in.open(dir.filePath(QStringLiteral("absent.s19"))));
-  EXPECT_FALSE(in.open(dir.path()));
-}
-
 // The window with the file dialog replaced by a chosen path.
 class FileCheckOnWindow : public ::testing::Test {
  protected:
@@ -134,15 +127,6 @@ TEST_F(FileCheckOnWindow, EachProductIsRecognisedWithItsInstructions) {
                              QString::fromLatin1(p.releaseLine);
     EXPECT_EQ(form->Label1->text(), expected);
   }
-}
-
-TEST_F(FileCheckOnWindow, DvNineGuideEndsWithItsFourLines) {
-  load(file(QStringLiteral("dv9.s19"), "S008000044562D3900F7"));
-  EXPECT_TRUE(form->Label1->text().endsWith(QStringLiteral(
-      "Initialize.\n\nBootmode:\nTurn power off on the front button.\n"
-      "Press menu and skip right buttons simultaneously and hold them while turning on the power.\n"
-      "Release both buttons and DV-9 is in bootmode.")));
-  EXPECT_EQ(form->Text_Filevalid->text(), QStringLiteral("File for DV-9 and file is ok"));
 }
 
 TEST_F(FileCheckOnWindow, NearMissesAreNotRecognised) {

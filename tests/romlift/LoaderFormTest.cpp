@@ -198,12 +198,4 @@ TEST_F(LoaderFormStart, AboutBoxShowsTitleAndVersion) {
   EXPECT_EQ(SerialAbout::versionText(2, 0, 13), QStringLiteral("Version 2.013"));
 }
 
-TEST_F(LoaderFormStart, CloseEndsTheProgramThroughItsSeam) {
-  start();
-  int ended = 0;
-  form->setProgramEnd([&] { ++ended; });
-  form->Close->trigger();
-  EXPECT_EQ(ended, 1);
-}
-
 }  // namespace

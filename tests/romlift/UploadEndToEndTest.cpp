@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "BootSimProcess.h"
+#include <BootSimProcess.h>
 
 namespace {
 

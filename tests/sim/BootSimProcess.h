@@ -21,8 +21,12 @@ class BootSimProcess {
 
   const QString& slavePath() const { return slavePath_; }
 
-  // Ends bootsim (SIGTERM) and returns its closing report.
-  QString finish();
+  // Ends bootsim (SIGTERM, unless it ends by itself within grace) and returns
+  // its closing report.
+  QString finish(int graceMs = 0);
+  // Whether it ended by itself within the grace of finish(), and how.
+  bool endedByItself() const { return endedByItself_; }
+  int exitCode() const { return process_.exitCode(); }
   // From the closing report.
   static int linesTaken(const QString& report);
   static std::optional<Gaps> gaps(const QString& report);
@@ -33,4 +37,5 @@ class BootSimProcess {
   QString slavePath_;
   QString report_;
   bool finished_ = false;
+  bool endedByItself_ = false;
 };

@@ -20,8 +20,9 @@ BootSimProcess::~BootSimProcess() {
   }
 }
 
-QString BootSimProcess::finish() {
+QString BootSimProcess::finish(int graceMs) {
   if (!finished_) {
+    endedByItself_ = graceMs > 0 && process_.waitForFinished(graceMs);
     if (process_.state() != QProcess::NotRunning) process_.terminate();
     process_.waitForFinished(5000);
     report_ = QString::fromLocal8Bit(process_.readAllStandardOutput());
