@@ -1,0 +1,203 @@
+#include "UploadDialogue.h"
+
+#include <ComForm.h>
+#include <EventYield.h>
+#include <IniFileHandler.h>
+
+#include <thread>
+
+#include "ProductTable.h"
+#include "SequentialLineInput.h"
+
+namespace {
+
+const QByteArray kAnnouncement = QByteArrayLiteral("...");
+const QByteArray kRefusal = QByteArrayLiteral("Wrong signature");
+const QByteArray kAccepted = QByteArrayLiteral("OK");
+
+const QString kReportSection = QStringLiteral("Romlifter");
+const QString kPortClosed = QStringLiteral("\r\nPort closed");
+const QString kFileNotReady = QStringLiteral("\r\nFile not ready or wrong type");
+
+// Sets a flag for the lifetime of a loop, so a click taken in during one of
+// its yields knows what is running.
+class RunningFlag {
+ public:
+  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~RunningFlag() { flag_ = false; }
+  RunningFlag(const RunningFlag&) = delete;
+  RunningFlag& operator=(const RunningFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+const QString UploadDialogue::kOpenCaption = QStringLiteral("Open Comm Port");
+const QString UploadDialogue::kCloseCaption = QStringLiteral("Close Comm Port");
+
+UploadDialogue::UploadDialogue(ComForm& com, UploadView& view, QString iniPath)
+    : com_(com), view_(view), iniPath_(std::move(iniPath)) {}
+
+void UploadDialogue::closePort() {
+  com_.CloseMScomm();
+  view_.setPortCaption(kOpenCaption);
+}
+
+void UploadDialogue::Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+  BootReady = false;
+  if (com_.CheckMScomm()) {
+    if (waiting_ || uploading_) {
+      // The running loop serves the request and closes the port itself.
+      StopRequest = true;
+      return;
+    }
+    // Open and idle: no loop would ever serve a request, so close now.
+    StopRequest = false;
+    closePort();
+    view_.appendLogText(kPortClosed);
+    return;
+  }
+  StopRequest = false;
+  com_.ReplyBuffer.clear();
+  view_.setLogText(QString());
+
+  if (!com_.SetupMScomm(ComPort, ComSpeed)) return;  // ComForm told the operator why
+  view_.setPortCaption(kCloseCaption);
+  view_.setLogText(QStringLiteral("Waiting for response...\r\n"));
+
+  RunningFlag running(waiting_);
+  for (;;) {
+    yieldToEventLoop();
+    if (StopRequest) {
+      StopRequest = false;
+      closePort();
+      view_.appendLogText(kPortClosed);
+      return;
+    }
+    if (com_.ReplyBuffer.contains(kAnnouncement)) {
+      view_.setLogText(
+          QStringLiteral("Amplifier and CD Boot Loader\r\nWaiting for firmware upload..."));
+      BootReady = true;
+      return;
+    }
+  }
+}
+
+void UploadDialogue::Serial_cancel_Click() {
+  view_.setUploadEnabled(true);
+  StopRequest = true;
+}
+
+void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
+  // Possible once "Cancel Upload" enabled the button again; a second run
+  // would open the file twice and interleave its lines with the first.
+  if (uploading_) return;
+  RunningFlag running(uploading_);
+
+  SequentialLineInput in;
+  // Every ending enables the button again and leaves the file closed.
+  struct Finish {
+    UploadView& view;
+    SequentialLineInput& in;
+    ~Finish() {
+      view.setUploadEnabled(true);
+      in.close();
+    }
+  } finish{view_, in};
+
+  view_.setUploadEnabled(false);
+  view_.appendLogText(QStringLiteral("\r\nupdating...\r\n"));
+
+  if (!file.FileValid) {
+    view_.appendLogText(kFileNotReady);
+    return;
+  }
+  // A refused, failed or cancelled upload closed the port: sending on it
+  // would go nowhere, so it no longer counts as ready.
+  if (!BootReady || !com_.CheckMScomm()) {
+    view_.appendLogText(QStringLiteral("\r\nNot ready for boot"));
+    return;
+  }
+
+  StopRequest = false;
+  // Moved, deleted or unreadable since the check: nothing sent, no report.
+  if (!in.open(file.FileName) || (in.atEnd() && in.failed())) {
+    view_.appendLogText(kFileNotReady);
+    return;
+  }
+
+  const std::chrono::milliseconds pause{LineDelay};
+  bool readFailed = false;
+  while (!in.atEnd() && !StopRequest) {
+    yieldToEventLoop();
+    const QByteArray line = in.readLine().value_or(QByteArray());
+    if (in.failed()) {
+      readFailed = true;
+      break;
+    }
+    view_.appendLogText(QStringLiteral(" ."));
+    view_.repaintLog();
+
+    com_.SendMScommString(line);
+    com_.SendMScommString(QByteArrayLiteral("\r"));
+    com_.SendMScommString(QByteArrayLiteral("\n"));
+    // Sleeps rather than yields: nothing is taken in during the pause, as the
+    // boot loader's pace expects; a monotonic clock so midnight cannot stall it.
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() + pause);
+
+    if (com_.ReplyBuffer.contains(kRefusal)) {
+      com_.ReplyBuffer.clear();
+      in.close();
+      closePort();
+      view_.appendLogText(QStringLiteral("\r\nWrong File") + kPortClosed);
+      return;
+    }
+  }
+
+  const auto finalWaitStart = std::chrono::steady_clock::now();
+  if (readFailed) {
+    // Part of the file went out: the boot loader holds an unfinished image.
+    view_.appendLogText(kFileNotReady);
+    writeReport(file, QStringLiteral("Failed"));
+  } else if (StopRequest) {
+    StopRequest = false;
+    view_.appendLogText(QStringLiteral("\r\nUpdate cancelled"));
+    writeReport(file, QStringLiteral("Cancelled"));
+  } else {
+    for (;;) {
+      yieldToEventLoop();
+      if (std::chrono::steady_clock::now() - finalWaitStart > finalWait_) {
+        view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
+        writeReport(file, QStringLiteral("Failed"));
+        view_.repaintLog();
+        break;
+      }
+      if (com_.ReplyBuffer.contains(kAccepted)) {
+        view_.appendLogText(QStringLiteral("\r\nUpdated with success") + kPortClosed);
+        writeReport(file, QStringLiteral("Succes"));
+        view_.repaintLog();
+        BootReady = false;
+        closePort();
+        return;
+      }
+    }
+  }
+  in.close();
+  closePort();
+  view_.appendLogText(kPortClosed);
+}
+
+void UploadDialogue::writeReport(const UploadFile& file, const QString& status) {
+  const Product* product = ProductTable::forCode(file.ProductCode);
+  const QDateTime now = reportClock_ ? reportClock_() : QDateTime::currentDateTime();
+  IniFileHandler::WriteIniValue(kReportSection, QStringLiteral("Product"),
+                                product ? QString::fromLatin1(product->displayName) : QString(),
+                                iniPath_);
+  IniFileHandler::WriteIniValue(kReportSection, QStringLiteral("File name"), file.FileName,
+                                iniPath_);
+  IniFileHandler::WriteIniValue(kReportSection, QStringLiteral("Upload time"),
+                                now.toString(QStringLiteral("dd/MM/yyyy hh:mm")), iniPath_);
+  IniFileHandler::WriteIniValue(kReportSection, QStringLiteral("Status"), status, iniPath_);
+}

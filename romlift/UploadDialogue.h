@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+class ComForm;
+
+// What the upload dialogue changes on the window: the on-screen log
+// Text_Serinput, the port button's caption and the Upload button.
+class UploadView {
+ public:
+  virtual ~UploadView() = default;
+  virtual void setLogText(const QString& text) = 0;
+  virtual void appendLogText(const QString& text) = 0;
+  virtual void repaintLog() = 0;
+  virtual void setPortCaption(const QString& caption) = 0;
+  virtual void setUploadEnabled(bool enabled) = 0;
+};
+
+// The file an upload sends, as the file check left it.
+struct UploadFile {
+  bool FileValid = false;
+  QString FileName;
+  std::uint8_t ProductCode = 0;
+};
+
+// The dialogue with a product's boot loader: open the port and wait for its
+// announcement, send the file line by line at a fixed pace, watch for the
+// refusal, wait for the final acknowledgement and write the upload report.
+// Every wait runs on the caller's thread and yields to the event loop, so
+// clicks and received bytes are taken in meanwhile.
+class UploadDialogue {
+ public:
+  static constexpr auto kFinalWait = std::chrono::seconds{5};
+  static constexpr std::int16_t kDefaultLineDelay = 350;  // ms
+
+  static const QString kOpenCaption;
+  static const QString kCloseCaption;
+
+  UploadDialogue(ComForm& com, UploadView& view, QString iniPath);
+
+  bool BootReady = false;
+  bool StopRequest = false;
+  std::int16_t LineDelay = kDefaultLineDelay;  // ms of silence after each line
+
+  // The port button: opens the port and waits for "...", or asks the
+  // running wait or upload to stop, or closes an idle open port at once.
+  void Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed);
+  // "Upload": sends file when the boot loader is ready. A click while an
+  // upload runs is ignored.
+  void BtnUpload_Click(const UploadFile& file);
+  // "Cancel Upload".
+  void Serial_cancel_Click();
+
+  // setup.ini, where the upload report goes.
+  void setIniPath(QString iniPath) { iniPath_ = std::move(iniPath); }
+
+  bool isWaitingForBootLoader() const { return waiting_; }
+  bool isUploading() const { return uploading_; }
+
+  // Test seams: the final wait for "OK", and the wall clock of the report.
+  void setFinalWait(std::chrono::milliseconds wait) { finalWait_ = wait; }
+  void setReportClock(std::function<QDateTime()> clock) { reportClock_ = std::move(clock); }
+
+ private:
+  void closePort();
+  void writeReport(const UploadFile& file, const QString& status);
+
+  ComForm& com_;
+  UploadView& view_;
+  QString iniPath_;
+  bool waiting_ = false;
+  bool uploading_ = false;
+  std::chrono::milliseconds finalWait_ = kFinalWait;
+  std::function<QDateTime()> reportClock_;
+};

@@ -1,0 +1,51 @@
+#include "BootSimProcess.h"
+
+#include <QRegularExpression>
+
+bool BootSimProcess::start(const QStringList& args) {
+  process_.setProcessChannelMode(QProcess::SeparateChannels);
+  process_.start(QStringLiteral(BOOTSIM_PATH), args);
+  if (!process_.waitForStarted(5000)) return false;
+  while (!process_.canReadLine()) {
+    if (!process_.waitForReadyRead(5000)) return false;
+  }
+  slavePath_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+  return !slavePath_.isEmpty();
+}
+
+BootSimProcess::~BootSimProcess() {
+  if (process_.state() != QProcess::NotRunning) {
+    process_.kill();
+    process_.waitForFinished(2000);
+  }
+}
+
+QString BootSimProcess::finish(int graceMs) {
+  if (!finished_) {
+    endedByItself_ = graceMs > 0 && process_.waitForFinished(graceMs);
+    if (process_.state() != QProcess::NotRunning) process_.terminate();
+    process_.waitForFinished(5000);
+    report_ = QString::fromLocal8Bit(process_.readAllStandardOutput());
+    finished_ = true;
+  }
+  return report_;
+}
+
+int BootSimProcess::linesTaken(const QString& report) {
+  const auto m = QRegularExpression(QStringLiteral("bootsim: lines (\\d+)")).match(report);
+  return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+std::optional<BootSimProcess::Gaps> BootSimProcess::gaps(const QString& report) {
+  const auto m = QRegularExpression(
+                     QStringLiteral("bootsim: gaps (\\d+) min ([\\d.]+) median ([\\d.]+) max ([\\d.]+) ms"))
+                     .match(report);
+  if (!m.hasMatch()) return std::nullopt;
+  return Gaps{m.captured(1).toInt(), m.captured(2).toDouble(), m.captured(3).toDouble(),
+              m.captured(4).toDouble()};
+}
+
+QString BootSimProcess::verdict(const QString& report) {
+  const auto m = QRegularExpression(QStringLiteral("bootsim: verdict (.*)")).match(report);
+  return m.hasMatch() ? m.captured(1).trimmed() : QString();
+}
