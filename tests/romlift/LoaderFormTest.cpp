@@ -1,7 +1,6 @@
 // Start-up from setup.ini, the port and speed menus and the about box.
 #include <QAction>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -20,25 +19,20 @@ namespace {
 
 class LoaderFormStart : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-
   QString iniPath() const { return dir.filePath(QStringLiteral("setup.ini")); }
-  void setIni(const QString& section, const QString& key, const QString& value) {
-    ASSERT_TRUE(IniFileHandler::WriteIniValue(section, key, value, iniPath()));
+  void setIni(const char* section, const QString& key, const QString& value) {
+    ASSERT_TRUE(IniFileHandler::WriteIniValue(QString::fromLatin1(section), key, value, iniPath()));
   }
-  QString ini(const QString& section, const QString& key) const {
-    return IniFileHandler::ReadIniValue(section, key, QString(), iniPath());
-  }
-  // Every port leads nowhere unless a test says otherwise, so the machine's
-  // own serial devices play no part.
-  void mapAllPortsNowhere() {
-    for (int n = 1; n <= 16; ++n)
-      setIni(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(n), dir.filePath(QStringLiteral("no-tty%1").arg(n)));
+  QString ini(const char* section, const char* key) const {
+    return IniFileHandler::ReadIniValue(QString::fromLatin1(section), QString::fromLatin1(key), QString(), iniPath());
   }
   void start() {
     form = std::make_unique<LoaderForm>(dir.path());
     form->comForm().setPortMessage([this](const QString& text) { messages << text; });
     form->Form_Load();
+  }
+  std::vector<bool> checkedSpeeds() const {
+    return {form->Speed_9600->isChecked(), form->Speed_57600->isChecked(), form->Speed_115000->isChecked()};
   }
   std::vector<int> checkedPorts() const {
     std::vector<int> out;
@@ -56,95 +50,70 @@ TEST_F(LoaderFormStart, MissingSetupIniGivesAndStoresTheDefaults) {
   start();
   EXPECT_EQ(form->IniPath(), iniPath());
   EXPECT_EQ(form->uploadDialogue().LineDelay, 350);
-  EXPECT_EQ(form->ComPort(), 1);
   EXPECT_EQ(checkedPorts(), std::vector<int>{1});
-  EXPECT_EQ(form->ComSpeed(), 0);
-  EXPECT_TRUE(form->Speed_9600->isChecked());
-  EXPECT_FALSE(form->Speed_57600->isChecked());
-  EXPECT_FALSE(form->Speed_115000->isChecked());
-  EXPECT_EQ(ini(QStringLiteral("Romlifter"), QStringLiteral("Delay")), QStringLiteral("350"));
-  EXPECT_EQ(ini(QStringLiteral("ComSettings"), QStringLiteral("ComPort")), QStringLiteral("1"));
-  EXPECT_EQ(ini(QStringLiteral("AmpCom"), QStringLiteral("Debug")), QStringLiteral("0"));
+  EXPECT_EQ(checkedSpeeds(), std::vector<bool>({true, false, false}));
+  EXPECT_EQ(ini("Romlifter", "Delay"), QStringLiteral("350"));
+  EXPECT_EQ(ini("ComSettings", "ComPort"), QStringLiteral("1"));
+  EXPECT_EQ(ini("AmpCom", "Debug"), QStringLiteral("0"));
   EXPECT_TRUE(form->comForm().RomliftActive);
   EXPECT_FALSE(form->comForm().isVisible());
   EXPECT_EQ(form->Commport->text(), QStringLiteral("Open Comm Port"));
   EXPECT_TRUE(form->serinputText().isEmpty());
-  EXPECT_TRUE(messages.isEmpty());
 }
 
-TEST_F(LoaderFormStart, StoredDelayAndPortAreRangeChecked) {
-  struct Case {
+TEST_F(LoaderFormStart, StoredValuesAreRangeChecked) {
+  const struct {
     const char* delay;
     const char* port;
+    const char* debug;
     int lineDelay;
     int selected;
     const char* portInFile;
+    bool serialWindow;
+  } cases[] = {
+      {"100", "17", "457", 150, 1, "17", true},  // raised to the minimum; COM1, the file keeps 17
+      {"2000", "3", " 457 ", 2000, 3, "3", true},
+      {"abc", "x", "457x", 150, 1, "0", false},  // not a number counts as 0
+      {"150.5", "2.5", "0", 150, 2, "2", false},  // halves go to the even number
+      {"99999", "300", "", 32767, 1, "0", false},  // beyond 16 and 8 bits
+      {"-70000", "-1", "1", 150, 1, "0", false},
+      {"1E9", "&H10", "0", 32767, 16, "16", false},
   };
-  const Case cases[] = {
-      {"100", "17", 150, 1, "17"},         // raised to the minimum; COM1, the file keeps 17
-      {"2000", "3", 2000, 3, "3"},
-      {"abc", "x", 150, 1, "0"},           // not a number counts as 0
-      {"150.5", "2.5", 150, 2, "2"},       // halves go to the even number
-      {"99999", "300", 32767, 1, "0"},     // beyond 16 and 8 bits
-      {"-70000", "-1", 150, 1, "0"},
-      {"1E9", "&H10", 32767, 16, "16"},
-      {"&HFFFF", "0", 150, 1, "0"},        // four hex digits read as -1
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.delay) + " / " + c.port);
-    setIni(QStringLiteral("Romlifter"), QStringLiteral("Delay"), QString::fromLatin1(c.delay));
-    setIni(QStringLiteral("ComSettings"), QStringLiteral("ComPort"), QString::fromLatin1(c.port));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.delay) + " / " + c.port + " / " + c.debug);
+    setIni("Romlifter", QStringLiteral("Delay"), QString::fromLatin1(c.delay));
+    setIni("ComSettings", QStringLiteral("ComPort"), QString::fromLatin1(c.port));
+    setIni("AmpCom", QStringLiteral("Debug"), QString::fromLatin1(c.debug));
     start();
     EXPECT_EQ(form->uploadDialogue().LineDelay, c.lineDelay);
-    EXPECT_EQ(form->ComPort(), c.selected);
     EXPECT_EQ(checkedPorts(), std::vector<int>{c.selected});
-    EXPECT_EQ(ini(QStringLiteral("ComSettings"), QStringLiteral("ComPort")), QString::fromLatin1(c.portInFile));
-    EXPECT_EQ(ini(QStringLiteral("Romlifter"), QStringLiteral("Delay")), QString::fromLatin1(c.delay));
+    EXPECT_EQ(ini("ComSettings", "ComPort"), QString::fromLatin1(c.portInFile));
+    EXPECT_EQ(ini("Romlifter", "Delay"), QString::fromLatin1(c.delay));
+    EXPECT_EQ(form->comForm().isVisible(), c.serialWindow);
   }
 }
 
-TEST_F(LoaderFormStart, OnlyPortsThatOpenAreOffered) {
+TEST_F(LoaderFormStart, OnlyPortsThatOpenAreOfferedAndTheMenusChoose) {
+  // Every port leads nowhere but COM2, so the machine's own devices play no part.
   PseudoTerminal pty;
   ASSERT_TRUE(pty.isOpen());
-  mapAllPortsNowhere();
-  setIni(QStringLiteral("Ports"), QStringLiteral("COM2"), pty.slavePath());
-  setIni(QStringLiteral("ComSettings"), QStringLiteral("ComPort"), QStringLiteral("5"));
+  for (int n = 1; n <= 16; ++n)
+    setIni("Ports", QStringLiteral("COM%1").arg(n), n == 2 ? pty.slavePath() : dir.filePath(QStringLiteral("none")));
+  setIni("ComSettings", QStringLiteral("ComPort"), QStringLiteral("5"));
   start();
   for (int n = 1; n <= 16; ++n) EXPECT_EQ(form->COM[n - 1]->isVisible(), n == 2) << "COM" << n;
-  // The stored port stays selected though it cannot be opened.
-  EXPECT_EQ(checkedPorts(), std::vector<int>{5});
-  EXPECT_FALSE(form->comForm().CheckMScomm());
-  EXPECT_TRUE(messages.isEmpty());  // probing is silent
-
+  EXPECT_EQ(checkedPorts(), std::vector<int>{5});  // stays selected though it cannot be opened
+  EXPECT_TRUE(messages.isEmpty());                 // probing is silent
   form->Commport->click();
   EXPECT_EQ(messages, QStringList{QStringLiteral("Comm Port not available!")});
   EXPECT_EQ(form->Commport->text(), QStringLiteral("Open Comm Port"));
-  EXPECT_TRUE(form->serinputText().isEmpty());
   EXPECT_FALSE(form->comForm().CheckMScomm());
-}
 
-TEST_F(LoaderFormStart, PortMenuSelectsAndStores) {
-  mapAllPortsNowhere();
-  start();
-  form->COM[6]->trigger();
-  EXPECT_EQ(form->ComPort(), 7);
-  EXPECT_EQ(checkedPorts(), std::vector<int>{7});
-  EXPECT_EQ(ini(QStringLiteral("ComSettings"), QStringLiteral("ComPort")), QStringLiteral("7"));
-  form->SelectComPort(0);
-  EXPECT_EQ(checkedPorts(), std::vector<int>{1});
-  EXPECT_EQ(ini(QStringLiteral("ComSettings"), QStringLiteral("ComPort")), QStringLiteral("0"));
-}
-
-TEST_F(LoaderFormStart, ChosenSpeedIsUsedToOpenAndNotStored) {
-  PseudoTerminal pty;
-  ASSERT_TRUE(pty.isOpen());
-  setIni(QStringLiteral("Ports"), QStringLiteral("COM1"), pty.slavePath());
-  start();
+  form->COM[1]->trigger();
+  EXPECT_EQ(checkedPorts(), std::vector<int>{2});
+  EXPECT_EQ(ini("ComSettings", "ComPort"), QStringLiteral("2"));
   form->Speed_57600->trigger();
-  EXPECT_FALSE(form->Speed_9600->isChecked());
-  EXPECT_TRUE(form->Speed_57600->isChecked());
-  EXPECT_FALSE(form->Speed_115000->isChecked());
-
+  EXPECT_EQ(checkedSpeeds(), std::vector<bool>({false, true, false}));
   QString settingsWhileOpen;
   QTimer::singleShot(100, form.get(), [&] {
     settingsWhileOpen = form->comForm().MSComm1().settings();
@@ -153,47 +122,27 @@ TEST_F(LoaderFormStart, ChosenSpeedIsUsedToOpenAndNotStored) {
   form->Commport->click();
   EXPECT_EQ(settingsWhileOpen, QStringLiteral("57600,N,8,1"));
   EXPECT_FALSE(form->comForm().CheckMScomm());
-  EXPECT_TRUE(ini(QStringLiteral("ComSettings"), QStringLiteral("ComSpeed")).isEmpty());
-
   form->SelectSpeed(7);
-  EXPECT_EQ(form->ComSpeed(), 0);
-  EXPECT_TRUE(form->Speed_9600->isChecked());
-  EXPECT_FALSE(form->Speed_57600->isChecked());
+  EXPECT_EQ(checkedSpeeds(), std::vector<bool>({true, false, false}));
 
-  start();  // a restart begins at 9600 again
-  EXPECT_EQ(form->ComSpeed(), 0);
-  EXPECT_TRUE(form->Speed_9600->isChecked());
-}
-
-TEST_F(LoaderFormStart, DebugValueShowsTheSerialWindow) {
-  const struct {
-    const char* debug;
-    bool visible;
-  } cases[] = {{"457", true}, {" 457 ", true}, {"457.0", true}, {"0", false}, {"457x", false}, {"", false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.debug);
-    setIni(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QString::fromLatin1(c.debug));
-    start();
-    EXPECT_EQ(form->comForm().isVisible(), c.visible);
-    EXPECT_EQ(form->comForm().windowTitle(), QStringLiteral("ComForm"));
-  }
+  form->Speed_115000->trigger();
+  start();  // a restart begins at 9600 again, on the stored port
+  EXPECT_EQ(checkedSpeeds(), std::vector<bool>({true, false, false}));
+  EXPECT_EQ(checkedPorts(), std::vector<int>{2});
 }
 
 TEST_F(LoaderFormStart, AboutBoxShowsTitleAndVersion) {
   start();
   QStringList shown;
-  QWidget* owner = nullptr;
   form->setAboutRunner([&](SerialAbout& box) {
-    owner = box.parentWidget();
-    shown << box.windowTitle() << box.lblTitle->text() << box.lblVersion->text()
-          << box.lblDescription->text() << box.lblLine2->text() << box.cmdOK->text();
+    EXPECT_EQ(box.parentWidget(), form.get());
     EXPECT_FALSE(box.lblLine1->text().isEmpty());
+    shown << box.windowTitle() << box.lblTitle->text() << box.lblVersion->text() << box.lblDescription->text()
+          << box.lblLine2->text() << box.cmdOK->text();
   });
   form->About->trigger();
-  EXPECT_EQ(owner, form.get());
   EXPECT_EQ(shown, (QStringList{QStringLiteral("About Romlift"), QStringLiteral("Romlift"),
-                                QStringLiteral("Version 1.16"),
-                                QStringLiteral("Tool for upgrading firmware.\n\n\n\n"),
+                                QStringLiteral("Version 1.16"), QStringLiteral("Tool for upgrading firmware.\n\n\n\n"),
                                 QStringLiteral("Last update October 10th, 2005"), QStringLiteral("OK")}));
   EXPECT_EQ(SerialAbout::versionText(2, 0, 13), QStringLiteral("Version 2.013"));
 }
