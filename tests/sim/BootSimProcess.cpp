@@ -2,28 +2,30 @@
 
 #include <QRegularExpression>
 
+namespace {
+QRegularExpressionMatch find(const QString& report, const char* pattern) {
+  return QRegularExpression(QStringLiteral("bootsim: ") + QString::fromLatin1(pattern)).match(report);
+}
+}  // namespace
+
 bool BootSimProcess::start(const QStringList& args) {
-  process_.setProcessChannelMode(QProcess::SeparateChannels);
   process_.start(QStringLiteral(BOOTSIM_PATH), args);
   if (!process_.waitForStarted(5000)) return false;
-  while (!process_.canReadLine()) {
+  while (!process_.canReadLine())
     if (!process_.waitForReadyRead(5000)) return false;
-  }
   slavePath_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
   return !slavePath_.isEmpty();
 }
 
 BootSimProcess::~BootSimProcess() {
-  if (process_.state() != QProcess::NotRunning) {
-    process_.kill();
-    process_.waitForFinished(2000);
-  }
+  process_.kill();
+  process_.waitForFinished(2000);
 }
 
 QString BootSimProcess::finish(int graceMs) {
   if (!finished_) {
-    endedByItself_ = graceMs > 0 && process_.waitForFinished(graceMs);
-    if (process_.state() != QProcess::NotRunning) process_.terminate();
+    endedByItself_ = graceMs > 0 && process_.waitForFinished(graceMs) && process_.exitCode() == 0;
+    process_.terminate();
     process_.waitForFinished(5000);
     report_ = QString::fromLocal8Bit(process_.readAllStandardOutput());
     finished_ = true;
@@ -32,20 +34,14 @@ QString BootSimProcess::finish(int graceMs) {
 }
 
 int BootSimProcess::linesTaken(const QString& report) {
-  const auto m = QRegularExpression(QStringLiteral("bootsim: lines (\\d+)")).match(report);
+  const auto m = find(report, "lines (\\d+)");
   return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
 std::optional<BootSimProcess::Gaps> BootSimProcess::gaps(const QString& report) {
-  const auto m = QRegularExpression(
-                     QStringLiteral("bootsim: gaps (\\d+) min ([\\d.]+) median ([\\d.]+) max ([\\d.]+) ms"))
-                     .match(report);
+  const auto m = find(report, "gaps (\\d+) min ([\\d.]+) median ([\\d.]+) max ([\\d.]+) ms");
   if (!m.hasMatch()) return std::nullopt;
-  return Gaps{m.captured(1).toInt(), m.captured(2).toDouble(), m.captured(3).toDouble(),
-              m.captured(4).toDouble()};
+  return Gaps{m.captured(1).toInt(), m.captured(2).toDouble(), m.captured(3).toDouble(), m.captured(4).toDouble()};
 }
 
-QString BootSimProcess::verdict(const QString& report) {
-  const auto m = QRegularExpression(QStringLiteral("bootsim: verdict (.*)")).match(report);
-  return m.hasMatch() ? m.captured(1).trimmed() : QString();
-}
+QString BootSimProcess::verdict(const QString& report) { return find(report, "verdict (.*)").captured(1).trimmed(); }

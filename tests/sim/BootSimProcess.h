@@ -24,10 +24,10 @@ class BootSimProcess {
   // Ends bootsim (SIGTERM, unless it ends by itself within grace) and returns
   // its closing report.
   QString finish(int graceMs = 0);
-  // Whether it ended by itself within the grace of finish(), and how.
+  // Whether it ended by itself within the grace of finish().
   bool endedByItself() const { return endedByItself_; }
-  int exitCode() const { return process_.exitCode(); }
-  // From the closing report.
+
+  // From the closing report; -1, nothing or empty when missing.
   static int linesTaken(const QString& report);
   static std::optional<Gaps> gaps(const QString& report);
   static QString verdict(const QString& report);
