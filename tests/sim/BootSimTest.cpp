@@ -46,17 +46,6 @@ TEST(RecordCheck, TellsValidDamagedAndMalformedLines) {
   for (const auto& c : cases) EXPECT_EQ(SRecord::parse(c.line).verdict, c.verdict) << '"' << c.line << '"';
 }
 
-TEST(RecordMake, BuildsRecordsThatCheckOut) {
-  const std::vector<std::uint8_t> data{0x00, 0x7F, 0x80, 0xFF};
-  EXPECT_EQ(SRecord::make('1', 0x1234, data), "S1071234007F80FFB4");
-  EXPECT_EQ(SRecord::make('9', 0, {}), "S9030000FC");
-  const SRecord::Parsed p = SRecord::parse(SRecord::make('3', 0x00ABCDEF, data));
-  EXPECT_EQ(p.verdict, Verdict::Valid);
-  EXPECT_EQ(p.type, '3');
-  EXPECT_EQ(p.address, 0x00ABCDEFu);
-  EXPECT_EQ(p.data, data);
-}
-
 // ---- The boot loader on a clock of the test's own ----
 
 const Clock::time_point t0 = Clock::now();
