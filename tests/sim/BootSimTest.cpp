@@ -62,21 +62,14 @@ BootSimOptions silent() {
   return o;
 }
 
-TEST(BootLoaderClock, AnnouncesOnceOrRepeatedlyUntilALineBegins) {
-  BootSimOptions once;
-  BootLoader b(once, t0);
-  EXPECT_EQ(b.takeDue(t0 + 299ms), "");
-  EXPECT_EQ(b.nextDue(), t0 + 300ms);
-  EXPECT_EQ(b.takeDue(t0 + 300ms), "...");
-  EXPECT_EQ(b.takeDue(t0 + 5s), "");
-
-  BootSimOptions repeat;
-  repeat.announceRepeat = 100ms;
-  BootLoader r(repeat, t0);
-  EXPECT_EQ(r.takeDue(t0 + 250ms), "......");
-  r.receive('S', t0 + 320ms);
-  EXPECT_EQ(r.takeDue(t0 + 1s), "");
-  EXPECT_FALSE(r.nextDue().has_value());
+TEST(BootLoaderClock, RepeatsTheAnnouncementUntilALineBegins) {
+  BootSimOptions o;
+  o.announceRepeat = 100ms;
+  BootLoader b(o, t0);
+  EXPECT_EQ(b.takeDue(t0 + 250ms), "......");
+  b.receive('S', t0 + 320ms);
+  EXPECT_EQ(b.takeDue(t0 + 1s), "");
+  EXPECT_FALSE(b.nextDue().has_value());
 }
 
 TEST(BootLoaderClock, MeasuresFromEachLineFeedToTheNextLine) {
@@ -125,17 +118,6 @@ TEST(BootLoaderClock, AnswersByTheLinesItTakes) {
     EXPECT_NE(b.summary().find(std::string("bootsim: verdict ") + c.verdict + "\n"), std::string::npos)
         << b.summary();
   }
-}
-
-TEST(BootLoaderClock, OkFollowsTheEndRecordAfterItsDelay) {
-  BootSimOptions o = silent();
-  o.okDelay = 250ms;
-  BootLoader b(o, t0);
-  const auto lf = feed(b, "S9030000FC\r\n", t0);
-  EXPECT_EQ(b.nextDue(), lf + 250ms);
-  EXPECT_EQ(b.takeDue(lf + 249ms), "");
-  EXPECT_EQ(b.takeDue(lf + 250ms), "OK\r\n");
-  EXPECT_TRUE(b.okSent());
 }
 
 // ---- The program ----
