@@ -26,11 +26,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kLineDelay = 150;  // ms, the smallest pace
-// bootsim can only stamp a byte when the pseudo-terminal hands it over, and
-// the kernel does that from a worker thread of ordinary priority: with both
-// cores busy a line feed was seen up to 17.5 ms late while the next line came
-// at once, even with bootsim reading at real-time priority. So the far end
-// checks the pace with this allowance; the strict check is on the sends.
+// bootsim can stamp a byte only when the pseudo-terminal hands it over, and
+// the kernel does that from a worker thread of ordinary priority. With both
+// cores busy single gaps came out up to 17.5 ms short (a late line feed, a
+// prompt next line), and reading at real-time priority did not cure it. So
+// the far end checks the pace with this allowance; the strict check is on
+// the sends, stamped on the sending thread.
 constexpr double kDeliveryJitter = 20;  // ms
 const QString kReady = QStringLiteral("Amplifier and CD Boot Loader\r\nWaiting for firmware upload...");
 const QString kUpdating = QStringLiteral("\r\nupdating...\r\n");
