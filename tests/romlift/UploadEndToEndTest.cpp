@@ -150,8 +150,9 @@ TEST_F(UploadEndToEnd, SendsEveryLineAtPaceAndReportsSuccess) {
              << QStringLiteral("TX: 0A ");
   for (std::size_t i = 0; i < sends.size(); ++i) {
     shown << sends[i].second;
-    if (i > 0 && sends[i - 1].second == QStringLiteral("TX: 0A "))
+    if (i > 0 && sends[i - 1].second == QStringLiteral("TX: 0A ")) {
       EXPECT_GE(sends[i].first - sends[i - 1].first, std::chrono::milliseconds(kLineDelay)) << "send " << i;
+    }
   }
   EXPECT_EQ(shown, expected);
 
@@ -234,7 +235,9 @@ TEST_F(UploadEndToEnd, FinalWaitDecidesAndASecondUploadDuringItIsIgnored) {
     EXPECT_EQ(linesTaken(), onTheWire(lines));
     const auto sending = lines.size() * std::chrono::milliseconds(kLineDelay);
     EXPECT_LT(took, sending + c.finalWait + 1500ms);
-    if (c.ending.contains(QStringLiteral("Failed"))) EXPECT_GE(took, sending + c.finalWait);
+    if (c.ending.contains(QStringLiteral("Failed"))) {
+      EXPECT_GE(took, sending + c.finalWait);
+    }
   }
 }
 
