@@ -48,7 +48,6 @@ class LoaderFormStart : public ::testing::Test {
 
 TEST_F(LoaderFormStart, MissingSetupIniGivesAndStoresTheDefaults) {
   start();
-  EXPECT_EQ(form->IniPath(), iniPath());
   EXPECT_EQ(form->uploadDialogue().LineDelay, 350);
   EXPECT_EQ(checkedPorts(), std::vector<int>{1});
   EXPECT_EQ(checkedSpeeds(), std::vector<bool>({true, false, false}));
@@ -144,7 +143,6 @@ TEST_F(LoaderFormStart, AboutBoxShowsTitleAndVersion) {
   EXPECT_EQ(shown, (QStringList{QStringLiteral("About Romlift"), QStringLiteral("Romlift"),
                                 QStringLiteral("Version 1.16"), QStringLiteral("Tool for upgrading firmware.\n\n\n\n"),
                                 QStringLiteral("Last update October 10th, 2005"), QStringLiteral("OK")}));
-  EXPECT_EQ(SerialAbout::versionText(2, 0, 13), QStringLiteral("Version 2.013"));
 }
 
 }  // namespace
