@@ -17,6 +17,13 @@ void ScriptedPeer::answerAlways(const QList<QByteArray>& pieces) {
   answer = [pieces](const QByteArray&) { return pieces; };
 }
 
+void ScriptedPeer::replyWith(const char* hex) {
+  if (hex)
+    answerAlways({hexBytes(hex)});
+  else
+    answer = nullptr;
+}
+
 void ScriptedPeer::readable() {
   char buf[512];
   ssize_t n;

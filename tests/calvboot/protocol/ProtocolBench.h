@@ -38,6 +38,8 @@ class ScriptedPeer : public QObject {
 
   // Answers every frame with the same pieces.
   void answerAlways(const QList<QByteArray>& pieces);
+  // Answers every frame with these hex bytes in one piece; nullptr: silence.
+  void replyWith(const char* hex);
 
   QList<QByteArray> frames;
 
