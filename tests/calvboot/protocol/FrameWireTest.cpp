@@ -30,7 +30,7 @@ speed_t lineSpeed(const QString& slavePath) {
 
 // The bytes of each operation as they leave the slave side of the line.
 TEST_F(PeerBench, EveryOperationSendsItsFrame) {
-  peer->answerAlways({kOkReply});
+  peer->pieces = {kOkReply};
   const std::uint8_t data[] = {0xAA, 0xBB};
   std::uint8_t record[32];
   for (int i = 0; i < 32; ++i) record[i] = std::uint8_t(0xE0 + i);
@@ -57,7 +57,7 @@ TEST_F(PeerBench, EveryOperationSendsItsFrame) {
 
 // DevAdr is read leniently; a value that does not fit 16 bits sends nothing.
 TEST_F(PeerBench, NetworkAddressInTheFrame) {
-  peer->answerAlways({kOkReply});
+  peer->pieces = {kOkReply};
   const std::vector<std::pair<const char*, QByteArray>> cases = {
       {"300", hexBytes("06 2C 01 F7 01 2B")},   {"abc", hexBytes("06 00 00 F7 01 FE")},
       {" 2 45 7", hexBytes("06 99 09 F7 01 A0")}, {"&H10", hexBytes("06 10 00 F7 01 0E")},
@@ -93,8 +93,8 @@ TEST_F(PeerBench, EachFrameReopensThePortWithTheCurrentSettings) {
   PseudoTerminal second;
   ScriptedPeer secondPeer(second);
   writePortsIni(dir.path(), 2, second.slavePath());
-  peer->answerAlways({kOkReply});
-  secondPeer.answerAlways({kOkReply});
+  peer->pieces = {kOkReply};
+  secondPeer.pieces = {kOkReply};
   cmd->ComSpeed = 0;
   EXPECT_EQ(cmd->ExitBootMode(), "Exit bootmode");
   EXPECT_EQ(lineSpeed(pty.slavePath()), speed_t(B9600));

@@ -24,7 +24,7 @@ TEST_F(PeerBench, ReplyCompletesOnlyAtItsAnnouncedLength) {
   };
   peer->gap = 20ms;
   for (const auto& [pieces, complete] : cases) {
-    peer->answerAlways(pieces);
+    peer->pieces = pieces;
     cmd->CmdState = 99;
     EXPECT_EQ(cmd->ProbeDevice(), complete ? 2 : 0) << pieces.join('|').toHex(' ').toStdString();
     EXPECT_EQ(cmd->CmdState, complete ? 99 : 4) << pieces.join('|').toHex(' ').toStdString();
@@ -51,7 +51,7 @@ TEST_F(PeerBench, WaitingNeitherSpinsNorLags) {
 
   cmd->ReplyTimeout = 5000ms;
   peer->firstDelay = 200ms;
-  peer->answerAlways({hexBytes("07 01 00 00 BE EF B5")});
+  peer->pieces = {hexBytes("07 01 00 00 BE EF B5")};
   wall.restart();
   EXPECT_EQ(cmd->GetCRCfromRAM(), "CRC received");
   EXPECT_GE(wall.elapsed(), 190);
