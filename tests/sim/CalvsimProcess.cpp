@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <numeric>
@@ -37,14 +36,7 @@ QString CalvsimProcess::stop() {
   return QString::fromLocal8Bit(process_->readAllStandardOutput().trimmed().split('\n').last()).trimmed();
 }
 
-RawLine::RawLine(const QString& path) {
-  fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  termios tio{};
-  if (fd_ >= 0 && ::tcgetattr(fd_, &tio) == 0) {
-    ::cfmakeraw(&tio);
-    ::tcsetattr(fd_, TCSANOW, &tio);
-  }
-}
+RawLine::RawLine(const QString& path) : fd_(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
 
 RawLine::~RawLine() {
   if (fd_ >= 0) ::close(fd_);

@@ -14,8 +14,6 @@ class CalvsimProcess {
  public:
   explicit CalvsimProcess(const QStringList& options = {});
   ~CalvsimProcess();
-  CalvsimProcess(const CalvsimProcess&) = delete;
-  CalvsimProcess& operator=(const CalvsimProcess&) = delete;
 
   bool started() const { return !slavePath_.isEmpty(); }
   QString slavePath() const { return slavePath_; }
@@ -29,7 +27,7 @@ class CalvsimProcess {
   QString slavePath_;
 };
 
-// A plain raw serial line to the simulator's slave side, without ComForm.
+// A plain serial line to the simulator's slave side (raw: calvsim set it so), without ComForm.
 class RawLine {
  public:
   explicit RawLine(const QString& path);
