@@ -2,9 +2,7 @@
 
 #include <CalvsimProcess.h>
 
-#include <fcntl.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <vector>
 
@@ -17,12 +15,10 @@ const QByteArray kOkReply = hexBytes("09 01 00 00 12 34 56 78 1E");
 
 std::string hexOf(const QByteArray& bytes) { return bytes.toHex(' ').toStdString(); }
 
-// The output speed of a pseudo-terminal's line as its slave side has set it.
-speed_t lineSpeed(const QString& slavePath) {
-  const int fd = ::open(slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+// The speed the slave side has set on a pseudo-terminal's line.
+speed_t lineSpeed(const PseudoTerminal& pty) {
   termios tio{};
-  ::tcgetattr(fd, &tio);
-  ::close(fd);
+  ::tcgetattr(pty.masterFd(), &tio);
   return ::cfgetospeed(&tio);
 }
 
@@ -97,11 +93,11 @@ TEST_F(PeerBench, EachFrameReopensThePortWithTheCurrentSettings) {
   secondPeer.pieces = {kOkReply};
   cmd->ComSpeed = 0;
   EXPECT_EQ(cmd->ExitBootMode(), "Exit bootmode");
-  EXPECT_EQ(lineSpeed(pty.slavePath()), speed_t(B9600));
+  EXPECT_EQ(lineSpeed(pty), speed_t(B9600));
   cmd->ComPort = 2;
   cmd->ComSpeed = 2;
   EXPECT_EQ(cmd->ExitBootMode(), "Exit bootmode");
-  EXPECT_EQ(lineSpeed(second.slavePath()), speed_t(B115200));
+  EXPECT_EQ(lineSpeed(second), speed_t(B115200));
   EXPECT_EQ(peer->frames.size(), 1);
   EXPECT_EQ(secondPeer.frames.size(), 1);
 }
