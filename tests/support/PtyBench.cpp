@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -75,29 +76,26 @@ bool PseudoTerminal::write(const QByteArray& bytes) {
   return true;
 }
 
-QByteArray PseudoTerminal::read(int count, std::chrono::milliseconds timeout) {
+// Reads until count bytes arrived, timeout passed or (quiet > 0) nothing new came for quiet.
+static QByteArray collect(int fd, qsizetype count, std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
   QByteArray got;
   const QDeadlineTimer deadline(timeout);
-  for (;;) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    got += readSome(master_);
-    if (got.size() >= count || deadline.hasExpired()) return got;
-    serveAndWait(master_, POLLIN);
+  QDeadlineTimer quietDeadline(quiet > quiet.zero() ? quiet : timeout);
+  while (got.size() < count && !deadline.hasExpired() && !quietDeadline.hasExpired()) {
+    serveAndWait(fd, POLLIN);
+    const QByteArray more = readSome(fd);
+    got += more;
+    if (!more.isEmpty() && quiet > quiet.zero()) quietDeadline.setRemainingTime(quiet);
   }
+  return got;
+}
+
+QByteArray PseudoTerminal::read(int count, std::chrono::milliseconds timeout) {
+  return collect(master_, count, {}, timeout);
 }
 
 QByteArray PseudoTerminal::readUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
-  QByteArray got;
-  const QDeadlineTimer deadline(timeout);
-  QDeadlineTimer quietDeadline(quiet);
-  while (!deadline.hasExpired() && !quietDeadline.hasExpired()) {
-    serveAndWait(master_, POLLIN);
-    const QByteArray more = readSome(master_);
-    if (more.isEmpty()) continue;
-    got += more;
-    quietDeadline.setRemainingTime(quiet);
-  }
-  return got;
+  return collect(master_, std::numeric_limits<qsizetype>::max(), quiet, timeout);
 }
 
 void PseudoTerminal::drain() { (void)readSome(master_); }
