@@ -80,8 +80,9 @@ TEST(CalvsimFrames, ChecksAndRefusalsAnswerWithTheirStatus) {
   for (const auto& [what, frame, expected] : script) {
     const QByteArray reply = line.exchange(frame, 200ms);
     EXPECT_EQ(status(reply), expected) << what;
-    if (expected >= 0)
+    if (expected >= 0) {
       EXPECT_TRUE(wellFormed(reply) && reply.mid(1, 2) == frame.mid(1, 2)) << what << ": " << hexOf(reply);
+    }
     line.readFor(40ms);  // an announcement after entering boot mode
   }
 }
