@@ -9,12 +9,12 @@
 #include <IniFileHandler.h>
 #include <ModuleCommands.h>
 #include <ProgramModule.h>
+#include <PtyBench.h>
 #include <RSfunctions.h>
 
 #include <memory>
 
 #include "LdrText.h"
-#include "SimProcess.h"
 
 using namespace std::chrono_literals;
 using namespace LdrText;
@@ -54,26 +54,37 @@ struct RecordingView : ProgramView {
   void showWarning(const QString& title, const QString& text) override { warnings << title + "|" + text; }
 };
 
-// One run of the real sequence against calvsim over a pseudo-terminal.
+// One run of the real sequence against calvsim, which prints the slave path
+// of its pseudo-terminal first and writes its trace and dumps on SIGTERM.
 struct Bench {
-  explicit Bench(const QStringList& simArgs)
-      : sim(QStringLiteral(CALVSIM_PATH), simArgs + QStringList{"--trace", file("trace.txt"), "--flash-out",
-                                                                file("flash.bin"), "--ram-out", file("ram.bin")}) {
+  explicit Bench(const QStringList& simArgs) {
+    sim.start(QStringLiteral(CALVSIM_PATH), simArgs + QStringList{"--trace", file("trace.txt"), "--flash-out",
+                                                                  file("flash.bin"), "--ram-out", file("ram.bin")});
+    if (sim.waitForStarted(5000))
+      waitUntil([&] { return sim.canReadLine() || sim.state() != QProcess::Running; }, 5s);
+    const QString slave = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    simStarted = !slave.isEmpty();
+    writePortsIni(dir.path(), 1, slave);
     RSfunctions::InitCommandTable();
-    writePortsIni(dir.path(), 1, sim.slavePath());
     commands.ComPort = 1;
     commands.ReplyTimeout = 300ms;
   }
+  ~Bench() { stopSim(); }
 
   QString file(const QString& name) const { return dir.filePath(name); }
   QString write(const QByteArray& content) {
     writeFile(file("fw.ldr"), content);
     return file("fw.ldr");
   }
+  void stopSim() {
+    sim.terminate();
+    if (!sim.waitForFinished(5000)) sim.kill();
+  }
   // Runs the sequence, stops the simulator and reads the frames it got.
   bool run(const QString& path) {
     const bool ok = program.run(path);
-    simLastLine = sim.stop();
+    stopSim();
+    simLastLine = QString::fromLocal8Bit(sim.readAllStandardOutput().trimmed().split('\n').last());
     for (const QByteArray& line : readFile(file("trace.txt")).split('\n'))
       if (!line.trimmed().isEmpty()) frames << QByteArray::fromHex(line);
     for (const QByteArray& f : frames) codes << frameCode(f);
@@ -81,7 +92,8 @@ struct Bench {
   }
 
   QTemporaryDir dir;
-  SimProcess sim;
+  QProcess sim;
+  bool simStarted = false;
   ImageBuffer image;
   ComForm com{ComForm::Host::Calvboot, dir.path()};
   ModuleCommands commands{com, image};
@@ -98,7 +110,7 @@ int ldrCompare(const QString& dump, const QString& file) {
 
 TEST(ProgramModuleSim, AmplifierRunOfTwoBlockSample) {
   Bench b({});
-  ASSERT_TRUE(b.sim.ok());
+  ASSERT_TRUE(b.simStarted);
   ASSERT_TRUE(b.run(kTwoBlock));
 
   EXPECT_EQ(b.view.statuses,
@@ -133,7 +145,7 @@ TEST(ProgramModuleSim, FixtureRunWritesAndAdvancesSerial) {
   };
   for (const auto& c : cases) {
     Bench b({"--fixture"});
-    ASSERT_TRUE(b.sim.ok());
+    ASSERT_TRUE(b.simStarted);
     if (c.stored) IniFileHandler::WriteIniValue("Calvsettings", "Serial", c.stored, b.file("setup.ini"));
     ASSERT_TRUE(b.run(kSmall)) << c.stored;
     EXPECT_EQ(b.view.statuses[1], "Fixtur found");
@@ -175,7 +187,7 @@ TEST(ProgramModuleSim, FaultsEndWithWarning) {
   };
   for (const auto& c : cases) {
     Bench b(c.simArgs);
-    ASSERT_TRUE(b.sim.ok()) << c.name;
+    ASSERT_TRUE(b.simStarted) << c.name;
     b.program.AnnounceTimeout = 300ms;
     const QString file = c.file.isEmpty() ? kSmall : c.file == "none" ? b.file("none.ldr") : b.write(c.file);
     EXPECT_FALSE(b.run(file)) << c.name;
@@ -189,7 +201,7 @@ TEST(ProgramModuleSim, FaultsEndWithWarning) {
 
 TEST(ProgramModuleSim, FileGoneBeforeTheProgrammingPass) {
   Bench b({});
-  ASSERT_TRUE(b.sim.ok());
+  ASSERT_TRUE(b.simStarted);
   const QString file = b.write(lines({block(0), record(0, 0, bytes(32)), eof()}));
   b.view.onStatus = [&](const QString& s) {
     if (s == "File ok") QFile::remove(file);
@@ -218,7 +230,7 @@ TEST(ProgramModuleSim, BlockBookkeeping) {
   };
   for (const auto& c : cases) {
     Bench b({});
-    ASSERT_TRUE(b.sim.ok());
+    ASSERT_TRUE(b.simStarted);
     ASSERT_TRUE(b.run(b.write(c.content))) << c.name;
     EXPECT_TRUE(b.simLastLine.contains("blocks programmed: " + c.programmed + ","))
         << c.name << ": " << b.simLastLine.toStdString();
@@ -232,7 +244,7 @@ TEST(ProgramModuleSim, BlockBookkeeping) {
 // Neither a CRC mismatch nor a fault reply to the flash CRC stops the run.
 TEST(ProgramModuleSim, ProgressAndFaultsThatAreNotFatal) {
   Bench b({"--bad-crc", "--fail", "flashcrc=0x14"});
-  ASSERT_TRUE(b.sim.ok());
+  ASSERT_TRUE(b.simStarted);
   ASSERT_TRUE(b.run(b.write(lines({block(0), record(0, 0, bytes(32)), record(0, 32, bytes(32)),
                                    record(0, 64, bytes(32)), record(0, 96, bytes(32)), eof()}))));
   EXPECT_EQ(b.view.progress, QList<float>({0, 25, 50, 75, 100}));
@@ -246,7 +258,7 @@ TEST(ProgramModuleSim, ProgressAndFaultsThatAreNotFatal) {
 // status line, as the first test shows; in it they take it over.
 TEST(ProgramModuleSim, DetailTextsOnStatusLineInTestFileMode) {
   Bench b({"--fixture"});
-  ASSERT_TRUE(b.sim.ok());
+  ASSERT_TRUE(b.simStarted);
   b.program.TestFileMode = 0;
   EXPECT_FALSE(b.run(b.file("missing.ldr")));
   EXPECT_EQ(b.view.statuses, QStringList({"Init", "Fixtur found", "Fixtur found", "Checking file", "Checking file...",
