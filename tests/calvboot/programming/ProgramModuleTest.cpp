@@ -161,8 +161,8 @@ TEST(ProgramModuleSim, FixtureRunWritesAndAdvancesSerial) {
 }
 
 // Frames for the small sample (16 records, block 0): probe 1, boot 2, erase
-// 3..9, writes 10..25, CRC 26, program 27, flash CRC 28, exit 29. A file
-// fault comes after the probe, before anything else is sent.
+// 3..9, writes 10..25, CRC 26, program 27, flash CRC 28, exit 29. A fault
+// found by the file check comes after the probe, before anything else is sent.
 TEST(ProgramModuleSim, FaultsEndWithWarning) {
   const struct {
     const char* name;
@@ -170,6 +170,7 @@ TEST(ProgramModuleSim, FaultsEndWithWarning) {
     QByteArray file;        // empty: the small sample; "none": no file at all
     QString status;         // last status line
     QList<int> lastFrames;  // the frames sent, from the end
+    bool goneAfterCheck = false;  // the file is deleted once it has passed the check
   } cases[] = {
       {"silent device", {"--silent-from", "1"}, {}, "COM timeout", {kProbe, kBootOn}},
       {"no boot announcement", {"--no-announce"}, {}, "Fault", {kProbe, kBootOn}},
@@ -184,12 +185,17 @@ TEST(ProgramModuleSim, FaultsEndWithWarning) {
       {"record longer than 32 bytes", {}, lines({block(0), record(0, 0, bytes(40)), eof()}), "Fault", {kProbe}},
       {"record past the block's end", {}, lines({block(0), record(0, 0xFFF8, bytes(16)), eof()}), "Fault",
        {kProbe}},
+      {"file gone before the programming pass", {}, lines({block(0), record(0, 0, bytes(32)), eof()}), "Fault",
+       {kErase}, true},
   };
   for (const auto& c : cases) {
     Bench b(c.simArgs);
     ASSERT_TRUE(b.simStarted) << c.name;
     b.program.AnnounceTimeout = 300ms;
     const QString file = c.file.isEmpty() ? kSmall : c.file == "none" ? b.file("none.ldr") : b.write(c.file);
+    b.view.onStatus = [&](const QString& s) {
+      if (c.goneAfterCheck && s == "File ok") QFile::remove(file);
+    };
     EXPECT_FALSE(b.run(file)) << c.name;
     EXPECT_EQ(b.view.statuses.last(), c.status) << c.name;
     EXPECT_EQ(b.view.details.last() == "Timeout", c.status == "COM timeout") << c.name;
@@ -197,19 +203,6 @@ TEST(ProgramModuleSim, FaultsEndWithWarning) {
     EXPECT_EQ(b.view.progress.value(b.view.progress.size() - 1, -1), 0.0f) << c.name;
     EXPECT_EQ(b.codes.mid(b.codes.size() - c.lastFrames.size()), c.lastFrames) << c.name;
   }
-}
-
-TEST(ProgramModuleSim, FileGoneBeforeTheProgrammingPass) {
-  Bench b({});
-  ASSERT_TRUE(b.simStarted);
-  const QString file = b.write(lines({block(0), record(0, 0, bytes(32)), eof()}));
-  b.view.onStatus = [&](const QString& s) {
-    if (s == "File ok") QFile::remove(file);
-  };
-  EXPECT_FALSE(b.run(file));
-  EXPECT_EQ(b.view.statuses.last(), "Fault");
-  EXPECT_EQ(b.view.warnings.size(), 1);
-  EXPECT_FALSE(b.codes.contains(kWrite));
 }
 
 TEST(ProgramModuleSim, BlockBookkeeping) {
