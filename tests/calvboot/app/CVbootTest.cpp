@@ -115,10 +115,8 @@ TEST(CVbootStartup, FromSetupIni) {
       {"38400, debug not numeric", "[ComSettings]\r\nComSpeed=38400\r\n[AmpCom]\r\nDebug=457x\r\n", "1", 1, "1", 0,
        false, false, "?"},
       {"port not a number", "[ComSettings]\r\nComPort=abc\r\n", "1", 1, "0", 0, false, false, "?"},
-      {"port 20", "[ComSettings]\r\nComPort=20\r\n", "1", 1, "20", 0, false, false, "?"},
       {"port 300 does not fit a byte", "[ComSettings]\r\nComPort=300\r\n", "1", 1, "0", 0, false, false, "?"},
       {"address 70000 kept but refused", "[ComSettings]\r\nDevAdr=70000\r\n", "70000", 1, "1", 0, false, true, "?"},
-      {"address 65535 x fits", "[ComSettings]\r\nDevAdr=65535 x\r\n", "65535 x", 1, "1", 0, false, false, "?"},
       {"damaged file", QByteArray("garbage\r\n[ComSettings\r\nComPort 5\r\n\x01\xFF\xFE=\r\n[ComSettings]\r\n=7\r\n"),
        "1", 1, "1", 0, false, false, "?"},
   };
