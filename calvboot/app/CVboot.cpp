@@ -212,7 +212,7 @@ void CVboot::Form_Load() {
 
   TxtCalvfile->setText(IniFileHandler::ReadIniValue(kCalvsettings, QStringLiteral("FirmwareFile"), QStringLiteral("?"), IniPath));
 
-  resize(twips(kWidthTwips), twips(kLoadHeightTwips));
+  resize(clientSize(kWidthTwips, kLoadHeightTwips));
   Frame2->hide();
   Frame3->move(Frame3->x(), twips(1920));
 

@@ -104,8 +104,18 @@ class CVboot : public QMainWindow, public ProgramView {
   QAction* Exit = nullptr;
   QAction* About = nullptr;
 
+  // The window sizes above are outer sizes, title bar and borders included
+  // (those of the classic desktop: a 19-pixel title bar, 4-pixel borders).
+  // Qt sizes a window without them and with the menu bar inside, so the
+  // layout keeps its margins only when they are taken off.
+  static constexpr int kBorderTwips = 60;
+  static constexpr int kCaptionTwips = 285;
+
   static int twips(int value) { return (value + kTwipsPerPixel / 2) / kTwipsPerPixel; }
-  static QSize fixedSize() { return {twips(kWidthTwips), twips(kHeightTwips)}; }
+  static QSize clientSize(int widthTwips, int heightTwips) {
+    return {twips(widthTwips - 2 * kBorderTwips), twips(heightTwips - kCaptionTwips - 2 * kBorderTwips)};
+  }
+  static QSize fixedSize() { return clientSize(kWidthTwips, kHeightTwips); }
   // The numeric value of an address text when it fits 0..65535.
   static bool addressFits(const QString& text);
 

@@ -134,11 +134,12 @@ bool writableForUs(const QString& path) {
 bool writeWhole(const QString& filePath, const QByteArray& content, bool exists) {
   const QFileInfo info(filePath);
   const QString folder = info.absolutePath();
-  if (!QFileInfo(folder).isDir()) return false;
-  if (exists && !writableForUs(filePath)) return false;
   if (writableForUs(folder)) {
     // New content goes to a temporary file beside the old one and is renamed
     // over it, so a crash mid-write leaves either the old or the new file.
+    const QByteArray native = QFile::encodeName(filePath);
+    struct stat old {};
+    const bool hadOwner = exists && ::stat(native.constData(), &old) == 0;
     QSaveFile out(filePath);
     out.setDirectWriteFallback(false);
     if (!out.open(QIODevice::WriteOnly)) return false;
@@ -146,7 +147,10 @@ bool writeWhole(const QString& filePath, const QByteArray& content, bool exists)
       out.cancelWriting();
       return false;
     }
-    return out.commit();
+    if (!out.commit()) return false;
+    // Run as root, the new file would belong to root and lock its owner out.
+    if (hadOwner && ::geteuid() == 0) (void)::chown(native.constData(), old.st_uid, old.st_gid);
+    return true;
   }
   // A folder we may not write to leaves only an in-place rewrite of an
   // existing writable file, as the classic writer does.
@@ -176,8 +180,14 @@ QString ReadIniValue(const QString& section, const QString& key, const QString& 
 bool WriteIniValue(const QString& section, const QString& key, const QString& value,
                    const QString& filePath) {
   if (section.isEmpty() || key.isEmpty()) return false;
+  // A line break would add lines of its own (a file name may hold one).
+  for (const QString* part : {&section, &key, &value})
+    if (part->contains(u'\r') || part->contains(u'\n')) return false;
   QFile in(filePath);
   const bool exists = in.exists();
+  if (!QFileInfo(QFileInfo(filePath).absolutePath()).isDir()) return false;
+  // Checked first, so that a read-only file refuses even an unchanged value.
+  if (exists && !writableForUs(filePath)) return false;
   QByteArray data;
   if (exists) {
     if (!in.open(QIODevice::ReadOnly)) return false;

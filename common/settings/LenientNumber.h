@@ -7,6 +7,7 @@
 #include <concepts>
 #include <limits>
 #include <optional>
+#include <type_traits>
 
 // The lenient number reading used wherever a stored or typed text is taken
 // "as a number": blanks, tabs and line feeds are skipped anywhere, reading
@@ -32,11 +33,11 @@ template <std::integral T>
 std::optional<T> toWhole(double value) {
   const double r = roundHalfEven(value);
   if (!std::isfinite(r)) return std::nullopt;
-  // Compare in long double so that the limits of 64-bit types are exact enough.
-  const long double lr = r;
-  if (lr < static_cast<long double>(std::numeric_limits<T>::min()) ||
-      lr > static_cast<long double>(std::numeric_limits<T>::max()))
-    return std::nullopt;
+  // Bounds as powers of two are exact in a double even for 64-bit types
+  // (T's maximum itself may round up to the first value that does not fit).
+  const double limit = std::ldexp(1.0, std::numeric_limits<T>::digits);
+  const double lowest = std::is_signed_v<T> ? -limit : 0.0;
+  if (r < lowest || r >= limit) return std::nullopt;
   return static_cast<T>(r);
 }
 

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <numeric>
@@ -34,19 +33,10 @@ QString CalvsimProcess::stop() {
       process_->waitForFinished(2000);
     }
   }
-  const QList<QByteArray> lines = process_->readAllStandardOutput().trimmed().split('\n');
-  if (!lines.isEmpty() && !lines.last().isEmpty()) lastLine_ = QString::fromLocal8Bit(lines.last()).trimmed();
-  return lastLine_;
+  return QString::fromLocal8Bit(process_->readAllStandardOutput().trimmed().split('\n').last()).trimmed();
 }
 
-RawLine::RawLine(const QString& path) {
-  fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  termios tio{};
-  if (fd_ >= 0 && ::tcgetattr(fd_, &tio) == 0) {
-    ::cfmakeraw(&tio);
-    ::tcsetattr(fd_, TCSANOW, &tio);
-  }
-}
+RawLine::RawLine(const QString& path) : fd_(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
 
 RawLine::~RawLine() {
   if (fd_ >= 0) ::close(fd_);
@@ -56,36 +46,17 @@ bool RawLine::write(const QByteArray& bytes) {
   return ::write(fd_, bytes.constData(), size_t(bytes.size())) == bytes.size();
 }
 
-static bool readSome(int fd, QByteArray& into, int waitMs) {
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, waitMs) <= 0) return false;
-  char buf[512];
-  const ssize_t n = ::read(fd, buf, sizeof buf);
-  if (n <= 0) return false;
-  into.append(buf, n);
-  return true;
-}
-
-QByteArray RawLine::readReply(std::chrono::milliseconds timeout) {
+QByteArray RawLine::read(std::chrono::milliseconds timeout, bool oneReply) {
   QByteArray got;
   QDeadlineTimer deadline(timeout);
-  while (!deadline.hasExpired()) {
-    if (!got.isEmpty() && got.size() >= std::uint8_t(got.at(0))) break;
-    readSome(fd_, got, int(std::max<qint64>(1, deadline.remainingTime())));
+  while (!deadline.hasExpired() && !(oneReply && !got.isEmpty() && got.size() >= std::uint8_t(got.at(0)))) {
+    pollfd p{fd_, POLLIN, 0};
+    char buf[512];
+    if (::poll(&p, 1, int(std::max<qint64>(1, deadline.remainingTime()))) <= 0) continue;
+    const ssize_t n = ::read(fd_, buf, sizeof buf);
+    if (n > 0) got.append(buf, n);
   }
   return got;
-}
-
-QByteArray RawLine::readFor(std::chrono::milliseconds span) {
-  QByteArray got;
-  QDeadlineTimer deadline(span);
-  while (!deadline.hasExpired()) readSome(fd_, got, int(std::max<qint64>(1, deadline.remainingTime())));
-  return got;
-}
-
-QByteArray RawLine::exchange(const QByteArray& frame, std::chrono::milliseconds timeout) {
-  if (!write(frame)) return {};
-  return readReply(timeout);
 }
 
 static char checkByte(const QByteArray& bytes) {

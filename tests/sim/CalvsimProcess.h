@@ -14,24 +14,20 @@ class CalvsimProcess {
  public:
   explicit CalvsimProcess(const QStringList& options = {});
   ~CalvsimProcess();
-  CalvsimProcess(const CalvsimProcess&) = delete;
-  CalvsimProcess& operator=(const CalvsimProcess&) = delete;
 
   bool started() const { return !slavePath_.isEmpty(); }
   QString slavePath() const { return slavePath_; }
   // SIGTERM, wait for the end; returns the last line it printed.
   QString stop();
-  int exitCode() const { return process_->exitCode(); }
 
   static QString program();
 
  private:
   std::unique_ptr<QProcess> process_;
   QString slavePath_;
-  QString lastLine_;
 };
 
-// A plain raw serial line to the simulator's slave side, without ComForm.
+// A plain serial line to the simulator's slave side (raw: calvsim set it so), without ComForm.
 class RawLine {
  public:
   explicit RawLine(const QString& path);
@@ -41,14 +37,15 @@ class RawLine {
 
   bool isOpen() const { return fd_ >= 0; }
   bool write(const QByteArray& bytes);
-  // One reply framed by its length byte, or what came until the time-out.
-  QByteArray readReply(std::chrono::milliseconds timeout = std::chrono::milliseconds{1000});
   // Everything that arrives within `span`.
-  QByteArray readFor(std::chrono::milliseconds span);
-  // Sends a frame and returns the reply.
-  QByteArray exchange(const QByteArray& frame, std::chrono::milliseconds timeout = std::chrono::milliseconds{1000});
+  QByteArray readFor(std::chrono::milliseconds span) { return read(span, false); }
+  // Sends a frame and returns the reply framed by its length byte, or what came until the time-out.
+  QByteArray exchange(const QByteArray& frame, std::chrono::milliseconds timeout = std::chrono::milliseconds{1000}) {
+    return write(frame) ? read(timeout, true) : QByteArray();
+  }
 
  private:
+  QByteArray read(std::chrono::milliseconds timeout, bool oneReply);
   int fd_ = -1;
 };
 

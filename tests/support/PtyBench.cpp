@@ -3,17 +3,44 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 
 #include <IniFileHandler.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <limits>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdlib>
+namespace {
+
+// Raw: no echo, no CR/LF translation, all 256 byte values pass.
+void makeRaw(int fd) {
+  termios tio{};
+  if (fd >= 0 && ::tcgetattr(fd, &tio) == 0) {
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
+  }
+}
+
+// Serves the program's events, then waits briefly for the master side.
+void serveAndWait(int fd, short events) {
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  pollfd p{fd, events, 0};
+  ::poll(&p, 1, 2);
+}
+
+QByteArray readSome(int fd) {
+  QByteArray out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, n);
+  return out;  // stops at EAGAIN, EIO (no slave open) or end
+}
+
+}  // namespace
 
 PseudoTerminal::PseudoTerminal() {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -24,17 +51,9 @@ PseudoTerminal::PseudoTerminal() {
     return;
   }
   slavePath_ = QString::fromLocal8Bit(::ptsname(master_));
-  // Raw on both sides: no echo, no CR/LF translation, all 256 byte values pass.
-  termios tio{};
-  if (::tcgetattr(master_, &tio) == 0) {
-    ::cfmakeraw(&tio);
-    ::tcsetattr(master_, TCSANOW, &tio);
-  }
+  makeRaw(master_);
   slaveKeeper_ = ::open(slavePath_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (slaveKeeper_ >= 0 && ::tcgetattr(slaveKeeper_, &tio) == 0) {
-    ::cfmakeraw(&tio);
-    ::tcsetattr(slaveKeeper_, TCSANOW, &tio);
-  }
+  makeRaw(slaveKeeper_);
 }
 
 PseudoTerminal::~PseudoTerminal() {
@@ -44,81 +63,54 @@ PseudoTerminal::~PseudoTerminal() {
 
 bool PseudoTerminal::write(const QByteArray& bytes) {
   qsizetype done = 0;
-  QDeadlineTimer deadline(5000);
+  const QDeadlineTimer deadline(5000);
   while (done < bytes.size()) {
     const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
     if (n > 0) {
       done += n;
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if ((n < 0 && errno != EAGAIN && errno != EINTR) || deadline.hasExpired()) return false;
+    serveAndWait(master_, POLLOUT);  // the line is full: let the program read
   }
   return true;
 }
 
-static QByteArray readSome(int fd) {
-  QByteArray out;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0) {
-      out.append(buf, n);
-      continue;
-    }
-    break;  // EAGAIN, EIO (no slave open) or end: nothing more now
+// Reads until count bytes arrived, timeout passed or (quiet > 0) nothing new came for quiet.
+static QByteArray collect(int fd, qsizetype count, std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+  QByteArray got;
+  const QDeadlineTimer deadline(timeout);
+  QDeadlineTimer quietDeadline(quiet > quiet.zero() ? quiet : timeout);
+  while (got.size() < count && !deadline.hasExpired() && !quietDeadline.hasExpired()) {
+    serveAndWait(fd, POLLIN);
+    const QByteArray more = readSome(fd);
+    got += more;
+    if (!more.isEmpty() && quiet > quiet.zero()) quietDeadline.setRemainingTime(quiet);
   }
-  return out;
+  return got;
 }
 
 QByteArray PseudoTerminal::read(int count, std::chrono::milliseconds timeout) {
-  QByteArray got;
-  QDeadlineTimer deadline(timeout);
-  while (got.size() < count) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    got += readSome(master_);
-    if (got.size() >= count || deadline.hasExpired()) break;
-    pollfd p{master_, POLLIN, 0};
-    ::poll(&p, 1, 2);
-  }
-  return got;
+  return collect(master_, count, {}, timeout);
 }
 
-QByteArray PseudoTerminal::readUntilQuiet(std::chrono::milliseconds quiet,
-                                          std::chrono::milliseconds timeout) {
-  QByteArray got;
-  QDeadlineTimer deadline(timeout);
-  QDeadlineTimer quietDeadline(quiet);
-  while (!deadline.hasExpired() && !quietDeadline.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    const QByteArray more = readSome(master_);
-    if (!more.isEmpty()) {
-      got += more;
-      quietDeadline.setRemainingTime(quiet);
-    }
-    pollfd p{master_, POLLIN, 0};
-    ::poll(&p, 1, 2);
-  }
-  return got;
+QByteArray PseudoTerminal::readUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+  return collect(master_, std::numeric_limits<qsizetype>::max(), quiet, timeout);
 }
 
 void PseudoTerminal::drain() { (void)readSome(master_); }
 
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
-  QDeadlineTimer deadline(timeout);
+  const QDeadlineTimer deadline(timeout);
   while (!pred()) {
     if (deadline.hasExpired()) return pred();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    pollfd none{};
-    ::poll(&none, 0, 1);
+    serveAndWait(-1, 0);  // a negative descriptor is ignored: just a short sleep
   }
   return true;
 }
 
 QString writePortsIni(const QString& dir, int comNumber, const QString& devicePath) {
   const QString path = QDir(dir).filePath(QStringLiteral("setup.ini"));
-  IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(comNumber),
-                                devicePath, path);
+  IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(comNumber), devicePath, path);
   return path;
 }

@@ -1,5 +1,6 @@
 #include "ProtocolBench.h"
 
+#include <tuple>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -73,135 +74,77 @@ TEST_F(PeerBench, OperationOutcomes) {
   };
   for (const Outcome& o : outcomes) {
     const std::string what = std::string(o.op.name) + " / " + (o.reply ? o.reply : "no answer");
-    if (o.reply)
-      peer->answerAlways({hexBytes(o.reply)});
-    else
-      peer->answer = nullptr;
+    peer->replyWith(o.reply);
     peer->frames.clear();
     image.ClearImageBuffer();
     cmd->CmdState = 0;
     EXPECT_EQ(o.op.run(*cmd).toStdString(), o.text.toStdString()) << what;
     EXPECT_EQ(cmd->CmdState, o.cmdState) << what;
     EXPECT_EQ(peer->frames.size(), 1) << what;
+    // The PC copy takes a memory write before it is sent, whatever the outcome.
+    const bool write = o.op.name == kWrite.name;
+    EXPECT_EQ(image.ImageBuf[0x1234], write ? 0xAA : 0xFF) << what;
+    EXPECT_EQ(image.ImageBuf[0x1235], write ? 0xBB : 0xFF) << what;
+    // A failed CRC read starts over from "no value".
+    if (o.op.name == kCrc.name) {
+      EXPECT_EQ(cmd->ReceivedCrc, o.cmdState == 3 ? 48879 : 0) << what;
+      EXPECT_EQ(cmd->ReceivedCrcText, o.cmdState == 3 ? "0xBEEF" : "??") << what;
+    }
   }
-}
-
-TEST_F(PeerBench, ReceivedCrcKeepsTheLastSuccessfulValue) {
-  peer->answerAlways({hexBytes("07 01 00 00 BE EF B5")});
-  cmd->GetCRCfromRAM();
-  EXPECT_EQ(cmd->ReceivedCrc, 48879);
-  EXPECT_EQ(cmd->ReceivedCrcText, "0xBEEF");
-
-  // A failed read starts over from "no value".
-  for (const char* reply : {"06 01 00 00 BE EF", "07 01 00 13 BE EF 2E"}) {
-    peer->answerAlways({hexBytes(reply)});
-    cmd->GetCRCfromRAM();
-    EXPECT_EQ(cmd->ReceivedCrc, 0) << reply;
-    EXPECT_EQ(cmd->ReceivedCrcText, "??") << reply;
-  }
-  peer->answerAlways({hexBytes("07 01 00 00 00 0A 12")});
-  cmd->GetCRCfromRAM();
-  EXPECT_EQ(cmd->ReceivedCrc, 10);
-  EXPECT_EQ(cmd->ReceivedCrcText, "0x000A");
 }
 
 TEST_F(PeerBench, ProbeTellsFixtureFromAmplifier) {
-  struct Case {
-    const char* reply;  // nullptr: no answer
-    int result;
-    int cmdState;  // 99: left as it was
+  const std::vector<std::tuple<const char*, int, int>> cases = {
+      // reply (nullptr: none), result, CmdState (99: left as it was)
+      {"07 01 00 13 FF FF FF", 1, 99},    {"07 01 00 00 FF FF FF", 1, 99}, {"08 01 00 00 FF FF FF 06", 1, 99},
+      {"07 01 00 13 01 FF FF", 2, 99},    {"07 01 00 00 00 12 FF", 2, 99}, {"07 01 00 00 FF FF FE", 2, 99},
+      {"06 01 00 00 FF FF", 0, 11},       {"07 01 00 02 FF FF FF", 0, 11}, {nullptr, 0, 4},
   };
-  const std::vector<Case> cases = {
-      {"07 01 00 13 FF FF FF", 1, 99},
-      {"07 01 00 00 FF FF FF", 1, 99},
-      {"08 01 00 00 FF FF FF 06", 1, 99},
-      {"07 01 00 13 01 FF FF", 2, 99},
-      {"07 01 00 00 00 12 FF", 2, 99},
-      {"07 01 00 00 FF FF FE", 2, 99},
-      {"06 01 00 00 FF FF", 0, 11},
-      {"07 01 00 02 FF FF FF", 0, 11},
-      {"07 01 00 01 00 12 FF", 0, 11},
-      {nullptr, 0, 4},
-  };
-  for (const Case& c : cases) {
-    if (c.reply)
-      peer->answerAlways({hexBytes(c.reply)});
-    else
-      peer->answer = nullptr;
+  for (const auto& [reply, result, cmdState] : cases) {
+    peer->replyWith(reply);
     cmd->CmdState = 99;
-    EXPECT_EQ(cmd->ProbeDevice(), c.result) << (c.reply ? c.reply : "no answer");
-    EXPECT_EQ(cmd->CmdState, c.cmdState) << (c.reply ? c.reply : "no answer");
+    EXPECT_EQ(cmd->ProbeDevice(), result) << (reply ? reply : "no answer");
+    EXPECT_EQ(cmd->CmdState, cmdState) << (reply ? reply : "no answer");
   }
-}
-
-TEST_F(PeerBench, MemoryWriteFillsTheImageEvenWhenItFails) {
-  peer->answer = nullptr;
-  EXPECT_EQ(cmd->WriteSFOmem(2, 0x1234, kData), "Write SFO memory COM timeout");
-  EXPECT_EQ(image.ImageBuf[0x1233], 0xFF);
-  EXPECT_EQ(image.ImageBuf[0x1234], 0xAA);
-  EXPECT_EQ(image.ImageBuf[0x1235], 0xBB);
-  EXPECT_EQ(image.ImageBuf[0x1236], 0xFF);
 }
 
 // A count or address range that does not fit the block sends nothing and
 // leaves the image alone.
 TEST_F(PeerBench, MemoryWriteOutsideTheBlockIsRefused) {
-  peer->answerAlways({hexBytes("05 01 00 00 06")});
+  peer->replyWith("05 01 00 00 06");
   std::uint8_t data[40];
   for (int i = 0; i < 40; ++i) data[i] = std::uint8_t(i);
-  struct Case {
-    int count;
-    std::int32_t adr;
-    bool sent;
+  const std::vector<std::tuple<int, std::int32_t, bool>> cases = {
+      // count, address, sent
+      {0, 0, false},      {33, 0, false}, {2, 65535, false},  {32, 65505, false}, {1, -1, false},
+      {1, 65536, false},  {1, 0x7FFFFFFF, false}, {32, 65504, true}, {1, 65535, true},
   };
-  const std::vector<Case> cases = {
-      {0, 0, false},      {33, 0, false},      {255, 0, false},    {2, 65535, false},
-      {32, 65505, false}, {1, -1, false},      {1, 65536, false},  {1, 0x7FFFFFFF, false},
-      {32, 65504, true},  {1, 65535, true},    {1, 0, true},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [count, adr, sent] : cases) {
     image.ClearImageBuffer();
     peer->frames.clear();
-    cmd->CmdState = 0;
-    const QString text = cmd->WriteSFOmem(std::uint8_t(c.count), c.adr, data);
+    const QString text = cmd->WriteSFOmem(std::uint8_t(count), adr, data);
     waitUntil([] { return false; }, 20ms);
-    const std::string what = std::to_string(c.count) + " bytes at " + std::to_string(c.adr);
-    EXPECT_EQ(peer->frames.size(), c.sent ? 1 : 0) << what;
-    if (c.sent) {
-      EXPECT_EQ(cmd->CmdState, 3) << what;
-      EXPECT_EQ(image.ImageBuf[std::size_t(c.adr + c.count - 1)], data[c.count - 1]) << what;
-    } else {
-      EXPECT_EQ(text, "Write memory fault") << what;
-      EXPECT_EQ(cmd->CmdState, 7) << what;
-      EXPECT_EQ(image.CalcImageCrc(), 0xB001) << what;  // still erased throughout
-    }
+    const std::string what = std::to_string(count) + " bytes at " + std::to_string(adr);
+    EXPECT_EQ(peer->frames.size(), sent ? 1 : 0) << what;
+    EXPECT_EQ(text, sent ? "Write Calvaro memory adr.: 0x" + QString::number(adr, 16).toUpper().rightJustified(4, '0') +
+                               " (" + QString::number(count) + " bytes)"
+                         : "Write memory fault") << what;
+    EXPECT_EQ(cmd->CmdState, sent ? 3 : 7) << what;
+    // Refused: still erased throughout.
+    EXPECT_EQ(image.CalcImageCrc() == 0xB001, !sent) << what;
   }
 }
 
 TEST(StatusTexts, EveryCodeHasItsText) {
   const std::vector<std::pair<int, const char*>> texts = {
-      {0x00, "Ok"},
-      {0x01, "Checksum error"},
-      {0x02, "Unknown command"},
-      {0x03, "Incorrect number of parameters"},
-      {0x04, "Illegal parameter value"},
-      {0x05, "Fault"},
-      {0x0F, "Fault"},
-      {0x10, "Module booting"},
-      {0x11, "Module state error"},
-      {0x12, "No coefficients"},
-      {0x13, "Flash read error"},
-      {0x14, "Flash write error"},
-      {0x15, "Flash erase error"},
-      {0x16, "Flash busy error"},
-      {0x17, "Fault"},
-      {0x20, "Calibration error"},
-      {0x21, "Measure timeout"},
-      {0x40, "Service mode error"},
-      {0x7F, "Fault"},
-      {0x80, "Await"},
-      {0xFE, "Fault"},
-      {0xFF, "No module"},
+      {0x00, "Ok"},                 {0x01, "Checksum error"},     {0x02, "Unknown command"},
+      {0x03, "Incorrect number of parameters"},                    {0x04, "Illegal parameter value"},
+      {0x05, "Fault"},              {0x0F, "Fault"},              {0x10, "Module booting"},
+      {0x11, "Module state error"}, {0x12, "No coefficients"},    {0x13, "Flash read error"},
+      {0x14, "Flash write error"},  {0x15, "Flash erase error"},  {0x16, "Flash busy error"},
+      {0x17, "Fault"},              {0x20, "Calibration error"},  {0x21, "Measure timeout"},
+      {0x40, "Service mode error"}, {0x7F, "Fault"},              {0x80, "Await"},
+      {0xFE, "Fault"},              {0xFF, "No module"},
   };
   for (const auto& [code, text] : texts)
     EXPECT_EQ(ModuleCommands::GetErrorText(std::uint8_t(code)).toStdString(), text) << code;

@@ -6,27 +6,21 @@
 
 #include <unistd.h>
 
+using namespace std::chrono_literals;
+
 QByteArray hexBytes(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
 
-ScriptedPeer::ScriptedPeer(PseudoTerminal& pty)
-    : pty_(pty), notifier_(pty.masterFd(), QSocketNotifier::Read) {
+ScriptedPeer::ScriptedPeer(PseudoTerminal& pty) : pty_(pty), notifier_(pty.masterFd(), QSocketNotifier::Read) {
   connect(&notifier_, &QSocketNotifier::activated, this, &ScriptedPeer::readable);
-}
-
-void ScriptedPeer::answerAlways(const QList<QByteArray>& pieces) {
-  answer = [pieces](const QByteArray&) { return pieces; };
 }
 
 void ScriptedPeer::readable() {
   char buf[512];
   ssize_t n;
   while ((n = ::read(pty_.masterFd(), buf, sizeof buf)) > 0) pending_.append(buf, n);
-  while (!pending_.isEmpty() && pending_.size() >= std::uint8_t(pending_.at(0)) && pending_.at(0) != 0) {
-    const QByteArray frame = pending_.left(std::uint8_t(pending_.at(0)));
-    pending_.remove(0, frame.size());
-    frames.append(frame);
-    if (!answer) continue;
-    const QList<QByteArray> pieces = answer(frame);
+  while (!pending_.isEmpty() && pending_.at(0) != 0 && pending_.size() >= std::uint8_t(pending_.at(0))) {
+    frames.append(pending_.left(std::uint8_t(pending_.at(0))));
+    pending_.remove(0, frames.last().size());
     auto delay = firstDelay;
     for (const QByteArray& piece : pieces) {
       QTimer::singleShot(delay, this, [this, piece] { pty_.write(piece); });
@@ -47,7 +41,7 @@ void ProtocolBench::attach(const QString& devicePath) {
   cmd = std::make_unique<ModuleCommands>(*com, image);
   cmd->ComPort = 1;
   cmd->ComSpeed = 2;
-  cmd->ReplyTimeout = kShortTimeout;
+  cmd->ReplyTimeout = 300ms;
 }
 
 void PeerBench::SetUp() {

@@ -5,9 +5,6 @@
 #include <ModuleCommands.h>
 #include <PtyBench.h>
 
-#include <QByteArray>
-#include <QList>
-#include <QObject>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -15,9 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
-#include <ostream>
 #include <memory>
+#include <ostream>
 
 QByteArray hexBytes(const char* text);
 
@@ -30,14 +26,13 @@ class ScriptedPeer : public QObject {
  public:
   explicit ScriptedPeer(PseudoTerminal& pty);
 
-  // The answer to a frame, in pieces sent `gap` apart (the first after
-  // `firstDelay`); no pieces: silence. The default answers nothing.
-  std::function<QList<QByteArray>(const QByteArray& frame)> answer;
+  // The answer to every frame, in pieces sent `gap` apart (the first after
+  // `firstDelay`); no pieces: silence.
+  QList<QByteArray> pieces;
   std::chrono::milliseconds firstDelay{0};
   std::chrono::milliseconds gap{30};
-
-  // Answers every frame with the same pieces.
-  void answerAlways(const QList<QByteArray>& pieces);
+  // One piece of these hex bytes; nullptr: silence.
+  void replyWith(const char* hex) { pieces = hex ? QList<QByteArray>{hexBytes(hex)} : QList<QByteArray>{}; }
 
   QList<QByteArray> frames;
 
@@ -53,8 +48,6 @@ class ScriptedPeer : public QObject {
 // temporary program folder; a short reply time-out.
 class ProtocolBench : public ::testing::Test {
  protected:
-  static constexpr std::chrono::milliseconds kShortTimeout{300};
-
   void SetUp() override;
   void attach(const QString& devicePath);
 

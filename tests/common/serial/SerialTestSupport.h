@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QByteArray>
 #include <QCheckBox>
-#include <QLineEdit>
 #include <QFile>
+#include <QLineEdit>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "ComForm.h"
+#include "HexText.h"
 #include "PtyBench.h"
 
 using namespace std::chrono_literals;
@@ -23,15 +23,16 @@ inline QByteArray fileBytes(const QString& fileName) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A program folder with setup.ini mapping COM3 to a pseudo-terminal, and a
+inline QString rx(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexText::HexStringToReadable(bytes); }
+
+// A program folder whose setup.ini maps COM3 to a pseudo-terminal, and a
 // serial window on it. Port-failure messages are collected, not shown.
 class SerialFormTest : public ::testing::Test {
  protected:
   static constexpr std::uint8_t kPort = 3;
 
   void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
-    ASSERT_TRUE(pty.isOpen());
+    ASSERT_TRUE(dir.isValid() && pty.isOpen());
     writePortsIni(dir.path(), kPort, pty.slavePath());
   }
 
@@ -45,21 +46,19 @@ class SerialFormTest : public ::testing::Test {
   // Sends bytes from the far end and serves events until the form handled them.
   bool deliver(const QByteArray& bytes) {
     const int before = receiveEvents;
-    if (!pty.write(bytes)) return false;
-    return waitUntil([&] { return receiveEvents > before && form->MSComm1().inBufferCount() == 0; }, 2s);
+    return pty.write(bytes) &&
+           waitUntil([&] { return receiveEvents > before && form->MSComm1().inBufferCount() == 0; }, 2s);
   }
 
-  // Waits without serving events until the driver holds count bytes.
+  // Waits without serving events (so no receive event runs) until count bytes wait.
   bool waitForWaitingBytes(int count) {
     const auto end = std::chrono::steady_clock::now() + 2s;
-    while (form->GetMScommInBufferCount() < count) {
-      if (std::chrono::steady_clock::now() > end) return false;
+    while (form->GetMScommInBufferCount() < count && std::chrono::steady_clock::now() < end)
       std::this_thread::sleep_for(1ms);
-    }
     return form->GetMScommInBufferCount() == count;
   }
 
-  QString path(const QString& name) const { return dir.filePath(name); }
+  QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
 
   QTemporaryDir dir;
   PseudoTerminal pty;

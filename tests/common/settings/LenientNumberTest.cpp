@@ -30,11 +30,6 @@ TEST(LenientNumber, ReadsTheNumberAtTheStart) {
   }
 }
 
-TEST(LenientNumber, HugeExponentIsInfiniteNotACrash) {
-  EXPECT_TRUE(std::isinf(numericValue(u"1e999")));
-  EXPECT_FALSE(toWhole<std::int64_t>(numericValue(u"1e999")).has_value());
-}
-
 TEST(LenientNumber, NumericTestWantsTheWholeText) {
   const struct {
     const char16_t* text;
@@ -73,4 +68,8 @@ TEST(LenientNumber, ConversionReportsValuesThatDoNotFit) {
   EXPECT_FALSE(toWhole<std::int32_t>(std::numeric_limits<double>::quiet_NaN()).has_value());
   EXPECT_FALSE(toWhole<std::int64_t>(9.3e18).has_value());
   EXPECT_EQ(toWhole<std::int64_t>(-9.2e18), std::optional<std::int64_t>(-9200000000000000000LL));
+  EXPECT_EQ(toWhole<std::int64_t>(-0x1p63), std::optional<std::int64_t>(INT64_MIN));
+  EXPECT_FALSE(toWhole<std::int64_t>(0x1p63).has_value());  // one past the largest
+  EXPECT_FALSE(toWhole<std::uint64_t>(0x1p64).has_value());
+  EXPECT_FALSE(toWhole<std::int64_t>(numericValue(u"1e999")).has_value());  // infinite
 }
