@@ -206,6 +206,9 @@ int main(int argc, char** argv) {
     if (p.revents & POLLIN) {
       char buf[4096];
       const ssize_t got = ::read(master, buf, sizeof buf);
+      // Stamped as read. The kernel hands written bytes to this side from a
+      // worker thread of ordinary priority, so on a busy machine a stamp can
+      // come some ms late; reading at a higher priority does not change that.
       const TimePoint at = Clock::now();
       for (ssize_t k = 0; k < got; ++k) {
         // Paced: a byte cannot come off the line sooner than one byte time
