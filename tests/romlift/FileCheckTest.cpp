@@ -116,13 +116,13 @@ TEST_F(FileCheckOnWindow, EachProductIsRecognisedAndNearMissesAreNot) {
   } cases[] = {
       {"S00C0000504C58413438383000EA", 1, "File for PLXA4880 and file is ok", volume,
        "Release both volumebuttons and PLXA4880 is in bootmode."},
-      {"S00C00004B5641353130305200F9", 0, none},  // KVA5100+ with the rule's checksum
+      {"S00C00004B5641353130305200F9", 0, none, {}, {}},  // KVA5100+ with the rule's checksum
       {"S00B00005A454E5452413700E9", 2, "File for Zentra Mk.VII and file is ok", analog,
        "Release both buttons and Zentra is in bootmode."},
-      {"s008000044562d3900f7", 0, none},  // lower-case hex
+      {"s008000044562d3900f7", 0, none, {}, {}},  // lower-case hex
       {"S00B00004B564135313030004C", 3, "File for KVA5100 and file is ok", analog,
        "Release both buttons and KVA5100 is in bootmode."},
-      {"S008000044562D3900F7 ", 0, none},  // a trailing blank
+      {"S008000044562D3900F7 ", 0, none, {}, {}},  // a trailing blank
       {"S008000044562D3900F7", 4, "File for DV-9 and file is ok", menu, "Release both buttons and DV-9 is in bootmode."},
       {"S008000044562D3900F7", 0, none, {}, {}, "\n"},  // LF alone ends no line
       {"S00C00004B5641353130305200FA", 5, "File for KVA5100+ and file is ok", analog,
