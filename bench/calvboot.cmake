@@ -8,3 +8,7 @@ if(TARGET calvsim AND TARGET calv_programming)
     SAMPLE_PATH="${PROJECT_SOURCE_DIR}/examples/calvboot/calv-two-block.ldr")
   add_dependencies(calvboot_bench calvsim)
 endif()
+
+# Processor load of the reply wait while a silent device keeps it waiting.
+add_executable(wait_load_bench ${CMAKE_CURRENT_LIST_DIR}/wait_load_bench.cpp)
+target_link_libraries(wait_load_bench PRIVATE calv_protocol calv_image kestrune_serial Qt6::Widgets)
