@@ -13,13 +13,6 @@
 
 namespace {
 
-// CmdState values the sequence tests.
-constexpr std::uint8_t kTimeout = 4;
-constexpr std::uint8_t kWriteFault = 7;
-constexpr std::uint8_t kEraseFault = 8;
-constexpr std::uint8_t kProgramFault = 9;
-constexpr std::uint8_t kCrcFault = 10;
-
 constexpr std::uint8_t kAnnounceMarker = 0x40;
 
 QString hex16(std::int32_t value) {
@@ -97,7 +90,7 @@ ProgramModule::Step ProgramModule::sequence(const QString& path) {
   if (!check.passed) return Step::Fault;
 
   ShowDetailText(commands_.EnterBootMode());
-  if (commands_.CmdState == kTimeout) return Step::Timeout;
+  if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
 
   if (DeviceKind == kAmplifier) {
     if (const Step s = awaitAnnouncement(); s != Step::Ok) return s;
@@ -133,8 +126,8 @@ ProgramModule::Step ProgramModule::awaitAnnouncement() {
 ProgramModule::Step ProgramModule::erase() {
   for (std::uint8_t block : kEraseBlocks) {
     ShowDetailText(commands_.EraseFlashBlockNo(block));
-    if (commands_.CmdState == kTimeout) return Step::Timeout;
-    if (commands_.CmdState == kEraseFault) {
+    if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
+    if (commands_.CmdState == ModuleCommands::kStateEraseFault) {
       status(QStringLiteral("Fault"));
       return Step::Fault;
     }
@@ -209,8 +202,8 @@ ProgramModule::Step ProgramModule::sendRecord(Pass& pass, const LdrRecord& rec) 
   for (int i = 0; i < n; ++i) pass.DataBuf[i] = rec.dataByte(i);
   const std::int32_t adr = rec.address();
   ShowDetailText(commands_.WriteSFOmem(static_cast<std::uint8_t>(n), adr, pass.DataBuf.data()));
-  if (commands_.CmdState == kTimeout) return Step::Timeout;
-  if (commands_.CmdState == kWriteFault) {
+  if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
+  if (commands_.CmdState == ModuleCommands::kStateWriteFault) {
     status(QStringLiteral("Fault"));
     return Step::Fault;
   }
@@ -223,8 +216,8 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
     ShowDetailText(QString());
     ShowDetailText(commands_.GetCRCfromRAM());
     ShowDetailText(QStringLiteral("Calvaro: ") + commands_.ReceivedCrcText);
-    if (commands_.CmdState == kTimeout) return Step::Timeout;
-    if (commands_.CmdState == kCrcFault) {
+    if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
+    if (commands_.CmdState == ModuleCommands::kStateCrcFault) {
       status(QStringLiteral("Fault"));
       return Step::Fault;
     }
@@ -234,8 +227,8 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
     ShowDetailText(pcCrc == commands_.ReceivedCrc ? QStringLiteral("   CRC ok") : QStringLiteral("   CRC fault"));
     ShowDetailText(QStringLiteral("   Calculated: 0x") + hex16(image_.CalcFlashCrc()));
     ShowDetailText(commands_.WriteFlashBlockNo(pass.currentBlock));
-    if (commands_.CmdState == kTimeout) return Step::Timeout;
-    if (commands_.CmdState == kProgramFault) {
+    if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
+    if (commands_.CmdState == ModuleCommands::kStateProgramFault) {
       status(QStringLiteral("Fault"));
       return Step::Fault;
     }
@@ -262,10 +255,10 @@ ProgramModule::Step ProgramModule::finalSteps() {
     advanceSerialSetting();
   } else {
     ShowDetailText(commands_.WriteFlashCRC());
-    if (commands_.CmdState == kTimeout) return Step::Timeout;
+    if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
   }
   ShowDetailText(commands_.ExitBootMode());
-  if (commands_.CmdState == kTimeout) return Step::Timeout;
+  if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
   status(QStringLiteral("Done with succes"));
   return Step::Ok;
 }

@@ -169,12 +169,12 @@ std::optional<QString> ModuleCommands::judgeReply(int minLength, std::uint8_t fa
 
 std::uint8_t ModuleCommands::ProbeDevice() {
   if (!sfoTransaction({4, kSfoMarker, kSfoStatus})) {
-    CmdState = 4;
+    CmdState = kStateTimeout;
     return 0;
   }
   const std::uint8_t status = replyByte(4);
   if (com_.ReplyBuffer.size() < kMinProbeReply || (status != kStatusOk && status != kStatusFlashRead)) {
-    CmdState = 11;
+    CmdState = kStateProbeUnusable;
     return 0;
   }
   const bool fixture = replyByte(5) == 0xFF && replyByte(6) == 0xFF && replyByte(7) == 0xFF;
@@ -182,9 +182,9 @@ std::uint8_t ModuleCommands::ProbeDevice() {
 }
 
 QString ModuleCommands::EnterBootMode() {
-  CmdState = 3;
+  CmdState = kStateStarted;
   if (!bootModeTransaction(kEnterBootMode)) {
-    CmdState = 4;
+    CmdState = kStateTimeout;
     return QStringLiteral("Enter bootmode fault");
   }
   // The module's boot announcement follows; the caller waits for it in an empty buffer.
@@ -193,20 +193,20 @@ QString ModuleCommands::EnterBootMode() {
 }
 
 QString ModuleCommands::ExitBootMode() {
-  CmdState = 3;
+  CmdState = kStateStarted;
   if (!bootModeTransaction(kExitBootMode)) {
-    CmdState = 4;
+    CmdState = kStateTimeout;
     return QStringLiteral("Exit bootmode fault");
   }
   return QStringLiteral("Exit bootmode");
 }
 
 QString ModuleCommands::WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, const std::uint8_t* DataBuf) {
-  CmdState = 3;
+  CmdState = kStateStarted;
   const int N = NofBytes;
   // Never write outside ImageBuf or read past the 32 data bytes a record can hold.
   if (N < 1 || N > kMaxWriteBytes || adr < 0 || adr > kMemoryTop - (N - 1) || DataBuf == nullptr) {
-    CmdState = 7;
+    CmdState = kStateWriteFault;
     return QStringLiteral("Write memory fault");
   }
   std::array<std::uint8_t, kMaxWriteBytes + 1> block;
@@ -228,61 +228,61 @@ QString ModuleCommands::WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, con
   std::copy_n(block.begin(), kMaxWriteBytes, SfoBuf.begin() + 5);
   SFOsendNew();
   if (!WaitForReply()) {
-    CmdState = 4;
+    CmdState = kStateTimeout;
     return QStringLiteral("Write SFO memory COM timeout");
   }
-  if (auto fault = judgeReply(kMinStatusReply, 7, QStringLiteral("Write memory fault"))) return *fault;
+  if (auto fault = judgeReply(kMinStatusReply, kStateWriteFault, QStringLiteral("Write memory fault"))) return *fault;
   return QStringLiteral("Write Calvaro memory adr.: 0x") + hex(high) + hex(low) + QStringLiteral(" (") +
          QString::number(N) + QStringLiteral(" bytes)");
 }
 
 QString ModuleCommands::EraseFlashBlockNo(std::uint8_t BlockNo) {
-  CmdState = 3;
+  CmdState = kStateStarted;
   const QString n = QString::number(BlockNo);
   if (!sfoTransaction({5, kSfoMarker, kSfoEraseBlock, BlockNo})) {
-    CmdState = 4;
+    CmdState = kStateTimeout;
     return QStringLiteral("Erase flash block COM timeout at block ") + n;
   }
-  if (auto fault = judgeReply(kMinStatusReply, 8, QStringLiteral("Flash erase fault at block ") + n)) return *fault;
+  if (auto fault = judgeReply(kMinStatusReply, kStateEraseFault, QStringLiteral("Flash erase fault at block ") + n)) return *fault;
   return QStringLiteral("Flash erase block ") + n;
 }
 
 QString ModuleCommands::WriteFlashBlockNo(std::uint8_t BlockNo) {
-  CmdState = 3;
+  CmdState = kStateStarted;
   const QString n = QString::number(BlockNo);
   if (!sfoTransaction({5, kSfoMarker, kSfoProgramBlock, BlockNo})) {
-    CmdState = 4;
+    CmdState = kStateTimeout;
     return QStringLiteral("Write flash block COM timeout at block ") + n;
   }
-  if (auto fault = judgeReply(kMinStatusReply, 9, QStringLiteral("Program flash fault at block ") + n)) return *fault;
+  if (auto fault = judgeReply(kMinStatusReply, kStateProgramFault, QStringLiteral("Program flash fault at block ") + n)) return *fault;
   return QStringLiteral("Program flash block ") + n;
 }
 
 QString ModuleCommands::GetCRCfromRAM() {
-  CmdState = 3;
+  CmdState = kStateStarted;
   ReceivedCrc = 0;
   ReceivedCrcText = QStringLiteral("??");
   if (!sfoTransaction({4, kSfoMarker, kSfoReadCrc})) {
-    CmdState = 4;
+    CmdState = kStateTimeout;
     return QStringLiteral("Get CRC COM timeout");
   }
-  if (auto fault = judgeReply(kMinCrcReply, 10, QStringLiteral("CRC fault"))) return *fault;
+  if (auto fault = judgeReply(kMinCrcReply, kStateCrcFault, QStringLiteral("CRC fault"))) return *fault;
   ReceivedCrc = replyByte(5) * 256 + replyByte(6);
   ReceivedCrcText = QStringLiteral("0x") + hex(replyByte(5)) + hex(replyByte(6));
   return QStringLiteral("CRC received");
 }
 
 QString ModuleCommands::WriteFlashCRC() {
-  CmdState = 3;
+  CmdState = kStateStarted;
   if (!sfoTransaction({4, kSfoMarker, kSfoStoreFlashCrc})) {
-    CmdState = 4;
+    CmdState = kStateTimeout;
     return QStringLiteral("Timeout");
   }
   const QString shortText = QStringLiteral("Flash CRC write fault");
-  if (auto fault = judgeReply(kMinStatusReply, 8, shortText)) return *fault;
+  if (auto fault = judgeReply(kMinStatusReply, kStateEraseFault, shortText)) return *fault;
   // A success reply without all four value bytes cannot show them.
   if (com_.ReplyBuffer.size() < kFlashCrcReplyWithValues) {
-    CmdState = 8;
+    CmdState = kStateEraseFault;
     return shortText;
   }
   const auto calc = std::uint32_t(image_.CalcFlashCrc());

@@ -36,6 +36,15 @@ class ModuleCommands {
   // Test seam: tests shorten it; the program keeps 12 seconds.
   std::chrono::milliseconds ReplyTimeout{kReplyTimeout};
   std::uint8_t CmdState = 0;
+
+  // CmdState values: the outcome of the last command operation.
+  static constexpr std::uint8_t kStateStarted = 3;  // kept on success
+  static constexpr std::uint8_t kStateTimeout = 4;
+  static constexpr std::uint8_t kStateWriteFault = 7;
+  static constexpr std::uint8_t kStateEraseFault = 8;  // also a flash CRC store fault
+  static constexpr std::uint8_t kStateProgramFault = 9;
+  static constexpr std::uint8_t kStateCrcFault = 10;
+  static constexpr std::uint8_t kStateProbeUnusable = 11;
   std::int32_t ReceivedCrc = 0;
   QString ReceivedCrcText = QStringLiteral("??");
 
