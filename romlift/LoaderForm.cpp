@@ -2,7 +2,6 @@
 
 #include <ComForm.h>
 #include <IniFileHandler.h>
-#include <LenientNumber.h>
 
 #include <QActionGroup>
 #include <QApplication>
@@ -178,8 +177,7 @@ void LoaderForm::Form_Load() {
   com_->show();
   const QString debug = IniFileHandler::ReadIniValue(QStringLiteral("AmpCom"), QStringLiteral("Debug"),
                                                      QStringLiteral("0"), iniPath_);
-  com_->SetVisibility(LenientNumber::isNumeric(debug) &&
-                      LenientNumber::numericValue(debug) == kDebugValue);
+  com_->SetVisibility(ComForm::isDebugValue(debug));
   com_->SetRomliftActive();
 }
 
@@ -201,13 +199,7 @@ void LoaderForm::SelectSpeed(std::uint8_t index) {
   Speed_115000->setChecked(comSpeed_ == 2);
 }
 
-bool LoaderForm::ProbeComPort(std::uint8_t port) {
-  com_->ClearMScommInput();
-  com_->CloseMScomm();
-  const bool opened = com_->SetupMScommForProduction(port, comSpeed_);
-  com_->CloseMScomm();
-  return opened;
-}
+bool LoaderForm::ProbeComPort(std::uint8_t port) { return com_->probePort(port, comSpeed_); }
 
 void LoaderForm::Load_Click() {
   const QString chosen = chooseFile_ ? chooseFile_() : QString();

@@ -28,7 +28,6 @@ class LoaderForm : public QMainWindow, private UploadView {
  public:
   static const QString kCaption;
   static constexpr std::uint8_t kPortCount = 16;
-  static constexpr int kDebugValue = 457;
 
   // programFolder holds setup.ini; the program passes its own folder.
   explicit LoaderForm(const QString& programFolder, QWidget* parent = nullptr);

@@ -203,7 +203,7 @@ void CVboot::Form_Load() {
 
   comForm_->show();
   const QString debug = IniFileHandler::ReadIniValue(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"), IniPath);
-  if (LenientNumber::isNumeric(debug) && LenientNumber::numericValue(debug) == 457) {
+  if (ComForm::isDebugValue(debug)) {
     comForm_->SetVisibility(true);
     comForm_->SetLogOn();
   } else {
@@ -249,13 +249,7 @@ void CVboot::SelectComPort(std::uint8_t port) {
   IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("ComPort"), QString::number(port), IniPath);
 }
 
-bool CVboot::ProbeComPort(std::uint8_t port) {
-  comForm_->ClearMScommInput();
-  comForm_->CloseMScomm();
-  const bool r = comForm_->SetupMScommForProduction(port, commands_->ComSpeed);
-  comForm_->CloseMScomm();
-  return r;
-}
+bool CVboot::ProbeComPort(std::uint8_t port) { return comForm_->probePort(port, commands_->ComSpeed); }
 
 void CVboot::SelectSpeed(std::uint8_t code) {
   commands_->ComSpeed = code;

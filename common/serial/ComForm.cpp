@@ -157,6 +157,18 @@ void ComForm::CloseMScomm() {
 
 bool ComForm::CheckMScomm() const { return port_->portOpen(); }
 
+bool ComForm::probePort(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+  ClearMScommInput();
+  CloseMScomm();
+  const bool opened = SetupMScommForProduction(ComPort, ComSpeed);
+  CloseMScomm();
+  return opened;
+}
+
+bool ComForm::isDebugValue(const QString& debugSetting) {
+  return LenientNumber::isNumeric(debugSetting) && LenientNumber::numericValue(debugSetting) == kDebugValue;
+}
+
 // ---- Sending and receiving ----
 
 void ComForm::SendMScommString(const QByteArray& str) {

@@ -59,6 +59,16 @@ class ComForm : public QWidget {
   void SetVisibility(bool Level);
   void MSComm1_OnComm(int code);
 
+  // Whether a port can be opened at the given speed, without any message;
+  // the port is closed again and ReplyBuffer emptied. Both programs use it
+  // to offer only the ports that open.
+  bool probePort(std::uint8_t ComPort, std::uint8_t ComSpeed);
+
+  // The "AmpCom"/"Debug" value that shows this window (and, in calvboot,
+  // starts the traffic log): numerically 457.
+  static constexpr int kDebugValue = 457;
+  static bool isDebugValue(const QString& debugSetting);
+
   // Traffic log.
   void ChkLog_Click();
   void SetLogOn();
