@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "CalvsimProcess.h"
 #include "LdrText.h"
 
 using namespace std::chrono_literals;
@@ -57,34 +58,25 @@ struct RecordingView : ProgramView {
 // One run of the real sequence against calvsim, which prints the slave path
 // of its pseudo-terminal first and writes its trace and dumps on SIGTERM.
 struct Bench {
-  explicit Bench(const QStringList& simArgs) {
-    sim.start(QStringLiteral(CALVSIM_PATH), simArgs + QStringList{"--trace", file("trace.txt"), "--flash-out",
-                                                                  file("flash.bin"), "--ram-out", file("ram.bin")});
-    if (sim.waitForStarted(5000))
-      waitUntil([&] { return sim.canReadLine() || sim.state() != QProcess::Running; }, 5s);
-    const QString slave = QString::fromLocal8Bit(sim.readLine()).trimmed();
-    simStarted = !slave.isEmpty();
-    writePortsIni(dir.path(), 1, slave);
+  explicit Bench(const QStringList& simArgs)
+      : sim(simArgs + QStringList{"--trace", file("trace.txt"), "--flash-out", file("flash.bin"), "--ram-out",
+                                  file("ram.bin")}) {
+    simStarted = sim.started();
+    writePortsIni(dir.path(), 1, sim.slavePath());
     RSfunctions::InitCommandTable();
     commands.ComPort = 1;
     commands.ReplyTimeout = 300ms;
   }
-  ~Bench() { stopSim(); }
 
   QString file(const QString& name) const { return dir.filePath(name); }
   QString write(const QByteArray& content) {
     writeFile(file("fw.ldr"), content);
     return file("fw.ldr");
   }
-  void stopSim() {
-    sim.terminate();
-    if (!sim.waitForFinished(5000)) sim.kill();
-  }
   // Runs the sequence, stops the simulator and reads the frames it got.
   bool run(const QString& path) {
     const bool ok = program.run(path);
-    stopSim();
-    simLastLine = QString::fromLocal8Bit(sim.readAllStandardOutput().trimmed().split('\n').last());
+    simLastLine = sim.stop();
     for (const QByteArray& line : readFile(file("trace.txt")).split('\n'))
       if (!line.trimmed().isEmpty()) frames << QByteArray::fromHex(line);
     for (const QByteArray& f : frames) codes << frameCode(f);
@@ -92,7 +84,7 @@ struct Bench {
   }
 
   QTemporaryDir dir;
-  QProcess sim;
+  CalvsimProcess sim;
   bool simStarted = false;
   ImageBuffer image;
   ComForm com{ComForm::Host::Calvboot, dir.path()};

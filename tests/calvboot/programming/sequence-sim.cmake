@@ -1,8 +1,7 @@
 # The programming sequence end to end against calvsim over pseudo-terminals.
 add_executable(calv_program_module_test ${CMAKE_CURRENT_LIST_DIR}/ProgramModuleTest.cpp)
-target_link_libraries(calv_program_module_test PRIVATE calv_programming testbench)
+target_link_libraries(calv_program_module_test PRIVATE calv_programming calvsim_testkit testbench)
 target_compile_definitions(calv_program_module_test PRIVATE
-  CALVSIM_PATH="$<TARGET_FILE:calvsim>"
   LDRTOOL_PATH="$<TARGET_FILE:ldrtool>"
   EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples/calvboot")
 add_dependencies(calv_program_module_test calvsim ldrtool)
