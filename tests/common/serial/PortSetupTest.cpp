@@ -1,6 +1,9 @@
 #include <QProcess>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -104,6 +107,33 @@ TEST_F(PortSetup, PortHeldByAnotherProgramIsAlreadyOpen) {
   holder.closeWriteChannel();
   ASSERT_TRUE(holder.waitForFinished(5000));
   EXPECT_TRUE(com.SetupMScomm(kPort, 0));  // free again once the other program let go
+}
+
+// A device the user may not open: besides the operator's message, stderr
+// and the traffic log name the group that owns it and say to join it.
+TEST_F(PortSetup, RefusedPermissionNamesTheGroupToJoin) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the terminal to a group and become another user";
+  const passwd* nobody = ::getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const group* dialout = ::getgrnam("dialout");
+  const gid_t gid = dialout ? dialout->gr_gid : 20;
+  const QString expected = QStringLiteral("belongs to group %1; user nobody must be a member")
+                               .arg(dialout ? QStringLiteral("dialout") : QString::number(gid));
+  ASSERT_EQ(::chown(pty.slavePath().toLocal8Bit().constData(), 0, gid), 0);
+  ASSERT_EQ(::chmod(pty.slavePath().toLocal8Bit().constData(), 0660), 0);
+  ComForm& com = makeForm(ComForm::Host::Calvboot);
+  com.SetLogOn();
+  // The other user reads setup.ini and appends to Log.txt.
+  ASSERT_EQ(::chmod(dir.path().toLocal8Bit().constData(), 0777), 0);
+  ASSERT_EQ(::chmod(com.LogFileName.toLocal8Bit().constData(), 0666), 0);
+
+  const auto openAsNobody = [&] {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) std::_Exit(2);
+    const bool opened = com.SetupMScomm(kPort, 0);
+    const bool logged = QString::fromLatin1(fileBytes(com.LogFileName)).contains(expected);
+    std::_Exit(!opened && logged && messages == QStringList{QStringLiteral("Comm Port not open")} ? 0 : 1);
+  };
+  EXPECT_EXIT(openAsNobody(), ::testing::ExitedWithCode(0), expected.toStdString());
 }
 
 }  // namespace
