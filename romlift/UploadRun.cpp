@@ -191,17 +191,21 @@ int main(int argc, char** argv) {
   StopSignal stop([&] { upload.StopRequest = true; });
 
   int status = cli::kExitOk;
+  QString finalLine;
   auto runUpload = [&] {
     upload.Commport_Click(comPort, speed);
     if (portFailed) {
       status = kExitPort;
     } else if (!upload.BootReady) {
       status = upload.bootWaitExpired() ? kExitNoBootLoader : cli::kExitInterrupted;
+      finalLine = kPortClosed;
       if (upload.bootWaitExpired())
         cli::Console::error(QStringLiteral("romlift: no boot loader within %1 s").arg(*waitBoot));
     } else {
       upload.BtnUpload_Click(UploadFile{check.FileValid, check.FileName, check.ProductCode});
-      status = outcomeOf(window ? window->serinputText() : consoleView.log);
+      const QString& log = window ? window->serinputText() : consoleView.log;
+      status = outcomeOf(log);
+      finalLine = lastWord(log);
     }
     com.CloseMScomm();
   };
@@ -210,7 +214,7 @@ int main(int argc, char** argv) {
       runUpload();
       for (const QString& text : window->serinputText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
         console.line(text);
-      console.plainLine(lastWord(window->serinputText()));
+      console.plainLine(finalLine);
       // A moment to see (or photograph) the end before the window closes.
       QTimer::singleShot(1500, app.get(), &QCoreApplication::quit);
     });
@@ -218,7 +222,7 @@ int main(int argc, char** argv) {
     app->exec();
   } else {
     runUpload();
-    console.plainLine(lastWord(consoleView.log));
+    if (!finalLine.isEmpty()) console.plainLine(finalLine);
   }
   return status;
 }
