@@ -218,7 +218,6 @@ int main(int argc, char** argv) {
       // A moment to see (or photograph) the end before the window closes.
       QTimer::singleShot(1500, app.get(), &QCoreApplication::quit);
     });
-    window->setProgramEnd([] {});
     app->exec();
   } else {
     runUpload();

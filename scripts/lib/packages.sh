@@ -27,7 +27,7 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
                 googletest libgtest-dev libgmock-dev)
 # What the demo and the real-window tests add.
-DISPLAY_PACKAGES=(xvfb xauth xdotool imagemagick)
+DISPLAY_PACKAGES=(xvfb xauth imagemagick)
 
 # Configures and builds into build/ (Release-like, with debug info).
 build_project() {

@@ -47,7 +47,7 @@ struct Row {
 TEST(ProgramRun, ExitStatuses) {
   const QStringList run{QStringLiteral("--program"), QStringLiteral("FILE")};
   const std::vector<Row> rows{
-      {"done", {}, run, 0, "Done with succes", {}, true},
+      {"done", {}, run + QStringList{"--log"}, 0, "Done with succes", {}, true},
       {"fault exit", {"--fail", "erase=0x04"}, run, 1, "Fault", kWarning, false},
       {"time-out exit", {"--silent-from", "209"}, run, 2, "COM timeout", kWarning, true},
       {"no port", {}, run + QStringList{"--device", "/dev/no-such-tty"}, 3, "", "calvboot: Comm Port not available!", false},
@@ -71,10 +71,11 @@ TEST(ProgramRun, ExitStatuses) {
     args.replaceInStrings(QRegularExpression(QStringLiteral("^FILE$")), kSample);
     const CliFolder::Result r = folder.run(args, QString::fromLatin1(row.interruptAt ? row.interruptAt : ""));
     EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);
-    EXPECT_EQ(r.lastLine(), QString::fromLatin1(row.last));
+    EXPECT_EQ(r.lastLine(), QString::fromLatin1(row.last)) << qPrintable(r.out);
     EXPECT_TRUE(r.err.contains(row.err)) << qPrintable(r.err);
     // Nothing of the run's own choices is stored, and the port is left free.
     EXPECT_EQ(folder.ini(), ini);
+    EXPECT_EQ(QFile(folder.path(QStringLiteral("Log.txt"))).size() > 0, row.args.contains(QStringLiteral("--log")));
     EXPECT_TRUE(folder.run({QStringLiteral("--list-ports")}).out.contains(QRegularExpression("COM1 .* present, free")));
     sim.stop();
     EXPECT_EQ(flashIsFile(flash), row.flashIsFile);
