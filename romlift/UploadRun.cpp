@@ -27,11 +27,10 @@ namespace {
 constexpr long kDefaultBootWait = 120;  // seconds
 const QString kPortClosed = QStringLiteral("Port closed");
 
-// A stored setting without writing a default back: a command-line run
-// writes to setup.ini only the upload report.
+// Start-up reads store nothing: a command-line run writes to setup.ini only
+// what the window's run writes.
 QString stored(const QString& section, const QString& key, const QString& fallback, const QString& iniPath) {
-  const QString value = IniFileHandler::ReadIniValue(section, key, QString(), iniPath);
-  return value.isEmpty() ? fallback : value;
+  return IniFileHandler::ReadIniValueOrDefault(section, key, fallback, iniPath);
 }
 
 int lineCount(const QString& path) {
@@ -165,7 +164,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<LoaderForm> window;
   if (p.isSet(QStringLiteral("window"))) {
     window = std::make_unique<LoaderForm>(folder);
+    window->StoreSettings = false;
     window->Form_Load();
+    window->SelectComPort(comPort);
+    window->SelectSpeed(speed);
     window->setFileChooser([file] { return file; });
     window->Load_Click();
     window->show();
@@ -193,7 +195,8 @@ int main(int argc, char** argv) {
   int status = cli::kExitOk;
   QString finalLine;
   auto runUpload = [&] {
-    upload.Commport_Click(comPort, speed);
+    if (window) window->Commport_Click();  // the port button, with the run's port and speed
+    else upload.Commport_Click(comPort, speed);
     if (portFailed) {
       status = kExitPort;
     } else if (!upload.BootReady) {
@@ -202,7 +205,8 @@ int main(int argc, char** argv) {
       if (upload.bootWaitExpired())
         cli::Console::error(QStringLiteral("romlift: no boot loader within %1 s").arg(*waitBoot));
     } else {
-      upload.BtnUpload_Click(UploadFile{check.FileValid, check.FileName, check.ProductCode});
+      if (window) window->BtnUpload_Click();
+      else upload.BtnUpload_Click(UploadFile{check.FileValid, check.FileName, check.ProductCode});
       const QString& log = window ? window->serinputText() : consoleView.log;
       status = outcomeOf(log);
       finalLine = lastWord(log);

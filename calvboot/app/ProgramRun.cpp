@@ -27,11 +27,10 @@ namespace {
 
 const QString kComSettings = QStringLiteral("ComSettings");
 
-// A stored setting without writing a default back: a command-line run
-// writes to setup.ini only what "Start" writes.
+// Start-up reads store nothing: a command-line run writes to setup.ini only
+// what the window's run writes.
 QString stored(const QString& section, const QString& key, const QString& fallback, const QString& iniPath) {
-  const QString value = IniFileHandler::ReadIniValue(section, key, QString(), iniPath);
-  return value.isEmpty() ? fallback : value;
+  return IniFileHandler::ReadIniValueOrDefault(section, key, fallback, iniPath);
 }
 
 // The link of this run: setup.ini as the window reads it at start-up, then
@@ -147,7 +146,10 @@ int main(int argc, char** argv) {
     window->dialogs.messageBox = [](const QString& title, const QString& text, QMessageBox::Icon) {
       cli::Console::box(title, text);
     };
+    window->StoreSettings = false;
     window->Form_Load();
+    window->SelectComPort(link.comPort);
+    window->SelectSpeed(link.comSpeed);
     window->TxtCalvfile->setText(file);
     program = &window->program();
     com = &window->comForm();

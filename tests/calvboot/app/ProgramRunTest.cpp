@@ -121,10 +121,12 @@ TEST(ProgramRun, WindowedRunSendsTheSameBytes) {
     CliFolder folder(QStringLiteral(CALVBOOT_PATH));
     const QString trace = folder.path(QStringLiteral("trace.txt"));
     CalvsimProcess sim({QStringLiteral("--trace"), trace});
-    folder.writeIni(portsIni({sim.slavePath()}));
+    const QByteArray ini = portsIni({sim.slavePath()});
+    folder.writeIni(ini);
     QStringList args{QStringLiteral("--program"), kSample};
     if (windowed) args << QStringLiteral("--window");
     EXPECT_EQ(folder.run(args).exitCode, 0);
+    EXPECT_EQ(folder.ini(), ini);
     sim.stop();
     traces[windowed] = fileBytes(trace);
   }
