@@ -50,7 +50,8 @@ elif command -v xvfb-run >/dev/null; then
       kill -0 "$app" 2>/dev/null || break
       sleep 0.2
     done
-    import -window root "$1/calvboot-demo.png" || true
+    # The window sits at the top left of an otherwise black screen.
+    import -window root -trim +repage "$1/calvboot-demo.png" || true
     wait "$app"' demo "$demo" "$sample" || rc=$?
   cat "$demo/calvboot.out"
   [ -f "$demo/calvboot-demo.png" ] && echo "Screenshot: $demo/calvboot-demo.png"
