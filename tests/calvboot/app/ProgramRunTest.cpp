@@ -48,11 +48,13 @@ TEST(ProgramRun, ExitStatuses) {
   const QStringList run{QStringLiteral("--program"), QStringLiteral("FILE")};
   const std::vector<Row> rows{
       {"done", {}, run + QStringList{"--log"}, 0, "Done with succes", {}, true},
+      {"network address", {"--address", "7"}, run + QStringList{"--address", "7"}, 0, "Done with succes", {}, true},
       {"fault exit", {"--fail", "erase=0x04"}, run, 1, "Fault", kWarning, false},
       {"time-out exit", {"--silent-from", "209"}, run, 2, "COM timeout", kWarning, true},
       {"no port", {}, run + QStringList{"--device", "/dev/no-such-tty"}, 3, "", "calvboot: Comm Port not available!", false},
       {"module CRC differs", {"--bad-crc"}, run, 5, "Done with succes", "block(s) 0, 1", true},
       {"interrupted", {"--baud", "9600"}, run, 130, "Fault", kWarning, false, "Program flash block 0"},
+      {"version", {}, {"--version"}, 0, "Calvaro Bootloader Version 1.00", {}, false},
       {"missing file", {}, {"--port", "1"}, 64, "", "missing --program", false},
       {"bad speed", {}, run + QStringList{"--speed", "1200"}, 64, "", "--speed takes", false},
       {"bad port", {}, run + QStringList{"--port", "17"}, 64, "", "--port takes", false},
