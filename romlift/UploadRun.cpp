@@ -27,12 +27,6 @@ namespace {
 constexpr long kDefaultBootWait = 120;  // seconds
 const QString kPortClosed = QStringLiteral("Port closed");
 
-// Start-up reads store nothing: a command-line run writes to setup.ini only
-// what the window's run writes.
-QString stored(const QString& section, const QString& key, const QString& fallback, const QString& iniPath) {
-  return IniFileHandler::ReadIniValueOrDefault(section, key, fallback, iniPath);
-}
-
 int lineCount(const QString& path) {
   SequentialLineInput in;
   if (!in.open(path)) return 0;
@@ -152,8 +146,12 @@ int main(int argc, char** argv) {
     return kExitNotValid;
   }
 
-  std::uint8_t comPort = StartupSettings::comPortFromText(
-      stored(QStringLiteral("ComSettings"), QStringLiteral("ComPort"), QStringLiteral("1"), iniPath));
+  // Start-up reads store nothing: the run writes only the upload report.
+  const auto read = [&iniPath](const char* section, const char* key, const char* fallback) {
+    return IniFileHandler::ReadIniValueOrDefault(QString::fromLatin1(section), QString::fromLatin1(key),
+                                                 QString::fromLatin1(fallback), iniPath);
+  };
+  std::uint8_t comPort = StartupSettings::comPortFromText(read("ComSettings", "ComPort", "1"));
   if (comPort < 1 || comPort > LoaderForm::kPortCount) comPort = 1;
   if (line.port().comPort != 0) comPort = line.port().comPort;
   const std::uint8_t speed = line.port().speedCode.value_or(0);
@@ -175,8 +173,7 @@ int main(int argc, char** argv) {
     headlessCom = std::make_unique<ComForm>(ComForm::Host::Romlift, folder);
     headlessCom->SetRomliftActive();
     headlessUpload = std::make_unique<UploadDialogue>(*headlessCom, consoleView, iniPath);
-    headlessUpload->LineDelay = StartupSettings::lineDelayFromText(
-        stored(QStringLiteral("Romlifter"), QStringLiteral("Delay"), QStringLiteral("350"), iniPath));
+    headlessUpload->LineDelay = StartupSettings::lineDelayFromText(read("Romlifter", "Delay", "350"));
   }
   ComForm& com = window ? window->comForm() : *headlessCom;
   UploadDialogue& upload = window ? window->uploadDialogue() : *headlessUpload;
@@ -219,8 +216,7 @@ int main(int argc, char** argv) {
       for (const QString& text : window->serinputText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
         console.line(text);
       console.plainLine(finalLine);
-      // A moment to see (or photograph) the end before the window closes.
-      QTimer::singleShot(1500, app.get(), &QCoreApplication::quit);
+      QTimer::singleShot(cli::kWindowLinger, app.get(), &QCoreApplication::quit);
     });
     app->exec();
   } else {

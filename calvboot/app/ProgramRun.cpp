@@ -27,12 +27,6 @@ namespace {
 
 const QString kComSettings = QStringLiteral("ComSettings");
 
-// Start-up reads store nothing: a command-line run writes to setup.ini only
-// what the window's run writes.
-QString stored(const QString& section, const QString& key, const QString& fallback, const QString& iniPath) {
-  return IniFileHandler::ReadIniValueOrDefault(section, key, fallback, iniPath);
-}
-
 // The link of this run: setup.ini as the window reads it at start-up, then
 // the command line's choices on top (never stored).
 struct Link {
@@ -44,14 +38,19 @@ struct Link {
 };
 
 Link linkFor(const QString& iniPath, const cli::CommandLine& line) {
+  // Start-up reads store nothing: the run writes only what "Start" writes.
+  const auto read = [&iniPath](const QString& section, const char* key, const char* fallback) {
+    return IniFileHandler::ReadIniValueOrDefault(section, QString::fromLatin1(key), QString::fromLatin1(fallback),
+                                                 iniPath);
+  };
   Link link;
   const auto port = LenientNumber::toWhole<std::uint8_t>(
-      LenientNumber::numericValue(stored(kComSettings, QStringLiteral("ComPort"), QStringLiteral("1"), iniPath)));
+      LenientNumber::numericValue(read(kComSettings, "ComPort", "1")));
   link.comPort = port && *port >= 1 && *port <= 16 ? *port : 1;
-  const double speed = LenientNumber::numericValue(stored(kComSettings, QStringLiteral("ComSpeed"), QStringLiteral("9600"), iniPath));
+  const double speed = LenientNumber::numericValue(read(kComSettings, "ComSpeed", "9600"));
   link.comSpeed = speed == 115200 ? 2 : speed == 57600 ? 1 : 0;
-  link.address = stored(kComSettings, QStringLiteral("DevAdr"), QStringLiteral("1"), iniPath);
-  link.log = ComForm::isDebugValue(stored(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"), iniPath));
+  link.address = read(kComSettings, "DevAdr", "1");
+  link.log = ComForm::isDebugValue(read(QStringLiteral("AmpCom"), "Debug", "0"));
 
   const cli::PortChoice& choice = line.port();
   if (choice.comPort != 0) link.comPort = choice.comPort;
@@ -131,7 +130,8 @@ int main(int argc, char** argv) {
   }
   const QString file = line.parser().value(QStringLiteral("program"));
   if (file.isEmpty()) return line.usageError(QStringLiteral("missing --program FILE.ldr"));
-  if (line.parser().isSet(QStringLiteral("address")) && !CVboot::addressFits(line.parser().value(QStringLiteral("address"))))
+  const QString address = line.parser().value(QStringLiteral("address"));
+  if (line.parser().isSet(QStringLiteral("address")) && !CVboot::addressFits(address))
     return line.usageError(QStringLiteral("--address takes a number from 0 to 65535"));
   const Link link = linkFor(iniPath, line);
 
@@ -187,8 +187,7 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, window.get(), [&] {
       window->BtnStart_Click();
       done = window->LblStatusText->text() == QStringLiteral("Done with succes");
-      // A moment to see (or photograph) the end before the window closes.
-      QTimer::singleShot(1500, app.get(), &QCoreApplication::quit);
+      QTimer::singleShot(cli::kWindowLinger, app.get(), &QCoreApplication::quit);
       console.plainLine(window->LblStatusText->text());
     });
     app->exec();

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -15,6 +16,9 @@ namespace cli {
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 64;
 constexpr int kExitInterrupted = 130;
+// A --window run shows its end this long (to be seen, or photographed by
+// the demo) before the window closes.
+constexpr auto kWindowLinger = std::chrono::milliseconds{1500};
 
 // Creates the application for a command-line run: on the offscreen platform
 // unless --window is asked for, so no display is needed.
