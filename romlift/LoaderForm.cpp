@@ -164,21 +164,25 @@ void LoaderForm::Form_Load() {
   Text_Filevalid->clear();
   setLogText(QString());
 
-  upload_->LineDelay = StartupSettings::lineDelayFromText(IniFileHandler::ReadIniValue(
-      QStringLiteral("Romlifter"), QStringLiteral("Delay"), QStringLiteral("350"), iniPath_));
+  upload_->LineDelay = StartupSettings::lineDelayFromText(
+      readSetting(QStringLiteral("Romlifter"), QStringLiteral("Delay"), QStringLiteral("350")));
 
-  SelectComPort(StartupSettings::comPortFromText(IniFileHandler::ReadIniValue(
-      QStringLiteral("ComSettings"), QStringLiteral("ComPort"), QStringLiteral("1"), iniPath_)));
+  SelectComPort(StartupSettings::comPortFromText(
+      readSetting(QStringLiteral("ComSettings"), QStringLiteral("ComPort"), QStringLiteral("1"))));
   SelectSpeed(0);
   upload_->StopRequest = false;
 
   for (std::uint8_t n = 1; n <= kPortCount; ++n) COM[n - 1]->setVisible(ProbeComPort(n));
 
   com_->show();
-  const QString debug = IniFileHandler::ReadIniValue(QStringLiteral("AmpCom"), QStringLiteral("Debug"),
-                                                     QStringLiteral("0"), iniPath_);
+  const QString debug = readSetting(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"));
   com_->SetVisibility(ComForm::isDebugValue(debug));
   com_->SetRomliftActive();
+}
+
+QString LoaderForm::readSetting(const QString& section, const QString& key, const QString& defaultValue) const {
+  return StoreSettings ? IniFileHandler::ReadIniValue(section, key, defaultValue, iniPath_)
+                       : IniFileHandler::ReadIniValueOrDefault(section, key, defaultValue, iniPath_);
 }
 
 void LoaderForm::showGuide() { Label1->setText(onScreen(check_.GuideText())); }
@@ -188,8 +192,9 @@ void LoaderForm::SelectComPort(std::uint8_t port) {
   for (QAction* a : COM) a->setChecked(false);
   COM[comPort_ - 1]->setChecked(true);
   // The given number, not the corrected one: the file keeps what it held.
-  IniFileHandler::WriteIniValue(QStringLiteral("ComSettings"), QStringLiteral("ComPort"),
-                                QString::number(port), iniPath_);
+  if (StoreSettings)
+    IniFileHandler::WriteIniValue(QStringLiteral("ComSettings"), QStringLiteral("ComPort"), QString::number(port),
+                                  iniPath_);
 }
 
 void LoaderForm::SelectSpeed(std::uint8_t index) {

@@ -35,6 +35,9 @@ class LoaderForm : public QMainWindow, private UploadView {
 
   // Start-up: settings, port and speed, usable ports, serial window.
   void Form_Load();
+  // False for a run from the command line: start-up and the port menu then
+  // store nothing in setup.ini.
+  bool StoreSettings = true;
 
   void Load_Click();
   void Close_Click();
@@ -92,6 +95,7 @@ class LoaderForm : public QMainWindow, private UploadView {
   void buildControls();
   void buildMenus();
   void showGuide();
+  QString readSetting(const QString& section, const QString& key, const QString& defaultValue) const;
 
   // UploadView
   void setLogText(const QString& text) override;

@@ -68,8 +68,14 @@ void UploadDialogue::Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed)
   view_.setLogText(QStringLiteral("Waiting for response...\r\n"));
 
   RunningFlag running(waiting_);
+  const auto waitStart = std::chrono::steady_clock::now();
+  bootWaitExpired_ = false;
   for (;;) {
     yieldToEventLoop();
+    if (bootWaitLimit_ && std::chrono::steady_clock::now() - waitStart > *bootWaitLimit_) {
+      bootWaitExpired_ = true;
+      StopRequest = true;
+    }
     if (StopRequest) {
       StopRequest = false;
       closePort();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class ComForm;
 
@@ -66,6 +67,10 @@ class UploadDialogue {
   // Test seams: the final wait for "OK", and the wall clock of the report.
   void setFinalWait(std::chrono::milliseconds wait) { finalWait_ = wait; }
   void setReportClock(std::function<QDateTime()> clock) { reportClock_ = std::move(clock); }
+  // A command-line run waits for "..." only so long, then closes the port as
+  // the port button does; the window never sets it and waits for the operator.
+  void setBootWaitLimit(std::optional<std::chrono::milliseconds> limit) { bootWaitLimit_ = limit; }
+  bool bootWaitExpired() const { return bootWaitExpired_; }
 
  private:
   void closePort();
@@ -78,4 +83,6 @@ class UploadDialogue {
   bool uploading_ = false;
   std::chrono::milliseconds finalWait_ = kFinalWait;
   std::function<QDateTime()> reportClock_;
+  std::optional<std::chrono::milliseconds> bootWaitLimit_;
+  bool bootWaitExpired_ = false;
 };

@@ -186,15 +186,15 @@ void CVboot::Form_Load() {
   program_->TestFileMode = 1;
   IniPath = QDir(programFolder_).filePath(QStringLiteral("setup.ini"));
 
-  commands_->DevAdr = IniFileHandler::ReadIniValue(kComSettings, QStringLiteral("DevAdr"), QStringLiteral("1"), IniPath);
+  commands_->DevAdr = readSetting(kComSettings, QStringLiteral("DevAdr"), QStringLiteral("1"));
 
   // A value that is no port number, or does not even fit a byte, selects COM1.
   const double port =
-      LenientNumber::numericValue(IniFileHandler::ReadIniValue(kComSettings, QStringLiteral("ComPort"), QStringLiteral("1"), IniPath));
+      LenientNumber::numericValue(readSetting(kComSettings, QStringLiteral("ComPort"), QStringLiteral("1")));
   SelectComPort(LenientNumber::toWhole<std::uint8_t>(port).value_or(0));
 
   const double speed = LenientNumber::numericValue(
-      IniFileHandler::ReadIniValue(kComSettings, QStringLiteral("ComSpeed"), QStringLiteral("9600"), IniPath));
+      readSetting(kComSettings, QStringLiteral("ComSpeed"), QStringLiteral("9600")));
   SelectSpeed(speed == 115200 ? 2 : speed == 57600 ? 1 : 0);
 
   for (int n = 1; n <= 16; ++n) COM[std::size_t(n - 1)]->setVisible(ProbeComPort(std::uint8_t(n)));
@@ -202,7 +202,7 @@ void CVboot::Form_Load() {
   RSfunctions::InitCommandTable();
 
   comForm_->show();
-  const QString debug = IniFileHandler::ReadIniValue(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"), IniPath);
+  const QString debug = readSetting(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"));
   if (ComForm::isDebugValue(debug)) {
     comForm_->SetVisibility(true);
     comForm_->SetLogOn();
@@ -210,7 +210,7 @@ void CVboot::Form_Load() {
     comForm_->SetVisibility(false);
   }
 
-  TxtCalvfile->setText(IniFileHandler::ReadIniValue(kCalvsettings, QStringLiteral("FirmwareFile"), QStringLiteral("?"), IniPath));
+  TxtCalvfile->setText(readSetting(kCalvsettings, QStringLiteral("FirmwareFile"), QStringLiteral("?")));
 
   resize(clientSize(kWidthTwips, kLoadHeightTwips));
   Frame2->hide();
@@ -225,6 +225,11 @@ void CVboot::Form_Load() {
   // A stored address that does not fit a frame stays as read, is never sent,
   // and the operator hears of it now rather than after a silent run.
   if (!addressFits(commands_->DevAdr)) tellAddressRange();
+}
+
+QString CVboot::readSetting(const QString& section, const QString& key, const QString& defaultValue) const {
+  return StoreSettings ? IniFileHandler::ReadIniValue(section, key, defaultValue, IniPath)
+                       : IniFileHandler::ReadIniValueOrDefault(section, key, defaultValue, IniPath);
 }
 
 bool CVboot::addressFits(const QString& text) {
@@ -246,7 +251,7 @@ void CVboot::SelectComPort(std::uint8_t port) {
   COM[std::size_t(commands_->ComPort - 1)]->setChecked(true);
   // The number as passed: an out-of-range value stays stored and selects
   // COM1 again at every start.
-  IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("ComPort"), QString::number(port), IniPath);
+  if (StoreSettings) IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("ComPort"), QString::number(port), IniPath);
 }
 
 bool CVboot::ProbeComPort(std::uint8_t port) { return comForm_->probePort(port, commands_->ComSpeed); }
@@ -268,7 +273,7 @@ void CVboot::SelectSpeed(std::uint8_t code) {
     Speed_9600->setChecked(true);
     text = QStringLiteral("9600");
   }
-  IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("ComSpeed"), text, IniPath);
+  if (StoreSettings) IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("ComSpeed"), text, IniPath);
 }
 
 void CVboot::Com_Adress_Click() {

@@ -50,6 +50,9 @@ class CVboot : public QMainWindow, public ProgramView {
   ~CVboot() override;
 
   Dialogs dialogs;
+  // False for a run from the command line: start-up and the menus then store
+  // nothing in setup.ini (the run's own choices hold for that run only).
+  bool StoreSettings = true;
 
   // Start-up: restores the settings, offers the usable ports, shows the
   // serial window. Call once, after the dialogs are set.
@@ -127,6 +130,7 @@ class CVboot : public QMainWindow, public ProgramView {
   void buildMenus();
   void tellAddressRange();
   void setFileControlsEnabled(bool enabled);
+  QString readSetting(const QString& section, const QString& key, const QString& defaultValue) const;
 
   QString programFolder_;
   ComForm* comForm_ = nullptr;  // owned as a child window

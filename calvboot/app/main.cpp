@@ -3,8 +3,12 @@
 #include <SettingsFolder.h>
 
 #include "CVboot.h"
+#include "ProgramRun.h"
 
 int main(int argc, char** argv) {
+  // Any argument makes it a command-line run (or asks for help).
+  if (argc > 1) return ProgramRun::main(argc, argv);
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("calvboot"));
   QApplication::setApplicationVersion(QStringLiteral(CALVBOOT_VERSION_TEXT));

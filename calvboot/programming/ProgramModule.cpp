@@ -7,6 +7,7 @@
 #include <IniFileHandler.h>
 #include <LenientNumber.h>
 #include <ModuleCommands.h>
+#include <SettingsLock.h>
 
 #include <limits>
 #include <optional>
@@ -63,8 +64,16 @@ FirmwareFile::CheckResult ProgramModule::CheckFirmwareFile(const QString& path) 
       path, [this](const QString& t) { ShowDetailText(t); }, [this](const QString& t) { status(t); });
 }
 
+bool ProgramModule::stopHere() {
+  if (!StopRequest) return false;
+  status(QStringLiteral("Fault"));
+  return true;
+}
+
 bool ProgramModule::run(const QString& path) {
+  CrcFaultBlocks.clear();
   const Step outcome = sequence(path);
+  TimedOut = outcome == Step::Timeout;
   if (outcome == Step::Ok) return true;
   if (outcome == Step::Timeout) {
     ShowDetailText(QStringLiteral("Timeout"));
@@ -87,10 +96,11 @@ ProgramModule::Step ProgramModule::sequence(const QString& path) {
   status(found);
 
   const FirmwareFile::CheckResult check = CheckFirmwareFile(path);
-  if (!check.passed) return Step::Fault;
+  if (!check.passed || stopHere()) return Step::Fault;
 
   ShowDetailText(commands_.EnterBootMode());
   if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
+  if (stopHere()) return Step::Fault;
 
   if (DeviceKind == kAmplifier) {
     if (const Step s = awaitAnnouncement(); s != Step::Ok) return s;
@@ -125,6 +135,7 @@ ProgramModule::Step ProgramModule::awaitAnnouncement() {
 
 ProgramModule::Step ProgramModule::erase() {
   for (std::uint8_t block : kEraseBlocks) {
+    if (stopHere()) return Step::Fault;
     ShowDetailText(commands_.EraseFlashBlockNo(block));
     if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
     if (commands_.CmdState == ModuleCommands::kStateEraseFault) {
@@ -192,6 +203,7 @@ ProgramModule::Step ProgramModule::programmingPass(const QString& path, double t
 }
 
 ProgramModule::Step ProgramModule::sendRecord(Pass& pass, const LdrRecord& rec) {
+  if (stopHere()) return Step::Fault;
   if (!rec.fitsBlock()) {
     status(QStringLiteral("Fault"));
     return Step::Fault;
@@ -213,6 +225,7 @@ ProgramModule::Step ProgramModule::sendRecord(Pass& pass, const LdrRecord& rec) 
 
 ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
   if (DeviceKind == kAmplifier) {
+    if (stopHere()) return Step::Fault;
     ShowDetailText(QString());
     ShowDetailText(commands_.GetCRCfromRAM());
     ShowDetailText(QStringLiteral("Calvaro: ") + commands_.ReceivedCrcText);
@@ -225,7 +238,9 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
     ShowDetailText(QStringLiteral("   PC: 0x") + hex16(pcCrc));
     // A mismatch is shown, not fatal: the block is committed all the same.
     ShowDetailText(pcCrc == commands_.ReceivedCrc ? QStringLiteral("   CRC ok") : QStringLiteral("   CRC fault"));
+    if (pcCrc != commands_.ReceivedCrc) CrcFaultBlocks.push_back(pass.currentBlock);
     ShowDetailText(QStringLiteral("   Calculated: 0x") + hex16(image_.CalcFlashCrc()));
+    if (stopHere()) return Step::Fault;
     ShowDetailText(commands_.WriteFlashBlockNo(pass.currentBlock));
     if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
     if (commands_.CmdState == ModuleCommands::kStateProgramFault) {
@@ -241,7 +256,11 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
 }
 
 ProgramModule::Step ProgramModule::finalSteps() {
+  if (stopHere()) return Step::Fault;
   if (DeviceKind == kFixture) {
+    // Fixtures programmed at once from one folder must never get the same
+    // number: read, send and advance under the settings lock.
+    SettingsLock lock(iniPath_);
     const auto serial = static_cast<std::uint32_t>(ReadSerialSetting());
     std::array<std::uint8_t, 33> record{};
     record[0] = 0x0B;
@@ -257,6 +276,7 @@ ProgramModule::Step ProgramModule::finalSteps() {
     ShowDetailText(commands_.WriteFlashCRC());
     if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
   }
+  if (stopHere()) return Step::Fault;
   ShowDetailText(commands_.ExitBootMode());
   if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
   status(QStringLiteral("Done with succes"));

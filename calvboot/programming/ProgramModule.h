@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 #include "FirmwareFile.h"
 
@@ -47,6 +48,15 @@ class ProgramModule {
   // Test seam for the wait for the boot announcement.
   std::chrono::milliseconds AnnounceTimeout{kAnnounceTimeout};
 
+  // Set from outside the sequence (a stop signal of a command-line run); the
+  // sequence tests it between transactions and then takes the fault exit.
+  // The window never sets it.
+  bool StopRequest = false;
+  // After run(): whether it ended on the time-out exit, and the blocks whose
+  // module CRC differed from the PC's (shown as "   CRC fault", not fatal).
+  bool TimedOut = false;
+  std::vector<std::uint8_t> CrcFaultBlocks;
+
   // ProgramModule: one whole run on the file; true only when it ends with
   // "Done with succes".
   bool run(const QString& path);
@@ -77,6 +87,7 @@ class ProgramModule {
   Step finalSteps();
   void advanceSerialSetting();
   void status(const QString& text);
+  bool stopHere();
 
   ModuleCommands& commands_;
   ImageBuffer& image_;

@@ -73,6 +73,7 @@ int kernelQueue(int fd, unsigned long request) {
 struct SerialPortControl::Private {
   QSerialPort port;
   QString iniPath;
+  QString deviceOverride;
   int commPort = 1;
   QString settings = QStringLiteral("9600,N,8,1");
   LineSettings line;
@@ -117,6 +118,8 @@ QString SerialPortControl::deviceForPort(int n, const QString& iniPath) {
   return QStringLiteral("/dev/ttyS%1").arg(n - 13);
 #endif
 }
+
+void SerialPortControl::setDeviceOverride(const QString& device) { d->deviceOverride = device; }
 
 void SerialPortControl::setCommPort(int n) { d->commPort = n; }
 int SerialPortControl::commPort() const { return d->commPort; }
@@ -220,7 +223,7 @@ int SerialPortControl::setPortOpen(bool open) {
   if (d->port.isOpen()) return kErrPortInUse;
 
   d->lastOpenError.clear();
-  const QString device = deviceForPort(d->commPort, d->iniPath);
+  const QString device = d->deviceOverride.isEmpty() ? deviceForPort(d->commPort, d->iniPath) : d->deviceOverride;
   if (device.isEmpty()) {
     d->lastOpenError = QStringLiteral("no device for port number %1").arg(d->commPort);
     return kErrNoSuchPort;

@@ -50,6 +50,9 @@ class SerialPortControl : public QObject {
   // empty default, so nothing is written back), else the default table
   // (COM1..8 ttyUSB0..7, COM9..12 ttyACM0..3, COM13..16 ttyS0..3).
   static QString deviceForPort(int n, const QString& iniPath);
+  // A device for this run only (a command-line --device): opens it whatever
+  // the port number; empty returns to the numbered device.
+  void setDeviceOverride(const QString& device);
 
   void setCommPort(int n);
   int commPort() const;

@@ -177,6 +177,12 @@ QString ReadIniValue(const QString& section, const QString& key, const QString& 
   return defaultValue;
 }
 
+QString ReadIniValueOrDefault(const QString& section, const QString& key, const QString& defaultValue,
+                              const QString& filePath) {
+  const QString found = ReadIniValue(section, key, QString(), filePath);
+  return found.isEmpty() ? defaultValue : found;
+}
+
 bool WriteIniValue(const QString& section, const QString& key, const QString& value,
                    const QString& filePath) {
   if (section.isEmpty() || key.isEmpty()) return false;

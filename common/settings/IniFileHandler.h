@@ -15,6 +15,11 @@ inline constexpr int kMaxValueLength = 254;
 QString ReadIniValue(const QString& section, const QString& key, const QString& defaultValue,
                      const QString& filePath);
 
+// The same read without the write-back: a run started from the command line
+// stores nothing at start-up.
+QString ReadIniValueOrDefault(const QString& section, const QString& key, const QString& defaultValue,
+                              const QString& filePath);
+
 // Sets key in section to value (written exactly as given). Creates the file
 // and the section when missing. The file is replaced atomically. Returns
 // false when the file cannot be written: a missing folder, or a file or

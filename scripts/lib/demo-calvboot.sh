@@ -1,55 +1,16 @@
 #!/usr/bin/env bash
 # calvboot against the simulated amplifier: installs what is missing, builds,
-# starts calvsim, prepares a demo folder (setup.ini pointing COM1 at the
-# simulator and "FirmwareFile" at the two-block sample) and runs calvboot
-# there. With a display the technician presses "Start"; without one the run
-# happens under xvfb-run, "Start" is pressed with xdotool, and a screenshot is
-# saved to docs/calvboot-demo.png. Ends with the final status line and the
-# simulator's verdict (flash image equals the file, boot mode left).
+# starts calvsim, prepares demo-run-calvboot/ (setup.ini pointing COM1 at the
+# simulator) and runs `calvboot --program` there on the two-block sample.
+# With a display the window runs the pass visibly; without one it runs under
+# xvfb-run and a screenshot is saved to demo-run-calvboot/calvboot-demo.png.
+# Ends with the final status line and the simulator's verdict (flash image
+# equals the file, boot mode left).
 set -euo pipefail
-self="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build="$top/build"
 demo="$top/demo-run-calvboot"
 sample="$top/examples/calvboot/calv-two-block.ldr"
-screenshot="$top/docs/calvboot-demo.png"
-
-final_status() {
-  grep -E '^calvboot: ' "$demo/calvboot.err" 2>/dev/null | tail -n 1 | sed 's/^calvboot: //'
-}
-
-# Runs inside xvfb-run: start the window, press "Start", wait, screenshot.
-headless_run() {
-  cd "$demo"
-  ./calvboot 2>"$demo/calvboot.err" &
-  local app=$!
-  local wid
-  wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Calvaro Bootloader$' | head -n 1) || true
-  if [ -z "$wid" ]; then
-    echo "demo: the calvboot window did not appear" >&2
-    kill "$app" 2>/dev/null || true
-    return 1
-  fi
-  sleep 1
-  # The window's layout is fixed: "Start" sits at 624,24 (89 x 25 pixels) in
-  # the status frame, which starts 8,128 below the menu bar.
-  xdotool mousemove --window "$wid" 676 190 click 1
-  local deadline=$((SECONDS + 300))
-  until grep -qE '^calvboot: (Done with succes|Fault|COM timeout)$' "$demo/calvboot.err"; do
-    if ! kill -0 "$app" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then break; fi
-    sleep 0.5
-  done
-  sleep 1  # let the last repaint happen
-  mkdir -p "$(dirname "$screenshot")"
-  import -window "$wid" "$screenshot" || import -window root "$screenshot"
-  kill "$app" 2>/dev/null || true
-  wait "$app" 2>/dev/null || true
-}
-
-if [ "${1:-}" = "--headless-run" ]; then
-  headless_run
-  exit $?
-fi
 
 # shellcheck source=packages.sh
 . "$top/scripts/lib/packages.sh"
@@ -74,16 +35,28 @@ if [ -z "$pty" ]; then
   echo "demo: calvsim did not start" >&2
   exit 1
 fi
-printf '[Ports]\r\nCOM1=%s\r\n[ComSettings]\r\nComPort=1\r\nDevAdr=1\r\n[Calvsettings]\r\nFirmwareFile=%s\r\n' \
-  "$pty" "$sample" >"$demo/setup.ini"
+printf '[Ports]\r\nCOM1=%s\r\n[ComSettings]\r\nComPort=1\r\nDevAdr=1\r\n' "$pty" >"$demo/setup.ini"
 echo "Simulated amplifier on $pty; demo folder $demo"
 
+rc=0
 if [ -n "${DISPLAY:-}" ]; then
-  echo "Press \"Start\" in the calvboot window; close it when the run has ended."
-  (cd "$demo" && ./calvboot 2> >(tee "$demo/calvboot.err" >&2)) || true
+  "$demo/calvboot" --program "$sample" --window | tee "$demo/calvboot.out" || rc=$?
+elif command -v xvfb-run >/dev/null; then
+  # The window stays a moment after the final line: long enough to photograph.
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    unset QT_QPA_PLATFORM
+    "$1/calvboot" --program "$2" --window >"$1/calvboot.out" 2>"$1/calvboot.err" & app=$!
+    until grep -qE "^(Done with succes|Fault|COM timeout)$" "$1/calvboot.out" 2>/dev/null; do
+      kill -0 "$app" 2>/dev/null || break
+      sleep 0.2
+    done
+    # The window sits at the top left of an otherwise black screen.
+    import -window root -trim +repage "$1/calvboot-demo.png" || true
+    wait "$app"' demo "$demo" "$sample" || rc=$?
+  cat "$demo/calvboot.out"
+  [ -f "$demo/calvboot-demo.png" ] && echo "Screenshot: $demo/calvboot-demo.png"
 else
-  xvfb-run -a -s "-screen 0 1024x768x24" bash "$self" --headless-run || true
-  [ -f "$screenshot" ] && echo "Screenshot: $screenshot"
+  "$demo/calvboot" --program "$sample" | tee "$demo/calvboot.out" || rc=$?
 fi
 
 # Stopping the simulator makes it write its flash image and its last line.
@@ -91,10 +64,9 @@ kill -TERM "$sim" 2>/dev/null || true
 wait "$sim" 2>/dev/null || true
 trap - EXIT
 
-status=$(final_status)
-echo "Final status: ${status:-(none)}"
+echo "Final status: $(tail -n 1 "$demo/calvboot.out") (exit status $rc)"
 echo "Simulator: $(tail -n 1 "$demo/calvsim.out")"
 verdict=0
 "$build/sim/ldrtool/ldrtool" compare "$demo/flash.bin" "$sample" || verdict=1
 grep -q 'boot mode left' "$demo/calvsim.out" || verdict=1
-[ "$status" = "Done with succes" ] && [ "$verdict" -eq 0 ]
+[ "$rc" -eq 0 ] && [ "$verdict" -eq 0 ]

@@ -1,15 +1,11 @@
 #!/usr/bin/env bash
 # romlift against bootsim, the simulated boot loader (called by
 # `scripts/demo romlift [file.s19]`). Installs what is missing, builds, starts
-# bootsim on a pseudo-terminal and runs romlift from a demo folder whose
-# setup.ini leads COM1 to that terminal.
-#
-# With a display: romlift comes up for you to use (File > Load, "Open Comm
-# Port", "Upload"); bootsim's verdict is printed when you close it.
-# Without one: romlift runs under xvfb-run with ROMLIFT_AUTOPILOT set, which
-# makes it load the file, open the port and upload by itself; the script then
-# prints the window's log and bootsim's verdict and saves a screenshot to
-# docs/romlift-demo.png.
+# bootsim on a pseudo-terminal and runs `romlift --upload` from
+# demo-run-romlift/, whose setup.ini leads COM1 to that terminal. With a
+# display the window runs the upload visibly; without one it runs under
+# xvfb-run and a screenshot is saved to demo-run-romlift/romlift-demo.png.
+# Ends with romlift's lines, bootsim's gap figures and verdict.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=packages.sh
@@ -29,12 +25,7 @@ cp "$build/romlift/romlift" "$run/"
 "$build/sim/bootsim/bootsim" --announce-repeat 300 --ok-delay 400 \
   --lines-out "$run/lines-taken.txt" >"$run/bootsim.out" &
 sim=$!
-romlift=""
-cleanup() {
-  [ -n "$romlift" ] && kill "$romlift" 2>/dev/null || true
-  kill "$sim" 2>/dev/null || true
-}
-trap cleanup EXIT
+trap 'kill "$sim" 2>/dev/null || true' EXIT
 
 for _ in $(seq 100); do
   [ -s "$run/bootsim.out" ] && break
@@ -45,43 +36,31 @@ pty=$(head -n1 "$run/bootsim.out")
 printf '[Ports]\r\nCOM1=%s\r\n[Romlifter]\r\nDelay=150\r\n' "$pty" >"$run/setup.ini"
 echo "bootsim is on $pty; romlift runs from $run"
 
-finish_sim() {
-  kill -TERM "$sim" 2>/dev/null || true
-  wait "$sim" 2>/dev/null || true
-  echo "--- bootsim"
-  tail -n +2 "$run/bootsim.out"
-}
-
+rc=0
 if [ -n "${DISPLAY:-}" ]; then
-  echo "Load $sample with File > Load, press \"Open Comm Port\", then \"Upload\"."
-  "$run/romlift"
-  finish_sim
-  exit 0
+  "$run/romlift" --upload "$sample" --window | tee "$run/romlift.out" || rc=$?
+elif command -v xvfb-run >/dev/null; then
+  # The window stays a moment after the final line: long enough to photograph.
+  xvfb-run -a -s "-screen 0 640x620x24" bash -c '
+    unset QT_QPA_PLATFORM
+    "$1/romlift" --upload "$2" --window >"$1/romlift.out" 2>"$1/romlift.err" & app=$!
+    until grep -qE "^(Updated with success|Update Failed|Wrong File|Update cancelled|Port closed)$" \
+        "$1/romlift.out" 2>/dev/null; do
+      kill -0 "$app" 2>/dev/null || break
+      sleep 0.2
+    done
+    import -window root "$1/romlift-demo.png" || true
+    wait "$app"' demo "$run" "$sample" || rc=$?
+  cat "$run/romlift.out"
+  [ -f "$run/romlift-demo.png" ] && echo "Screenshot: $run/romlift-demo.png"
+else
+  "$run/romlift" --upload "$sample" | tee "$run/romlift.out" || rc=$?
 fi
 
-# No display: a virtual one, the autopilot, and a screenshot of the result.
-cat >"$run/headless.sh" <<'INNER'
-#!/usr/bin/env bash
-set -euo pipefail
-run=$1
-unset QT_QPA_PLATFORM
-"$run/romlift" >"$run/romlift.out" 2>"$run/romlift.err" &
-pid=$!
-for _ in $(seq 600); do
-  grep -q 'romlift: autopilot done' "$run/romlift.out" 2>/dev/null && break
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
-sleep 0.5  # let the last repaint reach the screen
-import -window root "$run/romlift-demo.png"
-kill "$pid" 2>/dev/null || true
-wait "$pid" 2>/dev/null || true
-INNER
-ROMLIFT_AUTOPILOT="$sample" xvfb-run -a -s "-screen 0 640x620x24" bash "$run/headless.sh" "$run"
-
-echo "--- romlift Text_Serinput"
-grep -v 'romlift: autopilot done' "$run/romlift.out" || true
-finish_sim
-mkdir -p "$top/docs"
-cp "$run/romlift-demo.png" "$top/docs/romlift-demo.png"
-echo "Screenshot: docs/romlift-demo.png"
+kill -TERM "$sim" 2>/dev/null || true
+wait "$sim" 2>/dev/null || true
+trap - EXIT
+echo "--- bootsim"
+tail -n +2 "$run/bootsim.out"
+echo "Final status: $(tail -n 1 "$run/romlift.out") (exit status $rc)"
+[ "$rc" -eq 0 ]

@@ -29,7 +29,7 @@ BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-
 # What building the package (scripts/package) and checking it add.
 PACKAGE_PACKAGES=(librsvg2-bin dpkg-dev file desktop-file-utils lintian)
 # What the demo and the real-window tests add.
-DISPLAY_PACKAGES=(xvfb xauth xdotool imagemagick)
+DISPLAY_PACKAGES=(xvfb xauth imagemagick)
 
 # Configures and builds into build/ (Release-like, with debug info).
 build_project() {

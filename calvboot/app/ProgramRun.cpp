@@ -1,0 +1,203 @@
+#include "ProgramRun.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QLabel>
+#include <QTimer>
+
+#include <CommandLine.h>
+#include <ComForm.h>
+#include <Console.h>
+#include <ImageBuffer.h>
+#include <IniFileHandler.h>
+#include <LenientNumber.h>
+#include <ModuleCommands.h>
+#include <PortList.h>
+#include <ProgramModule.h>
+#include <RSfunctions.h>
+#include <SettingsFolder.h>
+#include <StopSignal.h>
+
+#include <memory>
+
+#include "CVboot.h"
+
+namespace {
+
+const QString kComSettings = QStringLiteral("ComSettings");
+
+// The link of this run: setup.ini as the window reads it at start-up, then
+// the command line's choices on top (never stored).
+struct Link {
+  std::uint8_t comPort = 1;
+  std::uint8_t comSpeed = 0;
+  QString device;
+  QString address;
+  bool log = false;
+};
+
+Link linkFor(const QString& iniPath, const cli::CommandLine& line) {
+  // Start-up reads store nothing: the run writes only what "Start" writes.
+  const auto read = [&iniPath](const QString& section, const char* key, const char* fallback) {
+    return IniFileHandler::ReadIniValueOrDefault(section, QString::fromLatin1(key), QString::fromLatin1(fallback),
+                                                 iniPath);
+  };
+  Link link;
+  const auto port = LenientNumber::toWhole<std::uint8_t>(
+      LenientNumber::numericValue(read(kComSettings, "ComPort", "1")));
+  link.comPort = port && *port >= 1 && *port <= 16 ? *port : 1;
+  const double speed = LenientNumber::numericValue(read(kComSettings, "ComSpeed", "9600"));
+  link.comSpeed = speed == 115200 ? 2 : speed == 57600 ? 1 : 0;
+  link.address = read(kComSettings, "DevAdr", "1");
+  link.log = ComForm::isDebugValue(read(QStringLiteral("AmpCom"), "Debug", "0"));
+
+  const cli::PortChoice& choice = line.port();
+  if (choice.comPort != 0) link.comPort = choice.comPort;
+  link.device = choice.device;
+  if (choice.speedCode) link.comSpeed = *choice.speedCode;
+  if (line.parser().isSet(QStringLiteral("address"))) link.address = line.parser().value(QStringLiteral("address"));
+  link.log = link.log || line.parser().isSet(QStringLiteral("log"));
+  return link;
+}
+
+// What the run shows: detail lines with the elapsed seconds, boxes on
+// standard error; the last status is printed when the run has ended.
+class ConsoleView : public ProgramView {
+ public:
+  explicit ConsoleView(cli::Console& console) : console_(console) {}
+  void setStatusText(const QString& text) override { status = text; }
+  void detailText(const QString& text) override {
+    if (!text.isEmpty()) console_.line(text);
+  }
+  void setProgress(float) override {}
+  void showWarning(const QString& title, const QString& text) override { cli::Console::box(title, text); }
+  QString status;
+
+ private:
+  cli::Console& console_;
+};
+
+// The parts "Start" drives, without the window.
+struct Headless {
+  explicit Headless(const QString& folder, ProgramView& view)
+      : com(ComForm::Host::Calvboot, folder),
+        commands(com, image),
+        program(commands, image, view, QDir(folder).filePath(QStringLiteral("setup.ini"))) {}
+  ComForm com;
+  ImageBuffer image;
+  ModuleCommands commands;
+  ProgramModule program;
+};
+
+int exitStatus(const ProgramModule& program, bool done, bool portFailed, bool stopped) {
+  if (portFailed) return ProgramRun::kExitPort;
+  if (stopped && !done) return cli::kExitInterrupted;
+  if (!done) return program.TimedOut ? ProgramRun::kExitTimeout : ProgramRun::kExitFault;
+  if (program.CrcFaultBlocks.empty()) return cli::kExitOk;
+  QStringList blocks;
+  for (std::uint8_t b : program.CrcFaultBlocks) blocks << QString::number(b);
+  cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") + blocks.join(u", "));
+  return ProgramRun::kExitCrcMismatch;
+}
+
+}  // namespace
+
+namespace ProgramRun {
+
+int main(int argc, char** argv) {
+  auto app = cli::makeApplication(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("calvboot"));
+  const QString about = CVboot::aboutText();
+  const QStringList aboutLines = about.split(QStringLiteral("\r\n"));
+
+  cli::CommandLine line(QStringLiteral("Programs the Calvaro module's firmware."),
+                        aboutLines.value(0) + u' ' + aboutLines.value(2));
+  line.parser().addOptions({
+      {QStringLiteral("program"), QStringLiteral("Run one programming pass with FILE, as \"Start\" does."),
+       QStringLiteral("FILE")},
+      {QStringLiteral("address"), QStringLiteral("Network address 0..65535 (this run only)."), QStringLiteral("A")},
+      {QStringLiteral("log"), QStringLiteral("Write every byte sent and received to Log.txt.")},
+      {QStringLiteral("window"), QStringLiteral("Run the pass visibly in the main window.")},
+  });
+  if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
+
+  const QString folder = SettingsFolder::forProgram(QStringLiteral("calvboot"));
+  const QString iniPath = QDir(folder).filePath(QStringLiteral("setup.ini"));
+  if (line.listPorts()) {
+    cli::listPorts(iniPath);
+    return cli::kExitOk;
+  }
+  const QString file = line.parser().value(QStringLiteral("program"));
+  if (file.isEmpty()) return line.usageError(QStringLiteral("missing --program FILE.ldr"));
+  const QString address = line.parser().value(QStringLiteral("address"));
+  if (line.parser().isSet(QStringLiteral("address")) && !CVboot::addressFits(address))
+    return line.usageError(QStringLiteral("--address takes a number from 0 to 65535"));
+  const Link link = linkFor(iniPath, line);
+
+  cli::Console console;
+  ConsoleView consoleView(console);
+  std::unique_ptr<Headless> headless;
+  std::unique_ptr<CVboot> window;
+  ProgramModule* program = nullptr;
+  ComForm* com = nullptr;
+  if (line.parser().isSet(QStringLiteral("window"))) {
+    window = std::make_unique<CVboot>(folder);
+    window->dialogs.messageBox = [](const QString& title, const QString& text, QMessageBox::Icon) {
+      cli::Console::box(title, text);
+    };
+    window->StoreSettings = false;
+    window->Form_Load();
+    window->SelectComPort(link.comPort);
+    window->SelectSpeed(link.comSpeed);
+    window->TxtCalvfile->setText(file);
+    program = &window->program();
+    com = &window->comForm();
+  } else {
+    headless = std::make_unique<Headless>(folder, consoleView);
+    program = &headless->program;
+    com = &headless->com;
+    RSfunctions::InitCommandTable();
+    headless->image.InitCrcTable();
+    headless->image.ClearImageBuffer();
+  }
+  ModuleCommands& commands = window ? window->commands() : headless->commands;
+  commands.ComPort = link.comPort;
+  commands.ComSpeed = link.comSpeed;
+  commands.DevAdr = link.address;
+  com->MSComm1().setDeviceOverride(link.device);
+  if (link.log) com->SetLogOn();
+
+  bool portFailed = false;
+  com->setPortMessage([&](const QString& text) {
+    cli::Console::box(QGuiApplication::applicationDisplayName(), text);
+    portFailed = true;
+    program->StopRequest = true;
+  });
+  StopSignal stop([&] { program->StopRequest = true; });
+
+  // The port is tried once before the pass, so that a missing one ends the
+  // run at once instead of after a probe.
+  if (!com->SetupMScomm(commands.ComPort, commands.ComSpeed)) return kExitPort;
+  com->CloseMScomm();
+
+  bool done = false;
+  if (window) {
+    window->show();
+    QTimer::singleShot(0, window.get(), [&] {
+      window->BtnStart_Click();
+      done = window->LblStatusText->text() == QStringLiteral("Done with succes");
+      QTimer::singleShot(cli::kWindowLinger, app.get(), &QCoreApplication::quit);
+      console.plainLine(window->LblStatusText->text());
+    });
+    app->exec();
+  } else {
+    done = program->run(file);
+    console.plainLine(consoleView.status);
+  }
+  com->CloseMScomm();
+  return exitStatus(*program, done, portFailed, stop.raised());
+}
+
+}  // namespace ProgramRun

@@ -1,0 +1,15 @@
+#pragma once
+
+// calvboot from a script: --program FILE.ldr runs one pass as "Start" does
+// and ends with an exit status; --list-ports, --help and --version. Creates
+// the application itself (offscreen unless --window). Returns the exit status.
+namespace ProgramRun {
+
+constexpr int kExitFault = 1;
+constexpr int kExitTimeout = 2;
+constexpr int kExitPort = 3;
+constexpr int kExitCrcMismatch = 5;
+
+int main(int argc, char** argv);
+
+}  // namespace ProgramRun

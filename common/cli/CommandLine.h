@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QApplication;
+
+namespace cli {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 64;
+constexpr int kExitInterrupted = 130;
+// A --window run shows its end this long (to be seen, or photographed by
+// the demo) before the window closes.
+constexpr auto kWindowLinger = std::chrono::milliseconds{1500};
+
+// Creates the application for a command-line run: on the offscreen platform
+// unless --window is asked for, so no display is needed.
+std::unique_ptr<QApplication> makeApplication(int& argc, char** argv);
+
+// The port of one run: a number (0: the one in setup.ini) or a device path,
+// and a speed code (0 9600, 1 57600, 2 115200) when one was given.
+struct PortChoice {
+  std::uint8_t comPort = 0;
+  QString device;
+  std::optional<std::uint8_t> speedCode;
+};
+
+// The options both programs share (--port, --device, --speed, --list-ports,
+// --help, --version); each program adds its own before parse().
+class CommandLine {
+ public:
+  CommandLine(const QString& description, const QString& versionLine);
+
+  QCommandLineParser& parser() { return parser_; }
+  const QCommandLineParser& parser() const { return parser_; }
+
+  // Parses the arguments. Returns an exit status when the run ends here
+  // (help, version, a usage error), else nothing.
+  std::optional<int> parse(const QStringList& arguments);
+  // One line with the message, then the usage, on standard error; 64.
+  int usageError(const QString& message) const;
+
+  bool listPorts() const { return parser_.isSet(QStringLiteral("list-ports")); }
+  const PortChoice& port() const { return port_; }
+
+  // A whole decimal number in min..max, or nothing.
+  static std::optional<long> wholeNumber(const QString& text, long min, long max);
+
+ private:
+  QCommandLineParser parser_;
+  QString versionLine_;
+  PortChoice port_;
+};
+
+}  // namespace cli

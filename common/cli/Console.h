@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+namespace cli {
+
+// Console output of a run: lines on standard output prefixed with the
+// seconds since the run began, message boxes as "Title: text" lines on
+// standard error, and a progress line (in place on a terminal, one plain
+// line per 10 % otherwise).
+class Console {
+ public:
+  Console();
+
+  void line(const QString& text);        // with the elapsed seconds
+  void plainLine(const QString& text);   // as it is (the final status line)
+  static void box(const QString& title, const QString& text);
+  static void error(const QString& text);
+  void progress(int done, int total);
+
+ private:
+  void endProgress();
+
+  std::chrono::steady_clock::time_point start_;
+  bool terminal_ = false;
+  bool progressShown_ = false;
+  int lastTenth_ = -1;
+};
+
+// CR LF separated text as one line: its non-empty lines joined by a blank.
+QString oneLine(const QString& text);
+
+}  // namespace cli

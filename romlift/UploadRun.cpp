@@ -1,0 +1,230 @@
+#include "UploadRun.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+#include <CommandLine.h>
+#include <ComForm.h>
+#include <Console.h>
+#include <IniFileHandler.h>
+#include <PortList.h>
+#include <SettingsFolder.h>
+#include <StopSignal.h>
+
+#include <memory>
+
+#include "LoaderForm.h"
+#include "ProductTable.h"
+#include "SequentialLineInput.h"
+#include "SerialAbout.h"
+#include "SrecordCheck.h"
+#include "StartupSettings.h"
+#include "UploadDialogue.h"
+
+namespace {
+
+constexpr long kDefaultBootWait = 120;  // seconds
+const QString kPortClosed = QStringLiteral("Port closed");
+
+int lineCount(const QString& path) {
+  SequentialLineInput in;
+  if (!in.open(path)) return 0;
+  int n = 0;
+  while (!in.atEnd() && in.readLine()) ++n;
+  return n;
+}
+
+// The first line is not a product's and the file ends its lines with LF only.
+bool lfOnly(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return false;
+  const QByteArray bytes = f.read(1 << 20);
+  return bytes.contains('\n') && !bytes.contains('\r');
+}
+
+// The dialogue's log as console lines: each completed text on its own line
+// with the elapsed seconds, the dots of sent lines as a progress line.
+class ConsoleView : public UploadView {
+ public:
+  ConsoleView(cli::Console& console, int totalLines) : console_(console), total_(totalLines) {}
+  void setLogText(const QString& text) override { appendLogText(text); }
+  void appendLogText(const QString& text) override {
+    log += text;
+    if (text == QStringLiteral(" .")) {
+      console_.progress(++sent_, total_);
+      return;
+    }
+    for (const QString& part : QString(text).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) console_.line(part);
+  }
+  void repaintLog() override {}
+  void setPortCaption(const QString&) override {}
+  void setUploadEnabled(bool) override {}
+  QString log;
+
+ private:
+  cli::Console& console_;
+  int total_;
+  int sent_ = 0;
+};
+
+int outcomeOf(const QString& log) {
+  if (log.contains(QStringLiteral("Updated with success"))) return cli::kExitOk;
+  if (log.contains(QStringLiteral("Wrong File"))) return UploadRun::kExitWrongFile;
+  if (log.contains(QStringLiteral("Update cancelled"))) return cli::kExitInterrupted;
+  return UploadRun::kExitFailed;
+}
+
+// The last line of the log worth ending on: the result, not "Port closed".
+QString lastWord(const QString& log) {
+  QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  while (lines.size() > 1 && (lines.last() == kPortClosed || lines.last().trimmed() == u"."))
+    lines.removeLast();
+  return lines.isEmpty() ? QString() : lines.last().trimmed();
+}
+
+}  // namespace
+
+namespace UploadRun {
+
+int main(int argc, char** argv) {
+  auto app = cli::makeApplication(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("romlift"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Romlift"));
+  const SerialAbout::Identity id = SerialAbout::programIdentity();
+  cli::CommandLine line(QStringLiteral("Uploads S-record firmware through a product's boot loader."),
+                        id.title + u' ' + SerialAbout::versionText(id.major, id.minor, id.revision));
+  line.parser().addOptions({
+      {QStringLiteral("upload"), QStringLiteral("Check FILE, wait for the boot loader and upload FILE."),
+       QStringLiteral("FILE")},
+      {QStringLiteral("wait-boot"), QStringLiteral("Wait at most SECONDS for the boot loader (default 120)."),
+       QStringLiteral("SECONDS")},
+      {QStringLiteral("delay"), QStringLiteral("Pause after each line in ms, at least 150 (this run only)."),
+       QStringLiteral("MS")},
+      {QStringLiteral("window"), QStringLiteral("Run the upload visibly in the window.")},
+  });
+  if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
+
+  const QString folder = SettingsFolder::forProgram(QStringLiteral("romlift"));
+  const QString iniPath = QDir(folder).filePath(QStringLiteral("setup.ini"));
+  if (line.listPorts()) {
+    cli::listPorts(iniPath);
+    return cli::kExitOk;
+  }
+  QCommandLineParser& p = line.parser();
+  const QString file = p.value(QStringLiteral("upload"));
+  if (file.isEmpty()) return line.usageError(QStringLiteral("missing --upload FILE.s19"));
+  std::optional<long> waitBoot = kDefaultBootWait;
+  if (p.isSet(QStringLiteral("wait-boot"))) {
+    waitBoot = cli::CommandLine::wholeNumber(p.value(QStringLiteral("wait-boot")), 0, 86400);
+    if (!waitBoot) return line.usageError(QStringLiteral("--wait-boot takes a number of seconds"));
+  }
+  std::optional<std::int16_t> delay;
+  if (p.isSet(QStringLiteral("delay"))) {
+    const auto ms = cli::CommandLine::wholeNumber(p.value(QStringLiteral("delay")), 0, StartupSettings::kMaxLineDelay);
+    if (!ms) return line.usageError(QStringLiteral("--delay takes a number of milliseconds up to 32767"));
+    delay = std::max<std::int16_t>(std::int16_t(*ms), StartupSettings::kMinLineDelay);
+  }
+
+  cli::Console console;
+  SrecordCheck check;
+  if (!check.Load(file)) {
+    cli::Console::error(QStringLiteral("romlift: cannot read %1").arg(file));
+    console.plainLine(SrecordCheck::kNotValidVerdict);
+    return kExitNotValid;
+  }
+  if (const Product* product = ProductTable::forCode(check.ProductCode))
+    console.line(QString::fromLatin1(product->displayName));
+  console.line(check.Verdict);
+  for (const QString& text : check.BootInstructions.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+    console.line(text);
+  if (!check.FileValid) {
+    if (lfOnly(file))
+      cli::Console::error(QStringLiteral(
+          "romlift: the file's lines end with LF only; the boot loaders' files use CR LF (convert with: unix2dos %1)")
+                              .arg(file));
+    return kExitNotValid;
+  }
+
+  // Start-up reads store nothing: the run writes only the upload report.
+  const auto read = [&iniPath](const char* section, const char* key, const char* fallback) {
+    return IniFileHandler::ReadIniValueOrDefault(QString::fromLatin1(section), QString::fromLatin1(key),
+                                                 QString::fromLatin1(fallback), iniPath);
+  };
+  std::uint8_t comPort = StartupSettings::comPortFromText(read("ComSettings", "ComPort", "1"));
+  if (comPort < 1 || comPort > LoaderForm::kPortCount) comPort = 1;
+  if (line.port().comPort != 0) comPort = line.port().comPort;
+  const std::uint8_t speed = line.port().speedCode.value_or(0);
+
+  ConsoleView consoleView(console, lineCount(file));
+  std::unique_ptr<ComForm> headlessCom;
+  std::unique_ptr<UploadDialogue> headlessUpload;
+  std::unique_ptr<LoaderForm> window;
+  if (p.isSet(QStringLiteral("window"))) {
+    window = std::make_unique<LoaderForm>(folder);
+    window->StoreSettings = false;
+    window->Form_Load();
+    window->SelectComPort(comPort);
+    window->SelectSpeed(speed);
+    window->setFileChooser([file] { return file; });
+    window->Load_Click();
+    window->show();
+  } else {
+    headlessCom = std::make_unique<ComForm>(ComForm::Host::Romlift, folder);
+    headlessCom->SetRomliftActive();
+    headlessUpload = std::make_unique<UploadDialogue>(*headlessCom, consoleView, iniPath);
+    headlessUpload->LineDelay = StartupSettings::lineDelayFromText(read("Romlifter", "Delay", "350"));
+  }
+  ComForm& com = window ? window->comForm() : *headlessCom;
+  UploadDialogue& upload = window ? window->uploadDialogue() : *headlessUpload;
+  if (delay) upload.LineDelay = *delay;
+  upload.setBootWaitLimit(std::chrono::seconds{*waitBoot});
+  com.MSComm1().setDeviceOverride(line.port().device);
+
+  bool portFailed = false;
+  com.setPortMessage([&](const QString& text) {
+    cli::Console::box(QGuiApplication::applicationDisplayName(), text);
+    portFailed = true;
+  });
+  // As the port button (during the wait) or "Cancel Upload" would.
+  StopSignal stop([&] { upload.StopRequest = true; });
+
+  int status = cli::kExitOk;
+  QString finalLine;
+  auto runUpload = [&] {
+    if (window) window->Commport_Click();  // the port button, with the run's port and speed
+    else upload.Commport_Click(comPort, speed);
+    if (portFailed) {
+      status = kExitPort;
+    } else if (!upload.BootReady) {
+      status = upload.bootWaitExpired() ? kExitNoBootLoader : cli::kExitInterrupted;
+      finalLine = kPortClosed;
+      if (upload.bootWaitExpired())
+        cli::Console::error(QStringLiteral("romlift: no boot loader within %1 s").arg(*waitBoot));
+    } else {
+      if (window) window->BtnUpload_Click();
+      else upload.BtnUpload_Click(UploadFile{check.FileValid, check.FileName, check.ProductCode});
+      const QString& log = window ? window->serinputText() : consoleView.log;
+      status = outcomeOf(log);
+      finalLine = lastWord(log);
+    }
+    com.CloseMScomm();
+  };
+  if (window) {
+    QTimer::singleShot(0, window.get(), [&] {
+      runUpload();
+      for (const QString& text : window->serinputText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+        console.line(text);
+      console.plainLine(finalLine);
+      QTimer::singleShot(cli::kWindowLinger, app.get(), &QCoreApplication::quit);
+    });
+    app->exec();
+  } else {
+    runUpload();
+    if (!finalLine.isEmpty()) console.plainLine(finalLine);
+  }
+  return status;
+}
+
+}  // namespace UploadRun

@@ -1,0 +1,53 @@
+#include "CliFolder.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+
+QString CliFolder::Result::lastLine() const {
+  const QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
+  return lines.isEmpty() ? QString() : lines.last();
+}
+
+CliFolder::CliFolder(const QString& program) : program_(dir_.filePath(QFileInfo(program).fileName())) {
+  QFile::copy(program, program_);
+}
+
+void CliFolder::writeIni(const QByteArray& text) const {
+  QFile f(path(QStringLiteral("setup.ini")));
+  if (f.open(QIODevice::WriteOnly)) f.write(text);
+}
+
+QByteArray CliFolder::ini() const {
+  QFile f(path(QStringLiteral("setup.ini")));
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::unique_ptr<QProcess> CliFolder::start(const QStringList& args) const {
+  auto process = std::make_unique<QProcess>();
+  process->start(program_, args);
+  process->waitForStarted(5000);
+  return process;
+}
+
+CliFolder::Result CliFolder::finish(QProcess& process, const QString& interruptAt) {
+  Result r;
+  QDeadlineTimer deadline(60000);
+  bool interrupted = interruptAt.isEmpty();
+  while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+    process.waitForReadyRead(50);
+    r.out += QString::fromLocal8Bit(process.readAllStandardOutput());
+    if (!interrupted && r.out.contains(interruptAt)) {
+      ::kill(pid_t(process.processId()), SIGINT);
+      interrupted = true;
+    }
+  }
+  if (process.state() != QProcess::NotRunning) process.kill();
+  process.waitForFinished(5000);
+  r.out += QString::fromLocal8Bit(process.readAllStandardOutput());
+  r.err = QString::fromLocal8Bit(process.readAllStandardError());
+  r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  return r;
+}
