@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "PortPermission.h"
 #include "SerialTestSupport.h"
 
 namespace {
@@ -134,6 +135,12 @@ TEST_F(PortSetup, RefusedPermissionNamesTheGroupToJoin) {
     std::_Exit(!opened && logged && messages == QStringList{QStringLiteral("Comm Port not open")} ? 0 : 1);
   };
   EXPECT_EXIT(openAsNobody(), ::testing::ExitedWithCode(0), expected.toStdString());
+  // A device kept from its group (root's, or no group rights) needs the administrator, not a new member.
+  ASSERT_EQ(::chown(pty.slavePath().toLocal8Bit().constData(), 0, 0), 0);
+  EXPECT_FALSE(PortPermission::hintFor(pty.slavePath()).contains("usermod"));
+  ASSERT_EQ(::chown(pty.slavePath().toLocal8Bit().constData(), 0, gid), 0);
+  ASSERT_EQ(::chmod(pty.slavePath().toLocal8Bit().constData(), 0600), 0);
+  EXPECT_FALSE(PortPermission::hintFor(pty.slavePath()).contains("usermod"));
 }
 
 }  // namespace
