@@ -222,6 +222,7 @@ TEST(CVbootMenus, NetworkAddressBox) {
       {"", "5", "5", false},  // cancelled
       {"7", "7", "7", false},
       {" 7 x", " 7 x", "7", false},
+      {"12.7", "12.7", "12.7", false},  // stored as read; frames use 13
       {"abc", "abc", "0", false},
       {"65535", "65535", "65535", false},
       {"65536", "5", "5", true},
