@@ -143,11 +143,14 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     view_.appendLogText(QStringLiteral(" ."));
     view_.repaintLog();
 
-    const auto firstSend = std::chrono::steady_clock::now();
     com_.SendMScommString(line);
+    // Each send is stamped once it has returned: the driver had the bytes by
+    // then at the latest, so a thread held up inside a send cannot shorten
+    // the silence.
+    const auto firstSend = std::chrono::steady_clock::now();
     com_.SendMScommString(QByteArrayLiteral("\r"));
-    const auto lineFeedSend = std::chrono::steady_clock::now();
     com_.SendMScommString(QByteArrayLiteral("\n"));
+    const auto lineFeedSend = std::chrono::steady_clock::now();
     // The silence counts from the moment the line feed has left the wire:
     // the transmit time of what was sent, and no sooner than the driver
     // reports it drained.

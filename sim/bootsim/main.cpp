@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -204,6 +207,10 @@ int main(int argc, char** argv) {
   std::printf("%s\n", slavePath.c_str());
   std::fflush(stdout);
 
+#ifdef __linux__
+  // A test that dies must not leave the simulator running.
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
   if (options.baud > 0) {
     // The wire clock is only as good as the moment a byte is stamped: where
     // the system allows it, wake ahead of ordinary work (the loop only ever

@@ -128,8 +128,7 @@ TEST_F(UploadEndToEnd, SendsEveryLineWithItsSilenceOnTheWireAndReportsSuccess) {
                 {"115200", &LoaderForm::Speed_115000}};
   for (const auto& c : speeds) {
     SCOPED_TRACE(c.baud);
-    start({QStringLiteral("--announce-delay"), QStringLiteral("400"), QStringLiteral("--baud"),
-           QString::fromLatin1(c.baud)});
+    start({QStringLiteral("--baud"), QString::fromLatin1(c.baud)});
     (form.get()->*c.speed)->trigger();
     const auto lines = dvNineLines(4, true, 32);
     const QString path = load(lines);
