@@ -4,6 +4,7 @@
 #include <EventYield.h>
 #include <IniFileHandler.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "ProductTable.h"
@@ -76,7 +77,8 @@ void UploadDialogue::Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed)
       bootWaitExpired_ = true;
       StopRequest = true;
     }
-    if (StopRequest) {
+    // A device that vanished ends the wait as the port button would.
+    if (StopRequest || !com_.CheckMScomm()) {
       StopRequest = false;
       closePort();
       view_.appendLogText(kPortClosed);
@@ -136,6 +138,7 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
 
   const std::chrono::milliseconds pause{LineDelay};
   bool readFailed = false;
+  bool portLost = false;
   while (!in.atEnd() && !StopRequest) {
     yieldToEventLoop();
     const QByteArray line = in.readLine().value_or(QByteArray());
@@ -147,11 +150,23 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     view_.repaintLog();
 
     com_.SendMScommString(line);
+    // Each send is stamped once it has returned: the driver had the bytes by
+    // then at the latest, so a thread held up inside a send cannot shorten
+    // the silence.
+    const auto firstSend = std::chrono::steady_clock::now();
     com_.SendMScommString(QByteArrayLiteral("\r"));
     com_.SendMScommString(QByteArrayLiteral("\n"));
+    const auto lineFeedSend = std::chrono::steady_clock::now();
+    // The silence counts from the moment the line feed has left the wire:
+    // the transmit time of what was sent, and no sooner than the driver
+    // reports it drained.
+    const auto byteTime = com_.MSComm1().byteTime();
+    com_.MSComm1().drainOutput();
+    const auto leftTheWire = std::max<std::chrono::steady_clock::time_point>({firstSend + byteTime * (line.size() + 2), lineFeedSend + byteTime,
+                                       std::chrono::steady_clock::now()});
     // Sleeps rather than yields: nothing is taken in during the pause, as the
     // boot loader's pace expects; a monotonic clock so midnight cannot stall it.
-    std::this_thread::sleep_until(std::chrono::steady_clock::now() + pause);
+    std::this_thread::sleep_until(leftTheWire + pause);
 
     if (com_.ReplyBuffer.contains(kRefusal)) {
       com_.ReplyBuffer.clear();
@@ -160,6 +175,10 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
       view_.appendLogText(QStringLiteral("\r\nWrong File") + kPortClosed);
       return;
     }
+    if (!com_.CheckMScomm()) {
+      portLost = true;
+      break;
+    }
   }
 
   const auto finalWaitStart = std::chrono::steady_clock::now();
@@ -167,6 +186,11 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     // Part of the file went out: the boot loader holds an unfinished image.
     view_.appendLogText(kFileNotReady);
     writeReport(file, QStringLiteral("Failed"));
+  } else if (portLost) {
+    // The device vanished mid-file: whatever it took is unfinished.
+    view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
+    writeReport(file, QStringLiteral("Failed"));
+    view_.repaintLog();
   } else if (StopRequest) {
     StopRequest = false;
     view_.appendLogText(QStringLiteral("\r\nUpdate cancelled"));
@@ -187,6 +211,13 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
         BootReady = false;
         closePort();
         return;
+      }
+      // Only after "OK" was looked for: a boot loader may accept and then drop the line.
+      if (!com_.CheckMScomm()) {
+        view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
+        writeReport(file, QStringLiteral("Failed"));
+        view_.repaintLog();
+        break;
       }
     }
   }

@@ -291,8 +291,9 @@ void CVboot::Com_Adress_Click() {
     return;
   }
   commands_->DevAdr = entered;
-  const auto value = LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(entered));
-  IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("DevAdr"), QString::number(value.value_or(0)), IniPath);
+  // The number as read ("12.7" stays 12.7); frames round it when they use it.
+  IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("DevAdr"),
+                                QString::number(LenientNumber::numericValue(entered), 'g', 15), IniPath);
 }
 
 void CVboot::Exit_Click() { dialogs.exitProgram(); }

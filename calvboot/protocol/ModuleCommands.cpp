@@ -107,6 +107,9 @@ bool ModuleCommands::WaitForReply() {
     if (elapsed > ReplyTimeout) return false;
     // An empty buffer (emptied by the serial link's overflow rule) is never a reply.
     if (!reply.isEmpty() && reply.size() == ReplyLength) return true;
+    // A port that is not open (device gone, or it could not be reopened)
+    // brings nothing more: a time-out now rather than after the full wait.
+    if (!com_.CheckMScomm()) return false;
   }
 }
 

@@ -78,6 +78,10 @@ ComForm::ComForm(Host host, const QString& programFolder, QWidget* owner)
   port_->setObjectName(QStringLiteral("MSComm1"));
   port_->setPortsIniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini")));
   connect(port_.get(), &SerialPortControl::commEvent, this, &ComForm::MSComm1_OnComm);
+  // One line for the operator and the log; callers then find the port closed.
+  connect(port_.get(), &SerialPortControl::deviceLost, this, [this](const QString& device) {
+    WriteIn(QStringLiteral("COM%1 lost: %2 is gone, port closed").arg(port_->commPort()).arg(device));
+  });
 
   portMessage_ = [this](const QString& text) { showModalMessage(parentWidget(), text); };
 
@@ -230,8 +234,13 @@ void ComForm::MSComm1_OnComm(int code) {
     if (!ReplyBuffer.isEmpty() && ReplyBuffer.size() >= std::uint8_t(ReplyBuffer.at(0))) WriteIn(rxLine(ReplyBuffer));
   } else {
     port_->setInBufferCount(0);
-    const double value = LenientNumber::numericValue(QString::fromLatin1(s));
-    if (value != kCarriageReturn && value != kLineFeed) {
+    // Skipped only when the chunk is nothing but the number 13 or 10: text
+    // read together with such a number (a refusal, "OK") must not go with it.
+    // (Blanks, tabs and line feeds do not count, as in the number reading.)
+    QString text = QString::fromLatin1(s);
+    text.remove(u' ').remove(u'\t').remove(u'\n');
+    const double value = LenientNumber::numericValue(text);
+    if (!LenientNumber::isNumeric(text) || (value != kCarriageReturn && value != kLineFeed)) {
       ReplyBuffer += s;
       WriteIn(rxLine(ReplyBuffer));
     }

@@ -13,7 +13,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -66,6 +68,15 @@ int kernelQueue(int fd, unsigned long request) {
   if (fd < 0 || ::ioctl(fd, request, &n) != 0 || n < 0) return 0;
   return n;
 }
+
+bool isLostDeviceError(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+
+// A terminal that has been hung up (adapter pulled out, far end of a
+// pseudo-terminal closed) answers every query with one of those errors.
+bool descriptorGone(int fd) {
+  termios tio{};
+  return fd >= 0 && ::tcgetattr(fd, &tio) != 0 && isLostDeviceError(errno);
+}
 #endif
 
 }  // namespace
@@ -87,6 +98,7 @@ struct SerialPortControl::Private {
   // Qt's buffer at once keeps "waiting" in one place we control.
   QByteArray received;
   bool collecting = false;  // inside collectWaiting(): no receive events
+  bool losing = false;      // closing a lost device: its own errors are moot
 };
 
 SerialPortControl::SerialPortControl(QObject* parent) : QObject(parent), d(std::make_unique<Private>()) {
@@ -96,6 +108,27 @@ SerialPortControl::SerialPortControl(QObject* parent) : QObject(parent), d(std::
     if (d->collecting) return;
     if (d->rThreshold > 0 && d->received.size() >= d->rThreshold) emit commEvent(comEvReceive);
   });
+  connect(&d->port, &QSerialPort::errorOccurred, this, &SerialPortControl::onPortError);
+}
+
+void SerialPortControl::onPortError(QSerialPort::SerialPortError error) {
+  if (d->losing || !d->port.isOpen()) return;
+  bool lost = error == QSerialPort::ResourceError;
+#ifdef Q_OS_UNIX
+  // A hung-up line reads as nothing and Qt reports a read error with a
+  // stale errno, leaving its notifier firing; the descriptor tells.
+  if (!lost && error != QSerialPort::NoError) lost = descriptorGone(d->port.handle());
+#endif
+  if (lost) loseDevice();
+}
+
+void SerialPortControl::loseDevice() {
+  // Closed at once, so no notifier keeps firing on a dead descriptor.
+  const QString device = d->port.portName();
+  d->losing = true;
+  d->port.close();
+  d->losing = false;
+  emit deviceLost(device);
 }
 
 SerialPortControl::~SerialPortControl() = default;
@@ -279,7 +312,38 @@ bool SerialPortControl::output(const QByteArray& bytes) {
     const qint64 before = d->port.bytesToWrite();
     if (!d->port.flush() || d->port.bytesToWrite() >= before) break;
   }
-  return true;
+  return d->port.isOpen();  // a write that found the device gone closed it
+}
+
+bool SerialPortControl::drainOutput() {
+  if (!d->port.isOpen()) return false;
+#ifdef Q_OS_UNIX
+  // Bytes Qt still holds (the driver was full) go to the driver first,
+  // without serving any event; bounded by their transmit time.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds{1} +
+                        byteTime() * (d->port.bytesToWrite() + 1) * 2;
+  while (d->port.isOpen() && d->port.bytesToWrite() > 0 && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{d->port.handle(), POLLOUT, 0};
+    ::poll(&p, 1, 50);
+    d->port.flush();
+  }
+  if (!d->port.isOpen()) return false;
+  int rc;
+  do rc = ::tcdrain(d->port.handle());
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0 && isLostDeviceError(errno)) {
+    loseDevice();
+    return false;
+  }
+#endif
+  return d->port.isOpen();
+}
+
+std::chrono::nanoseconds SerialPortControl::byteTime() const {
+  const int parityBits = d->line.parity == QSerialPort::NoParity ? 0 : 1;
+  const int stopBits = d->line.stopBits == QSerialPort::OneStop ? 1 : 2;
+  const long long bits = 1 + int(d->line.dataBits) + parityBits + stopBits;
+  return std::chrono::nanoseconds{bits * 1'000'000'000LL / d->line.baud};
 }
 
 void SerialPortControl::collectWaiting() {

@@ -5,6 +5,7 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 // The serial port control that ComForm holds as MSComm1: a numbered port
@@ -91,12 +92,25 @@ class SerialPortControl : public QObject {
   // Reads what is waiting (inputLen bytes at most, everything when 0).
   QByteArray input();
 
+  // Blocks until the driver reports every byte handed over so far as sent
+  // (a pseudo-terminal reports that at once). Takes in nothing meanwhile.
+  // False when the port is closed or the device is gone.
+  bool drainOutput();
+  // Time one byte takes on the wire at the current line settings: start
+  // bit, data bits, parity bit and stop bits.
+  std::chrono::nanoseconds byteTime() const;
+
  signals:
   // Raised on the event thread; comEvReceive for every arriving chunk.
   void commEvent(int code);
+  // The device vanished while open (an adapter pulled out); the port has
+  // been closed already.
+  void deviceLost(const QString& device);
 
  private:
   void collectWaiting();
+  void onPortError(QSerialPort::SerialPortError error);
+  void loseDevice();
 
   struct Private;
   std::unique_ptr<Private> d;

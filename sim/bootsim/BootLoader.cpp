@@ -5,7 +5,16 @@
 
 #include "SRecord.h"
 
+namespace {
+// Stray chunks go out this far apart, so a reader that polls takes them one by one.
+constexpr auto kStrayGap = std::chrono::milliseconds{4};
+}  // namespace
+
 BootLoader::BootLoader(const BootSimOptions& options, TimePoint start) : options_(options) {
+  if (options_.baud > 0)
+    byteTime_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(10.0 / options_.baud));
+  if (options_.vanish == BootSimOptions::Vanish::AfterLine && options_.vanishLine == 0)
+    vanishAt_ = start + options_.vanishDelay;
   if (!options_.announce) return;
   nextAnnouncement_ = start + (options_.announceRepeat ? *options_.announceRepeat : options_.announceDelay);
 }
@@ -16,9 +25,38 @@ void BootLoader::schedule(TimePoint when, std::string text) {
   pending_.insert(at, {when, std::move(text)});
 }
 
+void BootLoader::say(TimePoint when, const std::string& text) {
+  if (!options_.noise) {
+    schedule(when, text);
+    return;
+  }
+  // The same stray chunks around every text, each on its own unless the
+  // reader is slow enough to take several at once.
+  for (const char* stray : {"13", "\r", "\n", "10"}) {
+    schedule(when, stray);
+    when += kStrayGap;
+  }
+  schedule(when, text);
+  schedule(when += kStrayGap, randomChunk());
+  schedule(when += kStrayGap, "13");
+}
+
+// A few random characters that can never form "...", "OK" or "Wrong signature".
+std::string BootLoader::randomChunk() {
+  static constexpr char kNoise[] = "abcdefghijklmnopqrstuvwxyz0123456789#*+-=";
+  auto next = [this] {
+    noiseState_ = noiseState_ * 1103515245u + 12345u;
+    return noiseState_ >> 16;
+  };
+  std::string out(1 + next() % 6, ' ');
+  for (char& c : out) c = kNoise[next() % (sizeof kNoise - 1)];
+  return out;
+}
+
 void BootLoader::receive(char byte, TimePoint arrival) {
   if (awaitingFirstByte_) {
-    gaps_.push_back(std::chrono::duration<double, std::milli>(arrival - *lastLf_).count());
+    // From the end of the line feed to the start of this byte on the wire.
+    gaps_.push_back(std::chrono::duration<double, std::milli>(arrival - byteTime_ - *lastLf_).count());
     awaitingFirstByte_ = false;
   }
   lineBegun_ = true;
@@ -35,6 +73,8 @@ void BootLoader::receive(char byte, TimePoint arrival) {
   lastLf_ = arrival;
   awaitingFirstByte_ = true;
   takeLine(line, arrival);
+  if (options_.vanish == BootSimOptions::Vanish::AfterLine && options_.vanishLine == int(lineCount_))
+    vanishAt_ = arrival + options_.vanishDelay;
 }
 
 void BootLoader::takeLine(const std::string& line, TimePoint lfTime) {
@@ -50,14 +90,14 @@ void BootLoader::takeLine(const std::string& line, TimePoint lfTime) {
   }
   if (refuse) {
     if (firstRefusedLine_ == 0) firstRefusedLine_ = number;
-    schedule(lfTime, kRefusal);
+    say(lfTime, kRefusal);
     return;
   }
   if (!line.empty() && SRecord::isEndRecord(record.type)) {
     endSeen_ = true;
     if (options_.sendOk && !okScheduled_) {
       okScheduled_ = true;
-      schedule(lfTime + options_.okDelay, kAccepted);
+      say(lfTime + options_.okDelay, kAccepted);
     }
   }
 }
@@ -66,7 +106,12 @@ std::string BootLoader::takeDue(TimePoint now) {
   std::string out;
   // The announcement stops once the uploader has begun to send.
   while (nextAnnouncement_ && !lineBegun_ && *nextAnnouncement_ <= now) {
-    out += kAnnouncement;
+    if (options_.noise)
+      say(*nextAnnouncement_, kAnnouncement);
+    else
+      out += kAnnouncement;
+    if (options_.vanish == BootSimOptions::Vanish::AfterAnnouncement && !vanishAt_)
+      vanishAt_ = now + options_.vanishDelay;
     if (options_.announceRepeat)
       *nextAnnouncement_ += *options_.announceRepeat;
     else
@@ -74,7 +119,10 @@ std::string BootLoader::takeDue(TimePoint now) {
   }
   if (lineBegun_) nextAnnouncement_.reset();
   while (!pending_.empty() && pending_.front().first <= now) {
-    if (pending_.front().second == kAccepted) okSent_ = true;
+    if (pending_.front().second == kAccepted) {
+      okSent_ = true;
+      if (options_.vanish == BootSimOptions::Vanish::AfterOk && !vanishAt_) vanishAt_ = now + options_.vanishDelay;
+    }
     out += pending_.front().second;
     pending_.erase(pending_.begin());
   }

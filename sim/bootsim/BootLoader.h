@@ -18,6 +18,11 @@ struct BootSimOptions {
   bool exitAfterOk = false;
   long baud = 0;                     // 0: bytes are not paced
   std::string linesOut;              // file for the lines taken, written at exit
+  bool noise = false;                // stray chunks around every text sent
+  enum class Vanish { Never, AfterAnnouncement, AfterLine, AfterOk };
+  Vanish vanish = Vanish::Never;
+  int vanishLine = 0;                // AfterLine: 0 is the start, before any line
+  ms vanishDelay{0};                 // from that point to closing the line
 };
 
 // The boot loader of an amplifier or CD player as the uploader meets it:
@@ -42,6 +47,8 @@ class BootLoader {
   std::string takeDue(TimePoint now);
   // When the next text falls due, if any is pending.
   std::optional<TimePoint> nextDue() const;
+  // When the line is to be closed, once the chosen point has passed.
+  std::optional<TimePoint> vanishAt() const { return vanishAt_; }
 
   bool okSent() const { return okSent_; }
   int linesTaken() const { return static_cast<int>(lineCount_); }
@@ -57,6 +64,9 @@ class BootLoader {
 
  private:
   void schedule(TimePoint when, std::string text);
+  // Schedules text, with stray chunks before and after it when asked to.
+  void say(TimePoint when, const std::string& text);
+  std::string randomChunk();
   void takeLine(const std::string& line, TimePoint lfTime);
 
   BootSimOptions options_;
@@ -76,4 +86,7 @@ class BootLoader {
   bool endSeen_ = false;
   bool okScheduled_ = false;
   bool okSent_ = false;
+  Clock::duration byteTime_{0};
+  std::optional<TimePoint> vanishAt_;
+  unsigned noiseState_ = 12345;
 };

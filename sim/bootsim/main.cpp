@@ -2,6 +2,10 @@
 // pseudo-terminal. See --help.
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,6 +21,7 @@
 #include <string_view>
 
 #include "BootLoader.h"
+#include "LineLink.h"
 #include "Samples.h"
 
 namespace {
@@ -31,8 +36,9 @@ constexpr const char* kHelp =
     "Plays the boot loader of an amplifier or CD player on a pseudo-terminal.\n"
     "The first line on standard output is the terminal's slave path; at exit\n"
     "(SIGTERM, SIGINT or --exit-after-ok) the lines taken, the smallest, median\n"
-    "and largest gap between lines (LF of one line to the first byte of the\n"
-    "next, in ms) and a verdict follow.\n"
+    "and largest gap between lines (from the end of the LF of one line to the\n"
+    "start of the next line's first byte, in ms, on the wire clock of --baud)\n"
+    "and a verdict follow.\n"
     "\n"
     "  --announce-delay MS   send \"...\" once, MS after start (default 300)\n"
     "  --announce-repeat MS  send \"...\" every MS until the first line begins\n"
@@ -40,11 +46,23 @@ constexpr const char* kHelp =
     "  --ok-delay MS         answer \"OK\" MS after the end record (S7/S8/S9; default 0)\n"
     "  --no-ok               never answer \"OK\"\n"
     "  --refuse-line N       answer \"Wrong signature\" to line N (1 = first line)\n"
-    "                        (a line whose record checksum is wrong is always refused;\n"
-    "                        header records S0 are not checked, empty lines are ignored)\n"
+    "                        (any other line that is not a valid S-record is refused\n"
+    "                        too, except an S0 header whose only fault is its checksum;\n"
+    "                        empty lines are ignored)\n"
     "  --exit-after-ok       end once \"OK\" has been sent\n"
     "  --baud B              pace the line at B baud, 10 bit times per byte, both ways\n"
     "  --lines-out FILE      write the lines taken, as received, to FILE at exit\n"
+    "  --noise               send stray chunks 4 ms apart around every \"...\",\n"
+    "                        \"Wrong signature\" and \"OK\": \"13\", CR, LF, \"10\" before\n"
+    "                        it, a few random letters or digits and \"13\" after it\n"
+    "  --vanish-after P      close the line, as an adapter pulled out: P is\n"
+    "                        \"announce\" (the first \"...\" sent), a line number N\n"
+    "                        (its LF taken; 0 = at start) or \"ok\" (\"OK\" sent);\n"
+    "                        bytes not yet read are lost. Then waits for SIGTERM.\n"
+    "  --vanish-delay MS     close MS after that point (default 0)\n"
+    "  --link PATH           make PATH a symbolic link to the terminal, removed when\n"
+    "                        the line closes: a new bootsim with the same PATH is\n"
+    "                        the same device plugged in again\n"
     "  --make-samples DIR    write the sample S-record files into DIR and end\n"
     "  --help                show this text\n";
 
@@ -81,6 +99,7 @@ timespec untilTimespec(TimePoint now, TimePoint when) {
 int main(int argc, char** argv) {
   BootSimOptions options;
   std::string samplesDir;
+  std::string linkPath;
   constexpr long kMaxMs = 24L * 3600 * 1000;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -114,6 +133,27 @@ int main(int argc, char** argv) {
     } else if (arg == "--baud") {
       if (!number(10000000L, n) || n == 0) return usageError("--baud needs a rate above 0");
       options.baud = n;
+    } else if (arg == "--noise") {
+      options.noise = true;
+    } else if (arg == "--vanish-after") {
+      if (i + 1 >= argc) return usageError("--vanish-after needs announce, ok or a line number");
+      const std::string_view point = argv[++i];
+      if (point == "announce") {
+        options.vanish = BootSimOptions::Vanish::AfterAnnouncement;
+      } else if (point == "ok") {
+        options.vanish = BootSimOptions::Vanish::AfterOk;
+      } else if (parseCount(point, 1000000000L, n)) {
+        options.vanish = BootSimOptions::Vanish::AfterLine;
+        options.vanishLine = static_cast<int>(n);
+      } else {
+        return usageError("--vanish-after needs announce, ok or a line number");
+      }
+    } else if (arg == "--vanish-delay") {
+      if (!number(kMaxMs, n)) return usageError("--vanish-delay needs milliseconds");
+      options.vanishDelay = std::chrono::milliseconds{n};
+    } else if (arg == "--link") {
+      if (i + 1 >= argc) return usageError("--link needs a path");
+      linkPath = argv[++i];
     } else if (arg == "--lines-out") {
       if (i + 1 >= argc) return usageError("--lines-out needs a file");
       options.linesOut = argv[++i];
@@ -149,6 +189,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   makeRaw(keeper);
+  if (!linkPath.empty() && !LineLink::publish(slavePath, linkPath, "bootsim")) return 1;
 
   // Stop signals are taken only inside ppoll, so none is lost between checks.
   sigset_t stopSet, waitMask;
@@ -166,6 +207,18 @@ int main(int argc, char** argv) {
   std::printf("%s\n", slavePath.c_str());
   std::fflush(stdout);
 
+#ifdef __linux__
+  // A test that dies must not leave the simulator running.
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+  if (options.baud > 0) {
+    // The wire clock is only as good as the moment a byte is stamped: where
+    // the system allows it, wake ahead of ordinary work (the loop only ever
+    // sleeps in ppoll). Without the right to, stamps simply jitter more.
+    sched_param priority{};
+    priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    (void)sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &priority);
+  }
   const auto byteTime = options.baud > 0
                             ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(10.0 / options.baud))
                             : Clock::duration::zero();
@@ -175,8 +228,24 @@ int main(int argc, char** argv) {
   TimePoint lastArrival = Clock::now();
   std::optional<TimePoint> exitAt;
 
+  int lineFd = master;
   while (!stopSignal) {
     TimePoint now = Clock::now();
+    if (lineFd >= 0 && loader.vanishAt() && now >= *loader.vanishAt()) {
+      // Gone as a pulled-out adapter is: the device name too, and unsent bytes.
+      if (!linkPath.empty()) LineLink::withdraw(slavePath, linkPath);
+      ::close(keeper);
+      ::close(master);
+      lineFd = -1;
+      outQueue.clear();
+      std::printf("bootsim: line closed\n");
+      std::fflush(stdout);
+    }
+    if (lineFd < 0) {
+      // Nothing left to serve but the stop signal.
+      ::ppoll(nullptr, 0, nullptr, &waitMask);
+      continue;
+    }
     for (char c : loader.takeDue(now)) outQueue.push_back(c);
 
     // Send what the line allows by now; a full terminal buffer means nobody
@@ -197,6 +266,7 @@ int main(int argc, char** argv) {
 
     std::optional<TimePoint> wake = loader.nextDue();
     if (exitAt && (!wake || *exitAt < *wake)) wake = exitAt;
+    if (const auto v = loader.vanishAt(); v && (!wake || *v < *wake)) wake = v;
     if (!outQueue.empty() && (!wake || nextOutByte < *wake)) wake = nextOutByte;
     pollfd p{master, POLLIN, 0};
     timespec ts{};
@@ -230,7 +300,10 @@ int main(int argc, char** argv) {
   }
   std::fputs(loader.summary().c_str(), stdout);
   std::fflush(stdout);
-  ::close(keeper);
-  ::close(master);
+  if (lineFd >= 0) {
+    if (!linkPath.empty()) LineLink::withdraw(slavePath, linkPath);
+    ::close(keeper);
+    ::close(master);
+  }
   return 0;
 }

@@ -73,8 +73,30 @@ Bytes CalvDevice::shaped(SimOp op, Bytes r) const {
   return r;
 }
 
+// The operation a frame asks for, judged loosely (before any check).
+static std::optional<SimOp> operationOf(const Bytes& frame) {
+  if (frame.size() == 6 && frame[3] == kModeCommand && (frame[4] == 1 || frame[4] == 2))
+    return frame[4] == 1 ? SimOp::Boot : SimOp::Exit;
+  if (frame.size() < 8 || frame[3] != kCarrierCommand) return std::nullopt;
+  switch (frame[6]) {
+    case 0x10: return SimOp::Status;
+    case 0x41: return SimOp::Write;
+    case 0x42: return SimOp::Erase;
+    case 0x43: return SimOp::Program;
+    case 0x44: return SimOp::Crc;
+    case 0x45: return SimOp::FlashCrc;
+    default: return std::nullopt;
+  }
+}
+
+bool CalvDevice::vanishes(const Bytes& frame) {
+  if (o_.vanishFrame > 0 && frames_ == o_.vanishFrame) return true;
+  return o_.vanishOp && operationOf(frame) == o_.vanishOp && ++vanishOpSeen_ == o_.vanishOccurrence;
+}
+
 CalvDevice::Response CalvDevice::handleFrame(const Bytes& frame) {
   ++frames_;
+  if (vanishes(frame)) return {{}, {}, true};
   if (o_.silentFrom > 0 && frames_ >= o_.silentFrom) return {};
   if (frame.size() < std::size_t(kFrameOverhead) || frame[0] != frame.size()) return {};
   if (sum(frame.data(), frame.data() + frame.size() - 1) != frame.back()) return {reply(frame, kChecksumError), {}};

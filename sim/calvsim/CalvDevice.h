@@ -22,6 +22,7 @@ class CalvDevice {
   struct Response {
     Bytes reply;         // empty: stay silent
     Bytes announcement;  // sent a little after the reply
+    bool vanish = false;  // close the line instead
   };
   Response handleFrame(const Bytes& frame);
 
@@ -43,7 +44,10 @@ class CalvDevice {
   // The flash block with this number, or nullptr when the module has none.
   std::uint8_t* block(int number);
 
+  bool vanishes(const Bytes& frame);
+
   SimOptions o_;
+  int vanishOpSeen_ = 0;
   Bytes ram_;
   Bytes flash_;
   BootState bootState_ = BootState::NeverEntered;

@@ -171,6 +171,22 @@ ParseResult parseSimOptions(const std::vector<std::string>& args) {
       const auto v = number(1, 600000);
       if (!v) return fail("expects milliseconds");
       o.frameTimeoutMs = int(*v);
+    } else if (name == "--vanish-at") {
+      const auto text = value();
+      if (!text) return fail("expects a frame number or OP[@K]");
+      if (const auto k = parseNumber(*text, 1, kIntMax)) {
+        o.vanishFrame = int(*k);
+      } else {
+        const auto at = text->find('@');
+        o.vanishOp = simOpFromName(text->substr(0, at));
+        const auto k2 = at == std::string::npos ? std::optional<long>(1) : parseNumber(text->substr(at + 1), 1, kIntMax);
+        if (!o.vanishOp || !k2) return fail("expects a frame number or OP[@K]");
+        o.vanishOccurrence = int(*k2);
+      }
+    } else if (name == "--link") {
+      const auto text = value();
+      if (!text || text->empty()) return fail("expects a path");
+      o.link = *text;
     } else if (name == "--flash-in" || name == "--flash-out" || name == "--ram-out" || name == "--trace") {
       const auto text = value();
       if (!text || text->empty()) return fail("expects a file name");
@@ -235,6 +251,13 @@ Options:
   --baud B               pace the line: every byte takes 10 bit times at B
                          baud, both received and sent
   --frame-timeout MS     drop a partial frame after MS quiet (default 500)
+  --vanish-at K|OP[@K]   close the line instead of answering, as an adapter
+                         pulled out: at the K-th received frame, or at the
+                         (K-th) frame of OP (status, boot, exit, erase, write,
+                         crc, program, flashcrc). Then waits for SIGTERM.
+  --link PATH            make PATH a symbolic link to the terminal, removed when
+                         the line closes: a new calvsim with the same PATH is
+                         the same device plugged in again
   --flash-in FILE        start with this flash image (format of --flash-out)
   --flash-out FILE       at exit, write the flash: blocks 0,1,2,3,4,5,42 in this
                          order, 7 x 65536 bytes, erased bytes 0xFF

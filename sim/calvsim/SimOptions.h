@@ -36,6 +36,12 @@ struct SimOptions {
   int baud = 0;    // 0: no pacing
   int frameTimeoutMs = 500;
   std::string flashIn, flashOut, ramOut, trace;
+  // Close the line instead of answering: at received frame vanishFrame, or
+  // at the vanishOccurrence-th frame of vanishOp.
+  int vanishFrame = 0;
+  std::optional<SimOp> vanishOp;
+  int vanishOccurrence = 1;
+  std::string link;  // a stable name for the terminal
 };
 
 struct ParseResult {

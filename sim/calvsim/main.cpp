@@ -1,5 +1,6 @@
 // calvsim: the far end of calvboot's serial line on a pseudo-terminal.
 #include "CalvDevice.h"
+#include "LineLink.h"
 #include "SimOptions.h"
 
 #include <algorithm>
@@ -195,6 +196,7 @@ int main(int argc, char** argv) {
   // Held open so the line survives the program closing and reopening its port.
   const int slaveKeeper = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (slaveKeeper >= 0) makeRaw(slaveKeeper);
+  if (!o.link.empty() && !LineLink::publish(slavePath, o.link, "calvsim")) return 1;
   std::cout << slavePath << std::endl;
 
   Line line(master, o);
@@ -202,8 +204,21 @@ int main(int argc, char** argv) {
   Clock::time_point lastFrameByte{};
   const auto frameTimeout = std::chrono::milliseconds(o.frameTimeoutMs);
   bool stop = false;
+  bool lineClosed = false;
 
   while (!stop) {
+    if (lineClosed) {
+      // Gone as a pulled-out adapter is: its name too, and unsent bytes.
+      if (!o.link.empty()) LineLink::withdraw(slavePath, o.link);
+      if (slaveKeeper >= 0) ::close(slaveKeeper);
+      ::close(master);
+      std::cerr << "calvsim: line closed at frame " << device.frameCount() << "\n";
+      // Nothing left to serve but the stop signal.
+      pollfd sig{signalPipe[0], POLLIN, 0};
+      while (::poll(&sig, 1, -1) < 0 && errno == EINTR) {
+      }
+      break;
+    }
     Clock::time_point now = Clock::now();
     TimedByte b{};
     while (line.nextIn(now, b)) {
@@ -218,6 +233,10 @@ int main(int argc, char** argv) {
         if (trace.is_open()) trace << readable(frame) << "\n" << std::flush;
         const CalvDevice::Response r = device.handleFrame(frame);
         frame.clear();
+        if (r.vanish) {
+          lineClosed = true;
+          break;
+        }
         if (!r.reply.empty()) {
           const auto replyEnd = line.send(r.reply, std::chrono::milliseconds(o.replyDelayMs), b.at);
           if (!r.announcement.empty())
@@ -225,6 +244,7 @@ int main(int argc, char** argv) {
         }
       }
     }
+    if (lineClosed) continue;
     if (!frame.empty() && now - lastFrameByte > frameTimeout) {
       std::cerr << "calvsim: dropped partial frame " << readable(frame) << "\n";
       frame.clear();
@@ -263,7 +283,10 @@ int main(int argc, char** argv) {
   std::cout << "calvsim: " << boot << ", blocks erased: " << blockList(device.erasedBlocks())
             << ", blocks programmed: " << blockList(device.programmedBlocks())
             << ", frames: " << device.frameCount() << std::endl;
-  if (slaveKeeper >= 0) ::close(slaveKeeper);
-  ::close(master);
+  if (!lineClosed) {
+    if (!o.link.empty()) LineLink::withdraw(slavePath, o.link);
+    if (slaveKeeper >= 0) ::close(slaveKeeper);
+    ::close(master);
+  }
   return rc;
 }

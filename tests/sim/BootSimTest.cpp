@@ -143,7 +143,8 @@ TEST(BootSimProgram, HelpListsEveryOption) {
   EXPECT_EQ(help.exitCode(), 0);
   const QByteArray text = help.readAllStandardOutput();
   for (const char* option : {"--announce-delay", "--announce-repeat", "--no-announce", "--ok-delay", "--no-ok",
-                             "--refuse-line", "--exit-after-ok", "--baud", "--lines-out", "--make-samples"})
+                             "--refuse-line", "--exit-after-ok", "--baud", "--lines-out", "--make-samples",
+                             "--noise", "--vanish-after", "--vanish-delay", "--link"})
     EXPECT_TRUE(text.contains(option)) << option;
 }
 

@@ -17,6 +17,7 @@ class CalvsimProcess {
 
   bool started() const { return !slavePath_.isEmpty(); }
   QString slavePath() const { return slavePath_; }
+  qint64 processId() const { return process_->processId(); }
   // SIGTERM, wait for the end; returns the last line it printed.
   QString stop();
 

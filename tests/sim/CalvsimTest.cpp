@@ -236,12 +236,14 @@ TEST(CalvsimCommandLine, HelpListsEveryOptionAndBadOptionsAreRefused) {
   for (const char* option :
        {"--fixture", "--status-code", "--address", "--silent-from", "--no-announce", "--announce ",
         "--announce-delay", "--reply-delay", "--fail", "--short-reply", "--extra-bytes", "--bad-crc", "--chunk",
-        "--gap", "--baud", "--frame-timeout", "--flash-in", "--flash-out", "--ram-out", "--trace"})
+        "--gap", "--baud", "--frame-timeout", "--flash-in", "--flash-out", "--ram-out", "--trace", "--vanish-at",
+        "--link"})
     EXPECT_TRUE(text.contains(QLatin1String(option))) << option;
 
   for (const QStringList& bad : {QStringList{"--fail", "status=1"}, QStringList{"--fail", "erase"},
                                  QStringList{"--status-code", "256"}, QStringList{"--chunk", "0"},
-                                 QStringList{"--short-reply", "nothing"}, QStringList{"--bogus"}}) {
+                                 QStringList{"--short-reply", "nothing"}, QStringList{"--vanish-at", "erase@0"},
+                                 QStringList{"--bogus"}}) {
     QProcess p;
     p.start(CalvsimProcess::program(), bad);
     ASSERT_TRUE(p.waitForFinished(5000));

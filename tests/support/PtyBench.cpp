@@ -3,10 +3,14 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
 
 #include <IniFileHandler.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstdlib>
 #include <limits>
 #include <fcntl.h>
@@ -113,4 +117,26 @@ QString writePortsIni(const QString& dir, int comNumber, const QString& devicePa
   const QString path = QDir(dir).filePath(QStringLiteral("setup.ini"));
   IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(comNumber), devicePath, path);
   return path;
+}
+
+double ownCpuSeconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double cpuSecondsOf(qint64 pid) {
+  QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  // Fields after the command name (which may hold blanks): utime is the 12th, stime the 13th.
+  const QByteArray stat = f.readAll();
+  const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+  if (fields.size() < 13) return -1;
+  return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+void idleFor(std::chrono::milliseconds span) {
+  QEventLoop loop;
+  QTimer::singleShot(span, &loop, &QEventLoop::quit);
+  loop.exec();
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 #include <chrono>
 #include <functional>
@@ -43,3 +44,10 @@ bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
 // Writes dir/setup.ini with section "Ports" mapping COM<comNumber> to
 // devicePath (an existing setup.ini keeps its other lines). Returns its path.
 QString writePortsIni(const QString& dir, int comNumber, const QString& devicePath);
+
+// Processor seconds this process has used so far, all threads together.
+double ownCpuSeconds();
+// Processor seconds another process has used so far, from /proc; -1 when unknown.
+double cpuSecondsOf(qint64 pid);
+// Serves Qt events for span, sleeping while none is pending.
+void idleFor(std::chrono::milliseconds span);

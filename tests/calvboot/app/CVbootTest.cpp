@@ -16,6 +16,9 @@
 #include <IniFileHandler.h>
 #include <ModuleCommands.h>
 #include <PtyBench.h>
+#include <SerialPortControl.h>
+
+#include "CalvsimProcess.h"
 
 #include <algorithm>
 #include <map>
@@ -222,6 +225,7 @@ TEST(CVbootMenus, NetworkAddressBox) {
       {"", "5", "5", false},  // cancelled
       {"7", "7", "7", false},
       {" 7 x", " 7 x", "7", false},
+      {"12.7", "12.7", "12.7", false},  // stored as read; frames use 13
       {"abc", "abc", "0", false},
       {"65535", "65535", "65535", false},
       {"65536", "5", "5", true},
@@ -294,6 +298,57 @@ TEST(CVbootRun, ControlsAroundAFailedRun) {
   EXPECT_EQ(w.ProgressBar->value(), 0);
   // Probe and boot mode went out, nothing after the time-out.
   EXPECT_EQ(silent.readUntilQuiet(50ms, 500ms), QByteArray::fromHex("09 01 00 F8 04 23 10 37 70 06 01 00 F7 01 FF"));
+}
+
+// The adapter is pulled out mid-run and plugged in again under the same name
+// (a link calvsim removes when its line closes): the run ends at once as a
+// time-out without burning the processor, a Start while it is gone ends the
+// same way, and once it is back the next Start works without a restart.
+TEST(CVbootRun, VanishingDeviceEndsTheRunAsATimeOutAndComesBack) {
+  using Clock = std::chrono::steady_clock;
+  QTemporaryDir devices;
+  const QString link = devices.filePath("ttyUSB0");
+  auto sim = std::make_unique<CalvsimProcess>(QStringList{"--vanish-at", "erase", "--link", link});
+  ASSERT_TRUE(sim->started());
+  Window t(portsSection({{1, link}}) + kSmallFileSetting);
+  CVboot& w = *t.w;  // the reply time-out stays at 12 s
+  const QStringList warning{"Warning|Error!\r\n\r\nFault during upload."};
+  double cpuAtLoss = -1;
+  Clock::time_point lostAt;
+  QObject::connect(&w.comForm().MSComm1(), &SerialPortControl::deviceLost, [&] {
+    cpuAtLoss = ownCpuSeconds();
+    lostAt = Clock::now();
+  });
+
+  w.BtnStart->click();
+  ASSERT_GE(cpuAtLoss, 0) << "the loss was not noticed";
+  EXPECT_LT(Clock::now() - lostAt, 1s);
+  const double simCpu = cpuSecondsOf(sim->processId());
+  idleFor(2000ms);
+  const double wall = std::chrono::duration<double>(Clock::now() - lostAt).count();
+  EXPECT_LT((ownCpuSeconds() - cpuAtLoss) / wall, 0.05) << "share of a core after the loss";
+  EXPECT_LT(cpuSecondsOf(sim->processId()) - simCpu, 0.1) << "calvsim after its line closed";
+  EXPECT_EQ(t.messages, warning);
+  EXPECT_EQ(w.LblStatusText->text(), "COM timeout");
+  EXPECT_TRUE(w.comForm().Text2->text().contains("lost")) << w.comForm().Text2->text().toStdString();
+
+  // Still gone: the port will not open, and the run ends at once.
+  t.messages.clear();
+  const auto began = Clock::now();
+  w.BtnStart->click();
+  EXPECT_LT(Clock::now() - began, 2s);
+  ASSERT_FALSE(t.messages.isEmpty());
+  EXPECT_TRUE(t.messages.first().endsWith("|Comm Port not available!")) << t.messages.first().toStdString();
+  EXPECT_EQ(t.messages.last(), warning.first());
+  EXPECT_EQ(w.LblStatusText->text(), "COM timeout");
+
+  // Back under its name.
+  sim = std::make_unique<CalvsimProcess>(QStringList{"--link", link});
+  ASSERT_TRUE(sim->started());
+  t.messages.clear();
+  w.BtnStart->click();
+  EXPECT_EQ(w.LblStatusText->text(), "Done with succes");
+  EXPECT_TRUE(t.messages.isEmpty()) << t.messages.join('/').toStdString();
 }
 
 }  // namespace

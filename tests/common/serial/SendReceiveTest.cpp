@@ -77,7 +77,8 @@ TEST_F(SendReceive, UploaderModeCollectsTextAndSkipsChunksReadingThirteenOrTen) 
       {"&HD", false},     // hexadecimal 13
       {"\r", true},       // a lone CR reads 0
       {"\n", true},  {"130", true},
-      {"10x", false},  // reading stops at the x: 10
+      {"10x", true},   // reads 10, but more than the number came with it
+      {"13\r\n10Wrong signature", true},
       {"OK", true},
   };
   QByteArray expected;
