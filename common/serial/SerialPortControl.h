@@ -87,6 +87,9 @@ class SerialPortControl : public QObject {
   bool output(const QByteArray& bytes);
   // Reads what is waiting (inputLen bytes at most, everything when 0).
   QByteArray input();
+  // Takes bytes as if the line had delivered them, raising the receive event
+  // as an arrival would; lets the fuzzer drive the receive handler quickly.
+  void deliverReceived(const QByteArray& bytes);
 
  signals:
   // Raised on the event thread; comEvReceive for every arriving chunk.
