@@ -3,19 +3,10 @@
 // counting the bytes as a reference reading written here does.
 #include <FirmwareFile.h>
 
-#include <QFile>
-#include <QTemporaryDir>
 
-#include <cstdio>
-#include <cstdlib>
+#include "FuzzSupport.h"
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "ldr file check: %s\n", what);
-  std::abort();
-}
 
 // The byte whose digits start at character position (from 1); a short pair
 // or a non-hex digit counts as the conversion counts it.
@@ -43,13 +34,8 @@ QList<QByteArray> linesOf(const QByteArray& data) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static QTemporaryDir folder;
-  const QString path = folder.filePath(QStringLiteral("fuzz.ldr"));
+  const QString path = inputFile("fuzz.ldr", data, size);
   const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-  {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return 0;
-  }
   bool good = true;
   double total = 0;
   for (const QByteArray& line : linesOf(bytes)) {

@@ -5,16 +5,9 @@
 #include <LenientNumber.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include "FuzzSupport.h"
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "numbers: %s\n", what);
-  std::abort();
-}
 
 int hexDigit(QChar c) {
   const QString digits = QStringLiteral("0123456789ABCDEF");

@@ -8,8 +8,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 
-#include <cstdio>
-#include <cstdlib>
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -20,12 +19,6 @@ QString rxLine(const QByteArray& bytes) {
   QString line = QStringLiteral("RX: ");
   for (const char c : bytes) line += QString::asprintf("%02X ", unsigned(static_cast<unsigned char>(c)));
   return line;
-}
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "receive handler: %s\n", what);
-  std::abort();
 }
 
 }  // namespace

@@ -8,22 +8,14 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <QFile>
-#include <QTemporaryDir>
 
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 
 using IniFileHandler::ReadIniValue;
 using IniFileHandler::WriteIniValue;
+#include "FuzzSupport.h"
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "settings store: %s\n", what);
-  std::abort();
-}
 
 QByteArray fileBytes(const QString& path) {
   QFile f(path);
@@ -108,16 +100,11 @@ void checkOneLineChanged(const QList<Line>& before, const QList<Line>& after, co
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static QTemporaryDir folder;
-  const QString path = folder.filePath(QStringLiteral("setup.ini"));
   FuzzedDataProvider in(data, size);
-  QFile::remove(path);
-  if (in.ConsumeBool()) {
-    const std::string initial = in.ConsumeRandomLengthString(2000);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(initial.data(), qint64(initial.size())) != qint64(initial.size()))
-      return 0;
-  }
+  const bool hasFile = in.ConsumeBool();
+  const std::string initial = in.ConsumeRandomLengthString(2000);
+  const QString path = inputFile("setup.ini", reinterpret_cast<const std::uint8_t*>(initial.data()), initial.size());
+  if (!hasFile) QFile::remove(path);
   std::map<std::pair<QString, QString>, QString> seen;  // lower-case section and key: value read
   auto probe = [&] {
     for (auto& [name, value] : seen) value = ReadIniValue(name.first, name.second, QString(), path);

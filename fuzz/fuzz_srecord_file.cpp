@@ -4,19 +4,10 @@
 #include <SequentialLineInput.h>
 #include <SrecordCheck.h>
 
-#include <QFile>
-#include <QTemporaryDir>
 
-#include <cstdio>
-#include <cstdlib>
+#include "FuzzSupport.h"
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "S-record reading: %s\n", what);
-  std::abort();
-}
 
 QList<QByteArray> linesOf(QByteArray data) {
   data.replace("\r\n", "\r");
@@ -28,13 +19,8 @@ QList<QByteArray> linesOf(QByteArray data) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static QTemporaryDir folder;
-  const QString path = folder.filePath(QStringLiteral("fuzz.s19"));
+  const QString path = inputFile("fuzz.s19", data, size);
   const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-  {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return 0;
-  }
   const QList<QByteArray> expected = linesOf(bytes);
   SequentialLineInput in;
   check(in.open(path), "file did not open");
