@@ -28,6 +28,8 @@ BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-
                 googletest libgtest-dev libgmock-dev)
 # What building the package (scripts/package) and checking it add.
 PACKAGE_PACKAGES=(librsvg2-bin dpkg-dev file desktop-file-utils lintian)
+# What the fuzz targets add: clang with libFuzzer and the sanitizer runtimes.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # What the demo and the real-window tests add.
 DISPLAY_PACKAGES=(xvfb xauth imagemagick)
 
