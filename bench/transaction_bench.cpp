@@ -3,6 +3,8 @@
 // processor while a silent device keeps it waiting.
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -122,6 +124,39 @@ void transactions(bool smoke) {
   sim.waitForFinished(5000);
 }
 
+// QSerialPort takes a lock file for the device at every open and removes it
+// at close, in the first of these folders it may write to. Its cost on that
+// folder's file system, beside the same on a memory file system.
+double lockCycle(const QString& folder, int n) {
+  const QString path = folder + QStringLiteral("/LCK..transaction_bench");
+  const auto t0 = Clock::now();
+  for (int i = 0; i < n; ++i) {
+    QLockFile lock(path);
+    if (!lock.tryLock()) return -1;
+  }
+  return bench::since(t0) / n;
+}
+
+void lockFiles(bool smoke) {
+  const int n = smoke ? 5 : 500;
+  QString used;
+  for (const char* dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp"}) {
+    const QFileInfo info(QString::fromLatin1(dir));
+    if (info.isReadable() && info.isWritable()) {
+      used = info.filePath();
+      break;
+    }
+  }
+  if (used.isEmpty()) return;
+  const double here = lockCycle(used, n);
+  const double memory = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? lockCycle(QStringLiteral("/dev/shm"), n) : -1;
+  bench::row("device lock file per reopen (QSerialPort's, us)", "-",
+             QStringLiteral("%1 in %2%3").arg(microseconds(here), used,
+                                               memory >= 0 ? QStringLiteral(", %1 on a memory file system").arg(microseconds(memory))
+                                                           : QString()),
+             "-");
+}
+
 // A device that never answers: a pseudo-terminal nobody reads.
 void silentWait(bool smoke) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -152,6 +187,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const bool smoke = bench::smokeRun(argc, argv);
   transactions(smoke);
+  lockFiles(smoke);
   silentWait(smoke);
   return 0;
 }
