@@ -101,12 +101,14 @@ struct SerialPortControl::Private {
 
 SerialPortControl::SerialPortControl(QObject* parent) : QObject(parent), d(std::make_unique<Private>()) {
   d->port.setParent(this);
-  connect(&d->port, &QSerialPort::readyRead, this, [this] {
-    d->received += d->port.readAll();
-    if (d->collecting) return;
-    if (d->rThreshold > 0 && d->received.size() >= d->rThreshold) emit commEvent(comEvReceive);
-  });
+  connect(&d->port, &QSerialPort::readyRead, this, [this] { deliverReceived(d->port.readAll()); });
   connect(&d->port, &QSerialPort::errorOccurred, this, &SerialPortControl::onPortError);
+}
+
+void SerialPortControl::deliverReceived(const QByteArray& bytes) {
+  d->received += bytes;
+  if (d->collecting) return;
+  if (d->rThreshold > 0 && d->received.size() >= d->rThreshold) emit commEvent(comEvReceive);
 }
 
 void SerialPortControl::onPortError(QSerialPort::SerialPortError error) {

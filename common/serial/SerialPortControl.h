@@ -91,6 +91,9 @@ class SerialPortControl : public QObject {
   bool output(const QByteArray& bytes);
   // Reads what is waiting (inputLen bytes at most, everything when 0).
   QByteArray input();
+  // Takes bytes as if the line had delivered them, raising the receive event
+  // as an arrival would; lets the fuzzer drive the receive handler quickly.
+  void deliverReceived(const QByteArray& bytes);
 
   // Blocks until the driver reports every byte handed over so far as sent
   // (a pseudo-terminal reports that at once). Takes in nothing meanwhile.

@@ -8,6 +8,9 @@
 
 #include <optional>
 
+#include "FileAccess.h"
+#include "SettingsLock.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,16 +124,6 @@ Location locate(const QList<Line>& lines, const QString& section, const QString&
   return loc;
 }
 
-// Root passes every permission check; a read-only setup.ini must stay
-// read-only for the programs all the same, so look at the mode bits then.
-bool writableForUs(const QString& path) {
-  const QByteArray native = QFile::encodeName(path);
-  if (::geteuid() != 0) return ::access(native.constData(), W_OK) == 0;
-  struct stat st {};
-  if (::stat(native.constData(), &st) != 0) return false;
-  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
-}
-
 bool writeWhole(const QString& filePath, const QByteArray& content, bool exists) {
   const QFileInfo info(filePath);
   const QString folder = info.absolutePath();
@@ -161,19 +154,27 @@ bool writeWhole(const QString& filePath, const QByteArray& content, bool exists)
   return out.flush() && ok;
 }
 
+QString storedValue(const QString& section, const QString& key, const QString& filePath) {
+  QFile in(filePath);
+  if (!in.open(QIODevice::ReadOnly)) return {};
+  const QList<Line> lines = splitLines(in.readAll());
+  const Location loc = locate(lines, section, key);
+  return loc.keyLine ? parseLine(lines[*loc.keyLine].text).value.left(kMaxValueLength) : QString();
+}
+
 }  // namespace
 
 QString ReadIniValue(const QString& section, const QString& key, const QString& defaultValue,
                      const QString& filePath) {
-  QString found;
-  QFile in(filePath);
-  if (in.open(QIODevice::ReadOnly)) {
-    const QList<Line> lines = splitLines(in.readAll());
-    const Location loc = locate(lines, section, key);
-    if (loc.keyLine) found = parseLine(lines[*loc.keyLine].text).value.left(kMaxValueLength);
-  }
+  const QString found = storedValue(section, key, filePath);
   if (!found.isEmpty()) return found;
-  if (!defaultValue.isEmpty()) WriteIniValue(section, key, defaultValue, filePath);
+  if (defaultValue.isEmpty()) return defaultValue;
+  // Look again under the lock: a value another process stored meanwhile wins
+  // over the default.
+  const SettingsLock lock(filePath);
+  const QString stored = storedValue(section, key, filePath);
+  if (!stored.isEmpty()) return stored;
+  WriteIniValue(section, key, defaultValue, filePath);
   return defaultValue;
 }
 
@@ -189,9 +190,12 @@ bool WriteIniValue(const QString& section, const QString& key, const QString& va
   // A line break would add lines of its own (a file name may hold one).
   for (const QString* part : {&section, &key, &value})
     if (part->contains(u'\r') || part->contains(u'\n')) return false;
+  if (!QFileInfo(QFileInfo(filePath).absolutePath()).isDir()) return false;
+  // Held from the read to the rename: a writer in another process between
+  // them would have its key lost. Re-entrant, so callers may hold it already.
+  const SettingsLock lock(filePath);
   QFile in(filePath);
   const bool exists = in.exists();
-  if (!QFileInfo(QFileInfo(filePath).absolutePath()).isDir()) return false;
   // Checked first, so that a read-only file refuses even an unchanged value.
   if (exists && !writableForUs(filePath)) return false;
   QByteArray data;

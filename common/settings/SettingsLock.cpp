@@ -1,5 +1,7 @@
 #include "SettingsLock.h"
 
+#include "FileAccess.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -37,7 +39,11 @@ SettingsLock::SettingsLock(const QString& iniPath) {
     locked_ = true;
     return;
   }
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  const QByteArray native = QFile::encodeName(path);
+  int fd = ::open(native.constData(), O_RDWR | O_CLOEXEC);
+  // A folder we may not write to gets no lock file, even when run as root.
+  if (fd < 0 && errno == ENOENT && writableForUs(QFileInfo(path).absolutePath()))
+    fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
     heldLocks().remove(key_);
     return;

@@ -1,7 +1,5 @@
 #include "CalvDevice.h"
 
-#include <ImageBuffer.h>
-
 #include <algorithm>
 #include <numeric>
 
@@ -25,6 +23,17 @@ constexpr int kCrcCoveredBlocks = 6;  // blocks 0..5
 
 std::uint8_t sum(const std::uint8_t* begin, const std::uint8_t* end) {
   return std::uint8_t(std::accumulate(begin, end, 0U));
+}
+
+// CRC-16/ARC, bit by bit: the device's own, so that a table fault in the
+// program is not shared by the far end that checks it.
+std::uint16_t crc16Arc(const std::uint8_t* data, std::size_t size) {
+  std::uint16_t crc = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
+  }
+  return crc;
 }
 
 // What the PC's operations accept at least (and a short reply stays below).
@@ -197,13 +206,13 @@ CalvDevice::Response CalvDevice::carrier(const Bytes& frame) {
       return answer(kOk);
     }
     case SimOp::Crc: {
-      std::uint16_t crc = ImageBuffer::crc16Arc(ram_.data(), ram_.size());
+      std::uint16_t crc = crc16Arc(ram_.data(), ram_.size());
       if (o_.badCrc) crc ^= 0xFFFF;
       return answer(kOk, {std::uint8_t(crc >> 8), std::uint8_t(crc)});
     }
     case SimOp::FlashCrc: {
       const std::uint16_t program =
-          ImageBuffer::crc16Arc(flash_.data(), std::size_t(kCrcCoveredBlocks) * kBlockSize);
+          crc16Arc(flash_.data(), std::size_t(kCrcCoveredBlocks) * kBlockSize);
       std::uint8_t* b = block(kFlashCrcBlock);
       b[0] &= std::uint8_t(program);
       b[1] &= std::uint8_t(program >> 8);

@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using IniFileHandler::ReadIniValue;
@@ -138,7 +144,71 @@ TEST_F(IniFile, RewriteReplacesTheFileAndKeepsItsModeAndOwner) {
   ASSERT_EQ(::stat(native.constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(st.st_uid, root ? 65534u : ::geteuid());  // root does not take it over
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);  // no temporary file left
+  // No temporary file left; the lock file stays for the next writer.
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"old-link.ini", "setup.ini", "setup.ini.lock"}));
+}
+
+TEST_F(IniFile, AReadOnlyFolderIsRewrittenInPlaceWithoutALockFile) {
+  put("[A]\r\nX=1\r\n");
+  const QByteArray folder = QFile::encodeName(dir.path());
+  ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+  EXPECT_TRUE(WriteIniValue("A", "X", "2", path));
+  EXPECT_EQ(read("A", "Y", "3"), "3");
+  EXPECT_EQ(contents(), QByteArray("[A]\r\nX=2\r\nY=3\r\n"));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"setup.ini"});
+  ::chmod(folder.constData(), 0755);
+}
+
+// A child process running body, then ending with its result as exit status.
+template <typename Body>
+pid_t spawn(Body body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body() ? 0 : 1);
+  return pid;
+}
+
+TEST_F(IniFile, AWriterKilledAnywhereLeavesEveryKeyWithItsOldOrNewValue) {
+  const QString layout = QStringLiteral("; kept\r\n[A]\r\nOne=%1\r\nTwo=%2\r\n\r\n[B]\r\nThree=%3\r\n");
+  const char* keys[3][2] = {{"A", "One"}, {"A", "Two"}, {"B", "Three"}};
+  QString held[3] = {"0", "0", "0"};
+  put(layout.arg(held[0], held[1], held[2]).toLatin1());
+  std::mt19937 random(7);
+  for (int round = 1; round <= 300; ++round) {
+    // Two new values of different lengths, taken in turn, so every write rewrites the file.
+    const QString fresh[2] = {QString("r%1").arg(round), QString("round %1;").arg(round).repeated(round % 5 + 2)};
+    const pid_t writer = spawn([&] {
+      for (int n = 0;; ++n) WriteIniValue(keys[n % 3][0], keys[n % 3][1], fresh[n / 3 % 2], path);
+      return true;
+    });
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    ::kill(writer, SIGKILL);
+    ASSERT_EQ(::waitpid(writer, nullptr, 0), writer);
+    for (int k = 0; k < 3; ++k) {
+      const QString now = read(keys[k][0], keys[k][1]);
+      ASSERT_TRUE(now == held[k] || now == fresh[0] || now == fresh[1]) << round << ": " << now.toStdString();
+      held[k] = now;
+    }
+    ASSERT_EQ(contents(), layout.arg(held[0], held[1], held[2]).toLatin1()) << round;
+  }
+}
+
+TEST_F(IniFile, TwoProcessesWritingAtOnceLoseNoValue) {
+  put("[A]\r\n");
+  auto writer = [this](const char* key) {
+    return spawn([=, this] {
+      // A value of ours read back older than written means the other process lost it.
+      for (int n = 1; n <= 300; ++n)
+        if (!WriteIniValue("A", key, QString::number(n), path) || read("A", key).toInt() < n) return false;
+      return true;
+    });
+  };
+  const pid_t pids[] = {writer("First"), writer("Second")};
+  for (const pid_t pid : pids) {
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(read("A", "First") + "," + read("A", "Second"), "300,300");
 }
 
 }  // namespace

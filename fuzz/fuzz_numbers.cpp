@@ -1,0 +1,46 @@
+// The lenient number reading and the hex conversions on random text: no
+// undefined behaviour on any input, and the conversions agree with a
+// reference written here.
+#include <HexText.h>
+#include <LenientNumber.h>
+
+#include <cmath>
+#include "FuzzSupport.h"
+
+namespace {
+
+int hexDigit(QChar c) {
+  const QString digits = QStringLiteral("0123456789ABCDEF");
+  const qsizetype i = digits.indexOf(c.toUpper());
+  return c.unicode() < 128 && i >= 0 ? int(i) : 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+  for (const QString& text : {QString::fromUtf8(bytes), QString::fromLatin1(bytes)}) {
+    const double value = LenientNumber::numericValue(text);
+    check(!std::isnan(value), "reading gave NaN");
+    // Every conversion the programs make from a read number.
+    (void)LenientNumber::toWhole<std::uint8_t>(value);
+    (void)LenientNumber::toWhole<std::int16_t>(value);
+    (void)LenientNumber::toWhole<std::int32_t>(value);
+    if (const auto whole = LenientNumber::toWhole<std::int64_t>(value))
+      check(std::fabs(double(*whole) - value) <= 0.5, "rounded too far");
+    if (LenientNumber::isNumeric(text)) check(text.trimmed().size() > 0, "blank text is numeric");
+    if (text.size() >= 2) {
+      const std::uint8_t b = HexText::ConvertHexStringToByte(QStringView(text).left(2));
+      check(b == hexDigit(text[0]) * 16 + hexDigit(text[1]), "hex pair misread");
+    }
+  }
+  const QString readable = HexText::HexStringToReadable(bytes);
+  check(readable.size() == 3 * bytes.size(), "readable form has the wrong length");
+  for (qsizetype i = 0; i < bytes.size(); ++i) {
+    check(readable[3 * i + 2] == u' ', "byte not followed by a blank");
+    const QString pair = readable.mid(3 * i, 2);
+    check(pair == pair.toUpper(), "lower-case hex digit");
+    check(HexText::ConvertHexStringToByte(pair) == static_cast<std::uint8_t>(bytes[i]), "hex does not read back");
+  }
+  return 0;
+}

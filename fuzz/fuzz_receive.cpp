@@ -1,0 +1,79 @@
+// The receive handler fed random chunks, in calvboot's frame mode and in
+// romlift's uploader mode, against a model of what ReplyBuffer and the Rx
+// line must then hold. Chunks reach the port control through its delivery
+// seam instead of a pseudo-terminal, for speed.
+#include <ComForm.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include "FuzzSupport.h"
+
+namespace {
+
+ComForm* calvboot = nullptr;
+ComForm* romlift = nullptr;
+
+QString rxLine(const QByteArray& bytes) {
+  QString line = QStringLiteral("RX: ");
+  for (const char c : bytes) line += QString::asprintf("%02X ", unsigned(static_cast<unsigned char>(c)));
+  return line;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  new QApplication(*argc, *argv);
+  static QTemporaryDir folder;
+  calvboot = new ComForm(ComForm::Host::Calvboot, folder.path());
+  romlift = new ComForm(ComForm::Host::Romlift, folder.path());
+  romlift->SetRomliftActive();
+  for (ComForm* form : {calvboot, romlift}) form->MSComm1().setRThreshold(1);
+  return 0;
+}
+
+// Input: a mode byte (even: calvboot, odd: romlift), then chunks, each a
+// length byte (its top bit: the caller empties ReplyBuffer first) and bytes.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  ComForm& form = (data[0] & 1) ? *romlift : *calvboot;
+  form.ClearMScommInput();
+  form.Text2->clear();
+  QByteArray model;
+  for (std::size_t i = 1; i < size;) {
+    const std::uint8_t head = data[i++];
+    if (head & 0x80) {
+      form.ReplyBuffer.clear();
+      model.clear();
+    }
+    const std::size_t n = std::min<std::size_t>(head & 0x7F, size - i);
+    const QByteArray chunk(reinterpret_cast<const char*>(data + i), qsizetype(n));
+    i += n;
+    const QByteArray before = form.ReplyBuffer;
+    form.MSComm1().deliverReceived(chunk);
+    if (chunk.isEmpty()) {
+      check(form.ReplyBuffer == before, "an empty delivery changed the buffer");
+    } else if (&form == calvboot) {
+      model += chunk;
+      if (model.size() > ComForm::kOverflowLength) {
+        check(form.ReplyBuffer.isEmpty() && form.Text2->text() == rxLine(model), "overflow not shown and emptied");
+        model.clear();
+      } else {
+        check(form.ReplyBuffer == model, "frame mode lost or added bytes");
+        if (model.size() >= static_cast<std::uint8_t>(model[0]))
+          check(form.Text2->text() == rxLine(model), "complete reply not shown");
+      }
+    } else {
+      const bool appended = form.ReplyBuffer == before + chunk;
+      check(appended || form.ReplyBuffer == before, "uploader mode changed the buffer otherwise");
+      // A chunk without a digit reads as 0 and so is never filtered out.
+      bool hasDigit = false;
+      for (const char c : chunk) hasDigit |= (c >= '0' && c <= '9');
+      check(appended || hasDigit, "a chunk without a number was dropped");
+      if (appended) check(form.Text2->text() == rxLine(form.ReplyBuffer), "accepted chunk not shown");
+    }
+  }
+  return 0;
+}
