@@ -180,7 +180,7 @@ TEST_F(UploadEndToEnd, SendsEveryLineWithItsSilenceOnTheWireAndReportsSuccess) {
 
 // The fault matrix: what the boot loader does (or the line, or the
 // operator), and how the upload must end: the log, the report, the buttons.
-enum class Act { None, CancelMid, PortMid, CancelFinal, PortFinal, CancelWaiting, PortWaiting, CancelIdle };
+enum class Act { None, CancelMid, PortMid, CancelFinal, PortFinal, CancelWaiting, PortWaiting, CancelIdle, CancelClosed };
 
 struct FaultRow {
   const char* name;
@@ -223,6 +223,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
       {"Upload, then the port button, waiting for the announcement", {"--no-announce"}, Act::PortWaiting, 0,
        notReady + kPortClosed, nullptr},
       {"Cancel Upload before Upload", {}, Act::CancelIdle, 8, ok, "Succes"},
+      {"Cancel Upload before the port is opened", {}, Act::CancelClosed, 8, ok, "Succes"},
   };
   const char* keys[] = {"Product", "File name", "Upload time", "Status"};
   for (const FaultRow& row : rows) {
@@ -242,7 +243,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     bool acted = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, form.get(), [&] {
-      if (acted || row.act == Act::None || row.act == Act::CancelIdle) return;
+      if (acted || row.act == Act::None || row.act >= Act::CancelIdle) return;
       if (announced ? form->serinputText().count(" .") < at : !form->uploadDialogue().isWaitingForBootLoader()) return;
       acted = true;
       if (row.act == Act::PortWaiting) form->BtnUpload->click();  // leaves the wait running
@@ -260,6 +261,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     const double cpuBefore = ownCpuSeconds();
     const auto began = Clock::now();
     if (announced) {
+      if (row.act == Act::CancelClosed) form->Serial_cancel->click();
       openAndAwaitBootLoader();
       if (row.act == Act::CancelIdle) form->Serial_cancel->click();
       form->BtnUpload->click();
@@ -267,7 +269,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
       form->Commport->click();
     }
     const auto took = Clock::now() - began;
-    EXPECT_EQ(acted, row.act != Act::None && row.act != Act::CancelIdle);
+    EXPECT_EQ(acted, row.act != Act::None && row.act < Act::CancelIdle);
     // No wait burns the processor, whatever ends it.
     EXPECT_LT((ownCpuSeconds() - cpuBefore) / std::chrono::duration<double>(took).count(), 0.5);
     EXPECT_TRUE(row.within == 0ms || took < row.within);
