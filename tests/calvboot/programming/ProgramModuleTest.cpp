@@ -67,6 +67,8 @@ struct Bench {
     RSfunctions::InitCommandTable();
     commands.ComPort = 1;
     commands.ReplyTimeout = 300ms;
+    // A port that will not reopen is a recorded fault here, not a modal box that hangs the run.
+    com.setPortMessage([this](const QString& text) { portMessages << text; });
   }
 
   QString file(const QString& name) const { return dir.filePath(name); }
@@ -93,6 +95,7 @@ struct Bench {
   RecordingView view;
   ProgramModule program{commands, image, view, file("setup.ini")};
   QString simLastLine;
+  QStringList portMessages;
   QList<QByteArray> frames;
   QList<int> codes;
 };
@@ -238,6 +241,7 @@ TEST(CalvbootFaults, Matrix) {
     EXPECT_EQ(b.view.warnings, ok ? QStringList() : QStringList({"Warning|Error!\r\n\r\nFault during upload."}));
     EXPECT_EQ(b.view.details.last() == "Timeout", row.status == timeout);
     EXPECT_EQ(b.view.progress.value(b.view.progress.size() - 1, -1), ok ? 100.0f : 0.0f);
+    EXPECT_TRUE(b.portMessages.isEmpty()) << b.portMessages.join(" / ").toStdString();  // nothing sent after a loss
   }
 }
 
