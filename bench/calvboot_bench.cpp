@@ -1,6 +1,9 @@
-// calvboot_bench [BAUD ...]: runs the whole programming sequence on the
-// two-block sample against calvsim --baud BAUD (default 9600 57600 115200)
-// and prints the run time beside the wire time of the frames sent.
+// calvboot_bench [--smoke] [--cli] [BAUD ...]: programs a two-block image
+// (128 KiB of data) against calvsim --baud BAUD and compares the run with the
+// line's floor, counted by calvsim: every byte both ways at 10 bits, plus the
+// pauses calvsim was told to make. In-process through ProgramModule on a real
+// QSerialPort, or with --cli through the calvboot program's --program run.
+// Also reports calvboot's share of a core during the run.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -8,14 +11,19 @@
 #include <QTemporaryDir>
 
 #include <ComForm.h>
-#include <EventYield.h>
 #include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <ProgramModule.h>
 #include <RSfunctions.h>
 
-#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "BenchSupport.h"
+
+extern char** environ;
 
 namespace {
 
@@ -27,52 +35,73 @@ class QuietView : public ProgramView {
   void showWarning(const QString&, const QString&) override {}
 };
 
-void benchOne(int baud) {
+struct Run {
+  bool ok = false;
+  double wall = 0, cpu = 0;
+  bench::LineCount line;
+};
+
+// The real calvboot program, its processor time from the kernel's account of the child.
+bool runCli(const QString& file, const QString& device, int baud, double& cpu) {
+  const QByteArray program = CALVBOOT_PATH, fileArg = file.toLocal8Bit(), deviceArg = device.toLocal8Bit(),
+                   speed = QByteArray::number(baud);
+  char* args[] = {const_cast<char*>(program.constData()), const_cast<char*>("--program"),
+                  const_cast<char*>(fileArg.constData()),  const_cast<char*>("--device"),
+                  const_cast<char*>(deviceArg.constData()), const_cast<char*>("--speed"),
+                  const_cast<char*>(speed.constData()),     nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid) return false;
+  cpu = bench::seconds(usage.ru_utime) + bench::seconds(usage.ru_stime);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+Run programOnce(int baud, const QString& file, bool cli) {
+  Run run;
   QTemporaryDir dir;
-  const QString trace = dir.filePath("trace.txt");
+  const QString counters = dir.filePath("counters.txt");
   QProcess sim;
-  sim.start(QStringLiteral(CALVSIM_PATH), {"--baud", QString::number(baud), "--trace", trace});
-  const auto startDeadline = std::chrono::steady_clock::now() + std::chrono::seconds{5};
-  while (!sim.canReadLine() && std::chrono::steady_clock::now() < startDeadline) sim.waitForReadyRead(100);
+  sim.start(QStringLiteral(CALVSIM_PATH), {"--baud", QString::number(baud), "--counters", counters});
+  const auto startDeadline = bench::Clock::now() + std::chrono::seconds{5};
+  while (!sim.canReadLine() && bench::Clock::now() < startDeadline) sim.waitForReadyRead(100);
   const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
-  if (pty.isEmpty()) {
-    std::printf("baud %6d: calvsim did not start\n", baud);
-    return;
+  if (pty.isEmpty()) return run;
+
+  if (cli) {
+    const auto start = bench::Clock::now();
+    run.ok = runCli(file, pty, baud, run.cpu);
+    run.wall = bench::since(start);
+  } else {
+    QFile ini(dir.filePath("setup.ini"));
+    if (ini.open(QIODevice::WriteOnly)) ini.write("[Ports]\r\nCOM1=" + pty.toLocal8Bit() + "\r\n");
+    ini.close();
+    RSfunctions::InitCommandTable();
+    ComForm com(ComForm::Host::Calvboot, dir.path());
+    com.setPortMessage([](const QString& t) { std::fprintf(stderr, "port: %s\n", qPrintable(t)); });
+    ImageBuffer image;
+    ModuleCommands commands(com, image);
+    commands.ComPort = 1;
+    commands.ComSpeed = baud >= 115200 ? 2 : baud >= 57600 ? 1 : 0;
+    QuietView view;
+    ProgramModule program(commands, image, view, dir.filePath("setup.ini"));
+    const double cpu0 = bench::cpuSeconds();
+    const auto start = bench::Clock::now();
+    run.ok = program.run(file);
+    run.wall = bench::since(start);
+    run.cpu = bench::cpuSeconds() - cpu0;
+    if (!run.ok) std::fprintf(stderr, "calvboot_bench: %s\n", qPrintable(view.last));
   }
-  QFile ini(dir.filePath("setup.ini"));
-  if (ini.open(QIODevice::WriteOnly)) ini.write("[Ports]\r\nCOM1=" + pty.toLocal8Bit() + "\r\n");
-  ini.close();
-
-  RSfunctions::InitCommandTable();
-  ComForm com(ComForm::Host::Calvboot, dir.path());
-  com.setPortMessage([](const QString& t) { std::fprintf(stderr, "port: %s\n", qPrintable(t)); });
-  ImageBuffer image;
-  ModuleCommands commands(com, image);
-  commands.ComPort = 1;
-  commands.ComSpeed = baud >= 115200 ? 2 : baud >= 57600 ? 1 : 0;
-  QuietView view;
-  ProgramModule program(commands, image, view, dir.filePath("setup.ini"));
-
-  const auto start = std::chrono::steady_clock::now();
-  const bool ok = program.run(QStringLiteral(SAMPLE_PATH));
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   sim.terminate();
   sim.waitForFinished(5000);
-
-  qint64 frames = 0, bytes = 0;
-  QFile t(trace);
-  if (t.open(QIODevice::ReadOnly))
-    for (const QByteArray& line : t.readAll().split('\n'))
-      if (!line.trimmed().isEmpty()) {
-        ++frames;
-        bytes += QByteArray::fromHex(line.trimmed()).size();
-      }
-  const double wire = double(bytes) * 10.0 / baud;
-  std::printf("baud %6d: %s, %lld frames, %lld bytes sent, wire time of the frames %.2f s, run %.2f s "
-              "(%.1f%% of the run), %.1f ms per frame for the reply, the port reopen and turnaround\n",
-              baud, ok ? "Done with succes" : qPrintable(view.last), static_cast<long long>(frames),
-              static_cast<long long>(bytes), wire, seconds, seconds > 0 ? wire / seconds * 100.0 : 0.0,
-              frames ? (seconds - wire) / double(frames) * 1000.0 : 0.0);
+  run.line = bench::readCounters(counters);
+  return run;
 }
 
 }  // namespace
@@ -80,10 +109,49 @@ void benchOne(int baud) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  const bool smoke = bench::smokeRun(argc, argv);
+  bool cli = false;
+  QString note;  // --note TEXT: said after each figure, for a run under other conditions
   QList<int> bauds;
-  for (int i = 1; i < argc; ++i) bauds << QByteArray(argv[i]).toInt();
+  for (int i = 1; i < argc; ++i) {
+    if (QByteArray(argv[i]) == "--cli") cli = true;
+    else if (QByteArray(argv[i]) == "--note" && i + 1 < argc) note = QStringLiteral(", ") + QString::fromLocal8Bit(argv[++i]);
+    else if (const int b = QByteArray(argv[i]).toInt(); b > 0) bauds << b;
+  }
   if (bauds.isEmpty()) bauds = {9600, 57600, 115200};
-  for (int baud : bauds)
-    if (baud > 0) benchOne(baud);
+
+  QTemporaryDir dir;
+  const QString file = dir.filePath("two-block.ldr");
+  QFile f(file);
+  if (!f.open(QIODevice::WriteOnly)) return 1;
+  f.write(bench::ldrImage(2, smoke ? 256 : 65536));
+  f.close();
+
+  for (const int baud : bauds) {
+    const Run r = programOnce(baud, file, cli);
+    const QString how = cli ? QStringLiteral("calvboot --program") : QStringLiteral("programming");
+    if (!r.ok || !r.line.valid()) {
+      // An older calvsim counts nothing: the run's time still tells.
+      bench::row(QStringLiteral("%1 at %2 baud%3").arg(how).arg(baud).arg(note), "-",
+                 r.ok ? QStringLiteral("%1 s, no counters from calvsim").arg(r.wall, 0, 'f', 2) : QStringLiteral("run failed"),
+                 smoke || r.ok ? "-" : "no");
+      continue;
+    }
+    const double floor = r.line.floorSeconds();
+    const double ratio = r.wall / floor;
+    const QString limit = baud == 115200 ? QStringLiteral("1.10") : baud == 9600 ? QStringLiteral("1.03") : QString();
+    bench::row(QStringLiteral("%1 / wire floor, %2 baud%3").arg(how).arg(baud).arg(note),
+               limit.isEmpty() ? QStringLiteral("-") : QStringLiteral("<= ") + limit,
+               QStringLiteral("%1 (%2 s / %3 s; %4 B out, %5 B back)")
+                   .arg(ratio, 0, 'f', 3)
+                   .arg(r.wall, 0, 'f', 2)
+                   .arg(floor, 0, 'f', 2)
+                   .arg(r.line.received)
+                   .arg(r.line.sent),
+               limit.isEmpty() ? "-" : bench::met(smoke, ratio <= limit.toDouble()));
+    const double share = 100.0 * r.cpu / r.wall;
+    bench::row(QStringLiteral("calvboot processor share, %1 at %2 baud%3").arg(how).arg(baud).arg(note), "< 10 %",
+               QStringLiteral("%1 %").arg(share, 0, 'f', 1), bench::met(smoke, share < 10.0));
+  }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <Console.h>
 #include <IniFileHandler.h>
 #include <PortList.h>
+#include <SettingsFolder.h>
 #include <StopSignal.h>
 
 #include <memory>
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
   });
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
 
-  const QString folder = QCoreApplication::applicationDirPath();
+  const QString folder = SettingsFolder::forProgram(QStringLiteral("romlift"));
   const QString iniPath = QDir(folder).filePath(QStringLiteral("setup.ini"));
   if (line.listPorts()) {
     cli::listPorts(iniPath);

@@ -1,5 +1,7 @@
 #include <QApplication>
 
+#include <SettingsFolder.h>
+
 #include "LoaderForm.h"
 #include "UploadRun.h"
 
@@ -9,8 +11,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Romlift"));
-  // setup.ini and Log.txt live beside the program.
-  LoaderForm form(QCoreApplication::applicationDirPath());
+  // setup.ini and Log.txt: beside the program, or per user when installed.
+  LoaderForm form(SettingsFolder::forProgram(QStringLiteral("romlift")));
   form.Form_Load();
   form.show();
   return app.exec();

@@ -1,13 +1,14 @@
-// Measures the pace of an upload: romlift's window sends a file of S1 records
-// to bootsim, which reports the silence between lines as it saw it. At a real
-// baud rate a line still travels while the pause runs, so the silence on the
-// line is the pause less the line's transmit time.
-//
-// usage: romlift_pace_bench [records (default 100)] [delay ms (default 150)]
+// romlift_pace_bench [--smoke] BAUD [LINES]: romlift's window uploads LINES
+// S1 records (16 data bytes each) with Delay 150 to bootsim --baud BAUD, which
+// reports the silence between lines on its wire clock. Also romlift's share
+// of a core during the upload.
+// romlift_pace_bench [--smoke] --boot-wait SECONDS: romlift's share of a core
+// while it waits SECONDS for a boot loader to announce itself.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <ComForm.h>
@@ -15,16 +16,17 @@
 #include <LoaderForm.h>
 #include <SRecord.h>
 
-#include <cstdio>
 #include <vector>
 
-#include <BootSimProcess.h>
+#include "../BenchSupport.h"
 
 namespace {
 
+constexpr int kDelayMs = 150;
+
 QByteArray makeFile(int records) {
   QByteArray out = "S008000044562D3900F7\r\n";  // DV-9
-  std::vector<std::uint8_t> data(32);
+  std::vector<std::uint8_t> data(16);
   for (int r = 0; r < records; ++r) {
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(r * 31 + i * 7);
     out += QByteArray::fromStdString(SRecord::make('1', std::uint32_t(r * data.size()), data)) + "\r\n";
@@ -32,44 +34,99 @@ QByteArray makeFile(int records) {
   return out + "S9030000FC\r\n";
 }
 
-bool runOnce(long baud, int records, int delayMs) {
+// bootsim as a child: its terminal, and its closing report.
+class BootSim {
+ public:
+  bool start(const QStringList& args) {
+    process_.start(QStringLiteral(BOOTSIM_PATH), args);
+    if (!process_.waitForStarted(5000)) return false;
+    while (!process_.canReadLine())
+      if (!process_.waitForReadyRead(5000)) return false;
+    pty_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+    return !pty_.isEmpty();
+  }
+  QString finish() {
+    process_.terminate();
+    process_.waitForFinished(5000);
+    return QString::fromLocal8Bit(process_.readAllStandardOutput());
+  }
+  const QString& pty() const { return pty_; }
+
+ private:
+  QProcess process_;
+  QString pty_;
+};
+
+struct Folder {
   QTemporaryDir dir;
-  BootSimProcess sim;
-  QStringList args{QStringLiteral("--announce-repeat"), QStringLiteral("50")};
-  if (baud > 0) args << QStringLiteral("--baud") << QString::number(baud);
-  if (!dir.isValid() || !sim.start(args)) return false;
+  QString ini() const { return dir.filePath(QStringLiteral("setup.ini")); }
+  bool prepare(const QString& pty, int records) {
+    IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM1"), pty, ini());
+    IniFileHandler::WriteIniValue(QStringLiteral("Romlifter"), QStringLiteral("Delay"), QString::number(kDelayMs),
+                                  ini());
+    QFile f(file());
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    return f.write(makeFile(records)) > 0;
+  }
+  QString file() const { return dir.filePath(QStringLiteral("bench.s19")); }
+};
 
-  const QString ini = dir.filePath(QStringLiteral("setup.ini"));
-  IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM1"), sim.slavePath(), ini);
-  IniFileHandler::WriteIniValue(QStringLiteral("Romlifter"), QStringLiteral("Delay"), QString::number(delayMs), ini);
-  const QString path = dir.filePath(QStringLiteral("bench.s19"));
-  QFile f(path);
-  if (!f.open(QIODevice::WriteOnly)) return false;
-  f.write(makeFile(records));
-  f.close();
+void failed(const QString& figure, bool smoke) { bench::row(figure, "-", "run failed", smoke ? "-" : "no"); }
 
-  LoaderForm form(dir.path());
+void pace(long baud, int records, bool smoke) {
+  const QString what = QStringLiteral("%1-line upload at %2 baud").arg(records).arg(baud);
+  Folder folder;
+  BootSim sim;
+  if (!folder.dir.isValid() || !sim.start({"--announce-repeat", "50", "--baud", QString::number(baud)}) ||
+      !folder.prepare(sim.pty(), records))
+    return failed(what, smoke);
+
+  LoaderForm form(folder.dir.path());
   form.comForm().setPortMessage([](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
   form.Form_Load();
-  // Fast enough for the line: the paced runs open at the baud they pace.
   form.SelectSpeed(baud == 9600 ? 0 : baud == 57600 ? 1 : 2);
+  const QString path = folder.file();
   form.setFileChooser([path] { return path; });
   form.Load_Click();
   form.Commport->click();
-  if (!form.uploadDialogue().BootReady) return false;
+  if (!form.uploadDialogue().BootReady) return failed(what, smoke);
 
-  QElapsedTimer clock;
-  clock.start();
+  const double cpu0 = bench::cpuSeconds();
+  const auto start = bench::Clock::now();
   form.BtnUpload->click();
-  const double seconds = clock.elapsed() / 1000.0;
+  const double wall = bench::since(start), share = 100.0 * (bench::cpuSeconds() - cpu0) / wall;
   const QString report = sim.finish();
-  const auto gaps = BootSimProcess::gaps(report);
-  const int lines = BootSimProcess::linesTaken(report);
-  std::printf("%-9s %6d %8.2f %8.1f %8.1f %8.1f %8.1f  %s\n",
-              baud > 0 ? qPrintable(QString::number(baud)) : "unpaced", lines, seconds, lines / seconds,
-              gaps ? gaps->min : 0.0, gaps ? gaps->median : 0.0, gaps ? gaps->max : 0.0,
-              qPrintable(BootSimProcess::verdict(report)));
-  return true;
+  const auto m = QRegularExpression(QStringLiteral("gaps (\\d+) min ([\\d.]+) median ([\\d.]+) max ([\\d.]+) ms"))
+                     .match(report);
+  if (!m.hasMatch()) return failed(what, smoke);
+  const double low = m.captured(2).toDouble(), mid = m.captured(3).toDouble(), high = m.captured(4).toDouble();
+  bench::row(QStringLiteral("%1: gaps on bootsim's wire clock").arg(what), "min >= 150, median <= 151, max <= 160 ms",
+             QStringLiteral("min %1, median %2, max %3 ms (%4 gaps)")
+                 .arg(low, 0, 'f', 1)
+                 .arg(mid, 0, 'f', 1)
+                 .arg(high, 0, 'f', 1)
+                 .arg(m.captured(1)),
+             bench::met(smoke, low >= 150 && mid <= 151 && high <= 160));
+  bench::row(QStringLiteral("romlift processor share, %1").arg(what), "< 10 %",
+             QStringLiteral("%1 %").arg(share, 0, 'f', 2), bench::met(smoke, share < 10));
+}
+
+void bootWait(double seconds, bool smoke) {
+  const QString what = QStringLiteral("romlift processor share, %1 s wait for the boot loader").arg(seconds, 0, 'f', 1);
+  Folder folder;
+  BootSim sim;
+  if (!folder.dir.isValid() || !sim.start({"--announce-delay", QString::number(int(seconds * 1000))}) ||
+      !folder.prepare(sim.pty(), 1))
+    return failed(what, smoke);
+  LoaderForm form(folder.dir.path());
+  form.Form_Load();
+  const double cpu0 = bench::cpuSeconds();
+  const auto start = bench::Clock::now();
+  form.Commport->click();  // returns once "..." has come
+  const double wall = bench::since(start), share = 100.0 * (bench::cpuSeconds() - cpu0) / wall;
+  sim.finish();
+  if (!form.uploadDialogue().BootReady) return failed(what, smoke);
+  bench::row(what, "< 2 %", QStringLiteral("%1 %").arg(share, 0, 'f', 2), bench::met(smoke, share < 2));
 }
 
 }  // namespace
@@ -77,12 +134,17 @@ bool runOnce(long baud, int records, int delayMs) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  const int records = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
-  const int delayMs = argc > 2 ? std::max(150, std::atoi(argv[2])) : 150;
-  std::printf("%d S1 records of 32 bytes (76-byte lines with CR LF), Delay %d ms\n", records, delayMs);
-  std::printf("%-9s %6s %8s %8s %8s %8s %8s  %s\n", "baud", "lines", "seconds", "lines/s", "gap min",
-              "median", "max", "bootsim verdict");
-  for (long baud : {0L, 115200L, 9600L})
-    if (!runOnce(baud, records, delayMs)) std::printf("%ld: run failed\n", baud);
+  const bool smoke = bench::smokeRun(argc, argv);
+  QList<double> numbers;
+  bool boot = false;
+  for (int i = 1; i < argc; ++i) {
+    if (QByteArray(argv[i]) == "--boot-wait") boot = true;
+    else if (const double v = QByteArray(argv[i]).toDouble(); v > 0) numbers << v;
+  }
+  if (boot) {
+    bootWait(numbers.value(0, 12.0), smoke);
+  } else {
+    pace(long(numbers.value(0, 115200)), int(numbers.value(1, 2000)), smoke);
+  }
   return 0;
 }

@@ -17,6 +17,7 @@
 #include <PortList.h>
 #include <ProgramModule.h>
 #include <RSfunctions.h>
+#include <SettingsFolder.h>
 #include <StopSignal.h>
 
 #include <memory>
@@ -122,7 +123,7 @@ int main(int argc, char** argv) {
   });
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
 
-  const QString folder = QCoreApplication::applicationDirPath();
+  const QString folder = SettingsFolder::forProgram(QStringLiteral("calvboot"));
   const QString iniPath = QDir(folder).filePath(QStringLiteral("setup.ini"));
   if (line.listPorts()) {
     cli::listPorts(iniPath);

@@ -1,5 +1,7 @@
 #include <QApplication>
 
+#include <SettingsFolder.h>
+
 #include "CVboot.h"
 #include "ProgramRun.h"
 
@@ -11,8 +13,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("calvboot"));
   QApplication::setApplicationVersion(QStringLiteral(CALVBOOT_VERSION_TEXT));
 
-  // setup.ini and Log.txt live beside the program.
-  CVboot window(QCoreApplication::applicationDirPath());
+  // setup.ini and Log.txt: beside the program, or per user when installed.
+  CVboot window(SettingsFolder::forProgram(QStringLiteral("calvboot")));
   window.Form_Load();
   window.show();
   return app.exec();

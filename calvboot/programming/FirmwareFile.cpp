@@ -83,8 +83,11 @@ namespace FirmwareFile {
 
 std::uint8_t byteAt(const QByteArray& line, int position) {
   // Past the end the pair is short or empty, which the conversion reads as 0.
-  const QString pair = QString::fromLatin1(line.mid(position - 1, 2));
-  return HexText::ConvertHexStringToByte(pair);
+  // Read in place: a file of six blocks has half a million pairs.
+  const qsizetype at = position - 1;
+  if (at < 0 || at + 2 > line.size()) return 0;
+  return std::uint8_t(HexText::HexDigitValue(QLatin1Char(line[at])) * 16 +
+                      HexText::HexDigitValue(QLatin1Char(line[at + 1])));
 }
 
 bool CheckLineChecksum(const QByteArray& line) {

@@ -140,6 +140,9 @@ bool ComForm::setup(Flavour flavour, std::uint8_t ComPort, std::uint8_t ComSpeed
     CloseMScomm();
     return false;
   }
+  // The system's reason (for a refused device, the group to join) goes to
+  // the traffic log too, beside the operator's message.
+  if (error == SerialPortControl::kErrOpenFailed && LogOn) LogWriteLine(comm.lastOpenErrorText(), true);
   reportOpenFailure(error);
   return false;
 }

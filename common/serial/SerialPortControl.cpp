@@ -2,6 +2,8 @@
 
 #include <IniFileHandler.h>
 
+#include "PortPermission.h"
+
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -236,6 +238,10 @@ static int classifyPermissionError(const QString& device, QString& reason) {
     case ENODEV:
     case ENXIO:
       return SerialPortControl::kErrNoSuchPort;
+    case EACCES:
+    case EPERM:
+      reason = QString::fromLocal8Bit(std::strerror(err)) + QStringLiteral(". ") + PortPermission::hintFor(device);
+      return SerialPortControl::kErrOpenFailed;
     default:
       reason = QString::fromLocal8Bit(std::strerror(err));
       return SerialPortControl::kErrOpenFailed;

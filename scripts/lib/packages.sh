@@ -26,6 +26,8 @@ ensure_packages() {
 # What building and testing needs on a fresh Debian 12 machine.
 BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
                 googletest libgtest-dev libgmock-dev)
+# What building the package (scripts/package) and checking it add.
+PACKAGE_PACKAGES=(librsvg2-bin dpkg-dev file desktop-file-utils lintian)
 # What the fuzz targets add: clang with libFuzzer and the sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # What the demo and the real-window tests add.

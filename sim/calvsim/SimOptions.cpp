@@ -195,10 +195,15 @@ ParseResult parseSimOptions(const std::vector<std::string>& args) {
       const auto text = value();
       if (!text || text->empty()) return fail("expects a path");
       o.link = *text;
-    } else if (name == "--flash-in" || name == "--flash-out" || name == "--ram-out" || name == "--trace") {
+    } else if (name == "--flash-in" || name == "--flash-out" || name == "--ram-out" || name == "--trace" ||
+               name == "--counters") {
       const auto text = value();
       if (!text || text->empty()) return fail("expects a file name");
-      (name == "--flash-in" ? o.flashIn : name == "--flash-out" ? o.flashOut : name == "--ram-out" ? o.ramOut : o.trace) = *text;
+      (name == "--flash-in"    ? o.flashIn
+       : name == "--flash-out" ? o.flashOut
+       : name == "--ram-out"   ? o.ramOut
+       : name == "--trace"     ? o.trace
+                               : o.counters) = *text;
     } else {
       result.error = "unknown option " + args[i] + " (see --help)";
       return result;
@@ -275,6 +280,9 @@ Options:
   --ram-out FILE         at exit, write the 64 KiB module memory
   --trace FILE           one line per received frame, two upper-case hex digits
                          and one blank per byte
+  --counters FILE        at exit, write the bytes that crossed the line each
+                         way and the delays added on purpose (replies,
+                         announcements, gaps), one "name value" per line
 Numbers are decimal or 0x.. hexadecimal. Options take their value as the next
 argument or after "=" (--chunk=3).
 )";

@@ -81,6 +81,7 @@ class Line {
 
   // Bytes read from the master: with pacing each one arrives a byte time after the previous.
   void received(const char* data, std::size_t size, Clock::time_point now) {
+    bytesIn_ += size;
     for (std::size_t i = 0; i < size; ++i) {
       lastIn_ = std::max(now, lastIn_) + byteTime_;
       in_.push_back({std::uint8_t(data[i]), lastIn_});
@@ -90,8 +91,12 @@ class Line {
   // Queues bytes to send after `delay`, split into chunks and paced.
   Clock::time_point send(const Bytes& bytes, Clock::duration delay, Clock::time_point now) {
     Clock::time_point t = std::max(now + delay, lastOut_);
+    declaredDelay_ += delay;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-      if (o_.chunk > 0 && i > 0 && i % std::size_t(o_.chunk) == 0) t += std::chrono::milliseconds(o_.gapMs);
+      if (o_.chunk > 0 && i > 0 && i % std::size_t(o_.chunk) == 0) {
+        t += std::chrono::milliseconds(o_.gapMs);
+        declaredDelay_ += std::chrono::milliseconds(o_.gapMs);
+      }
       t += byteTime_;
       out_.push_back({bytes[i], t});
     }
@@ -117,9 +122,20 @@ class Line {
     }
     if (due.empty()) return false;
     const ssize_t n = ::write(master_, due.data(), due.size());
-    if (n > 0) out_.erase(out_.begin(), out_.begin() + n);
+    if (n > 0) {
+      out_.erase(out_.begin(), out_.begin() + n);
+      bytesOut_ += std::size_t(n);
+    }
     blocked_ = n < ssize_t(due.size());
     return blocked_;
+  }
+
+  // What a benchmark needs for the line's own time: bytes each way at 10
+  // bits, plus the pauses this end was told to make.
+  void writeCounters(std::ostream& out) const {
+    out << "received " << bytesIn_ << "\nsent " << bytesOut_ << "\ndelay_us "
+        << std::chrono::duration_cast<std::chrono::microseconds>(declaredDelay_).count() << "\nbaud " << o_.baud
+        << "\n";
   }
 
   std::optional<Clock::time_point> nextEvent() const {
@@ -138,6 +154,9 @@ class Line {
   std::deque<TimedByte> in_;
   std::deque<TimedByte> out_;
   bool blocked_ = false;
+  std::size_t bytesIn_ = 0;
+  std::size_t bytesOut_ = 0;
+  Clock::duration declaredDelay_{0};
 };
 
 }  // namespace
@@ -175,6 +194,8 @@ int main(int argc, char** argv) {
 #ifdef __linux__
   // A test that dies must not leave the simulator running.
   ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  // Wakes on the byte clock, not up to 50 us after it (the default slack).
+  if (o.baud > 0) ::prctl(PR_SET_TIMERSLACK, 1UL);
 #endif
   if (::pipe(signalPipe) != 0) return 1;
   ::fcntl(signalPipe[0], F_SETFL, O_NONBLOCK);
@@ -255,13 +276,17 @@ int main(int argc, char** argv) {
 
     std::optional<Clock::time_point> wake = line.nextEvent();
     if (!frame.empty() && (!wake || lastFrameByte + frameTimeout < *wake)) wake = lastFrameByte + frameTimeout + 1ms;
-    int timeoutMs = -1;
+    // Woken to the nanosecond: a wake rounded up to whole milliseconds would
+    // add up to a millisecond per byte time to the line, which a fast line
+    // does not have.
+    timespec left{};
     if (wake) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - Clock::now());
-      timeoutMs = int(std::max<long long>(0, left.count()));
+      const auto ns = std::max<long long>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(*wake - Clock::now()).count());
+      left.tv_sec = time_t(ns / 1'000'000'000);
+      left.tv_nsec = long(ns % 1'000'000'000);
     }
     pollfd fds[2] = {{master, short(POLLIN | (lineFull ? POLLOUT : 0)), 0}, {signalPipe[0], POLLIN, 0}};
-    if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) break;
+    if (::ppoll(fds, 2, wake ? &left : nullptr, nullptr) < 0 && errno != EINTR) break;
     if (fds[1].revents & POLLIN) stop = true;
     if (fds[0].revents & POLLIN) {
       char buf[4096];
@@ -278,6 +303,14 @@ int main(int argc, char** argv) {
   if (!o.ramOut.empty() && !writeFile(o.ramOut, device.memory())) {
     std::cerr << "calvsim: cannot write " << o.ramOut << "\n";
     rc = 1;
+  }
+  if (!o.counters.empty()) {
+    std::ofstream counters(o.counters, std::ios::trunc);
+    line.writeCounters(counters);
+    if (!counters) {
+      std::cerr << "calvsim: cannot write " << o.counters << "\n";
+      rc = 1;
+    }
   }
   const char* boot = device.bootState() == CalvDevice::BootState::Left     ? "boot mode left"
                      : device.bootState() == CalvDevice::BootState::Active ? "boot mode active"

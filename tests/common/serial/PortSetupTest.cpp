@@ -1,9 +1,13 @@
 #include <QProcess>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "PortPermission.h"
 #include "SerialTestSupport.h"
 
 namespace {
@@ -104,6 +108,34 @@ TEST_F(PortSetup, PortHeldByAnotherProgramIsAlreadyOpen) {
   holder.closeWriteChannel();
   ASSERT_TRUE(holder.waitForFinished(5000));
   EXPECT_TRUE(com.SetupMScomm(kPort, 0));  // free again once the other program let go
+}
+
+// A device the user may not open: besides the operator's message, stderr
+// and the traffic log name the group that owns it and say to join it.
+TEST_F(PortSetup, RefusedPermissionNamesTheGroupToJoin) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the terminal to a group and become another user";
+  const passwd* nobody = ::getpwnam("nobody");
+  const group* dialout = ::getgrnam("dialout");
+  ASSERT_TRUE(nobody && dialout);
+  const QByteArray slave = pty.slavePath().toLocal8Bit();
+  ASSERT_TRUE(::chown(slave, 0, dialout->gr_gid) == 0 && ::chmod(slave, 0660) == 0);
+  ComForm& com = makeForm(ComForm::Host::Calvboot);
+  com.SetLogOn();
+  // The other user reads setup.ini and appends to Log.txt.
+  ASSERT_TRUE(::chmod(QFile::encodeName(dir.path()), 0777) == 0 && ::chmod(QFile::encodeName(com.LogFileName), 0666) == 0);
+  const QString expected = QStringLiteral("belongs to group dialout; user nobody must be a member");
+  const auto openAsNobody = [&] {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) std::_Exit(2);
+    const bool opened = com.SetupMScomm(kPort, 0);
+    const bool logged = QString::fromLatin1(fileBytes(com.LogFileName)).contains(expected);
+    std::_Exit(!opened && logged && messages == QStringList{"Comm Port not open"} ? 0 : 1);
+  };
+  EXPECT_EXIT(openAsNobody(), ::testing::ExitedWithCode(0), expected.toStdString());
+  // A device kept from its group (root's, or no group rights) needs the administrator, not a new member.
+  ASSERT_EQ(::chown(slave, 0, 0), 0);
+  EXPECT_FALSE(PortPermission::hintFor(pty.slavePath()).contains("usermod"));
+  ASSERT_TRUE(::chown(slave, 0, dialout->gr_gid) == 0 && ::chmod(slave, 0600) == 0);
+  EXPECT_FALSE(PortPermission::hintFor(pty.slavePath()).contains("usermod"));
 }
 
 }  // namespace
