@@ -23,7 +23,7 @@ class CalvDevice {
     Bytes reply;         // empty: stay silent
     Bytes announcement;  // sent a little after the reply
     bool vanish = false;  // close the line instead
-    Bytes garbage;        // sent on its own before the reply
+    Bytes garbage{};      // sent on its own before the reply
   };
   Response handleFrame(const Bytes& frame);
 
