@@ -93,8 +93,9 @@ void BootLoader::takeLine(const std::string& line, TimePoint lfTime) {
     say(lfTime, kRefusal);
     return;
   }
-  if (!line.empty() && SRecord::isEndRecord(record.type)) {
-    endSeen_ = true;
+  const bool endRecord = !line.empty() && SRecord::isEndRecord(record.type);
+  if (endRecord) endSeen_ = true;
+  if (options_.okAfterLine > 0 ? number == options_.okAfterLine : endRecord) {
     if (options_.sendOk && !okScheduled_) {
       okScheduled_ = true;
       say(lfTime + options_.okDelay, kAccepted);

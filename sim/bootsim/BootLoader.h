@@ -14,6 +14,7 @@ struct BootSimOptions {
   std::optional<ms> announceRepeat;  // or "..." every period until a line begins
   bool sendOk = true;
   ms okDelay{0};                     // from the end record's LF to "OK"
+  int okAfterLine = 0;               // answer "OK" early, after this line; 0: after the end record
   int refuseLine = 0;                // answer "Wrong signature" at this line (1-based); 0: none
   bool exitAfterOk = false;
   long baud = 0;                     // 0: bytes are not paced

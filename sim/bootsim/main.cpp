@@ -44,6 +44,7 @@ constexpr const char* kHelp =
     "  --announce-repeat MS  send \"...\" every MS until the first line begins\n"
     "  --no-announce         never announce\n"
     "  --ok-delay MS         answer \"OK\" MS after the end record (S7/S8/S9; default 0)\n"
+    "  --ok-after N          answer \"OK\" after line N instead (early)\n"
     "  --no-ok               never answer \"OK\"\n"
     "  --refuse-line N       answer \"Wrong signature\" to line N (1 = first line)\n"
     "                        (any other line that is not a valid S-record is refused\n"
@@ -123,6 +124,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--ok-delay") {
       if (!number(kMaxMs, n)) return usageError("--ok-delay needs milliseconds");
       options.okDelay = std::chrono::milliseconds{n};
+    } else if (arg == "--ok-after") {
+      if (!number(1000000000L, n) || n == 0) return usageError("--ok-after needs a line number from 1");
+      options.okAfterLine = static_cast<int>(n);
     } else if (arg == "--no-ok") {
       options.sendOk = false;
     } else if (arg == "--refuse-line") {

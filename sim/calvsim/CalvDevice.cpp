@@ -79,6 +79,7 @@ Bytes CalvDevice::shaped(SimOp op, Bytes r) const {
     }
   }
   if (const auto it = o_.extraBytes.find(op); it != o_.extraBytes.end()) r.insert(r.end(), std::size_t(it->second), 0x00);
+  if (const auto it = o_.firstByte.find(op); it != o_.firstByte.end() && !r.empty()) r[0] = std::uint8_t(it->second);
   return r;
 }
 
@@ -107,6 +108,15 @@ CalvDevice::Response CalvDevice::handleFrame(const Bytes& frame) {
   ++frames_;
   if (vanishes(frame)) return {{}, {}, true};
   if (o_.silentFrom > 0 && frames_ >= o_.silentFrom) return {};
+  const auto op = operationOf(frame);
+  if (op && o_.silentAt.count(*op)) return {};
+  Response r = answer(frame);
+  if (const auto it = op ? o_.garbage.find(*op) : o_.garbage.end(); it != o_.garbage.end() && !r.reply.empty())
+    r.garbage.assign(std::size_t(it->second), 0xFF);
+  return r;
+}
+
+CalvDevice::Response CalvDevice::answer(const Bytes& frame) {
   if (frame.size() < std::size_t(kFrameOverhead) || frame[0] != frame.size()) return {};
   if (sum(frame.data(), frame.data() + frame.size() - 1) != frame.back()) return {reply(frame, kChecksumError), {}};
   if (o_.address && (frame[1] | (frame[2] << 8)) != *o_.address) return {};

@@ -23,6 +23,7 @@ class CalvDevice {
     Bytes reply;         // empty: stay silent
     Bytes announcement;  // sent a little after the reply
     bool vanish = false;  // close the line instead
+    Bytes garbage{};      // sent on its own before the reply
   };
   Response handleFrame(const Bytes& frame);
 
@@ -37,6 +38,7 @@ class CalvDevice {
   bool loadFlash(const Bytes& image);
 
  private:
+  Response answer(const Bytes& frame);
   Response frameCommand(const Bytes& frame);
   Response carrier(const Bytes& frame);
   Bytes reply(const Bytes& frame, std::uint8_t status, const Bytes& data = {}) const;

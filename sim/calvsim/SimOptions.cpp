@@ -153,6 +153,14 @@ ParseResult parseSimOptions(const std::vector<std::string>& args) {
       const auto rule = opAndNumber(true, 1, 255);
       if (!rule || rule->second.find('@') != std::string::npos) return fail("expects OP=N (N from 1 on)");
       o.extraBytes[rule->first] = int(*parseNumber(rule->second, 1, 255));
+    } else if (name == "--first-byte" || name == "--garbage") {
+      const auto rule = opAndNumber(true, 0, 255);
+      if (!rule || rule->second.find('@') != std::string::npos) return fail("expects OP=N (N 0..255)");
+      (name == "--first-byte" ? o.firstByte : o.garbage)[rule->first] = int(*parseNumber(rule->second, 0, 255));
+    } else if (name == "--silent-at") {
+      const auto rule = opAndNumber(false, 0, 0);
+      if (!rule || !rule->second.empty()) return fail("expects OP");
+      o.silentAt.insert(rule->first);
     } else if (name == "--bad-crc") {
       o.badCrc = true;
     } else if (name == "--chunk") {
@@ -250,6 +258,9 @@ Options:
                          default one byte below what the PC accepts. OP:
                          status, boot, exit, erase, write, crc, program, flashcrc
   --extra-bytes OP=N     append N bytes 0x00 beyond OP's announced length
+  --first-byte OP=B      OP's reply announces length B (the reply is unchanged)
+  --garbage OP=N         N bytes 0xFF, then after 100 ms OP's reply
+  --silent-at OP         answer no frame of OP (the others as usual)
   --bad-crc              the CRC of memory reply differs from the memory's CRC
   --chunk N              send replies in pieces of N bytes ...
   --gap MS               ... with MS milliseconds between them

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ struct SimOptions {
   std::map<SimOp, FailRule> fail;
   std::map<SimOp, int> shortReply;  // reply length; 0 = one byte below the PC's minimum
   std::map<SimOp, int> extraBytes;
+  std::map<SimOp, int> firstByte;  // replaces the reply's length byte
+  std::map<SimOp, int> garbage;    // bytes 0xFF sent on their own before the reply
+  std::set<SimOp> silentAt;
   bool badCrc = false;
   int chunk = 0;   // 0: a reply goes out in one piece
   int gapMs = 0;

@@ -259,7 +259,9 @@ int main(int argc, char** argv) {
           break;
         }
         if (!r.reply.empty()) {
-          const auto replyEnd = line.send(r.reply, std::chrono::milliseconds(o.replyDelayMs), b.at);
+          // Garbage goes out on its own, so the PC sees it before the reply in any split.
+          const auto garbageEnd = line.send(r.garbage, std::chrono::milliseconds(o.replyDelayMs), b.at);
+          const auto replyEnd = line.send(r.reply, r.garbage.empty() ? 0ms : 100ms, garbageEnd);
           if (!r.announcement.empty())
             line.send(r.announcement, std::chrono::milliseconds(o.announceDelayMs), replyEnd);
         }

@@ -1,5 +1,4 @@
-// The S-record file check behind File > Load, seen on the window, and the
-// sequential line input it reads with.
+// The S-record file check behind File > Load, seen on the window.
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -10,7 +9,6 @@
 
 #include <ComForm.h>
 #include <LoaderForm.h>
-#include <SequentialLineInput.h>
 #include <SrecordCheck.h>
 
 #include <memory>
@@ -24,35 +22,6 @@ QString writeBytes(const QTemporaryDir& dir, const QString& name, const QByteArr
   if (!f.open(QIODevice::WriteOnly)) return {};
   f.write(bytes);
   return path;
-}
-
-TEST(SequentialLineInput, SplitsAtCrAndCrLfOnly) {
-  const struct {
-    QByteArray content;
-    std::vector<QByteArray> lines;
-  } cases[] = {
-      {"", {}},
-      {"S0\r\nS1\r\n", {"S0", "S1"}},
-      {"S0\rS1\r", {"S0", "S1"}},
-      {"S0\nS1\n", {"S0\nS1\n"}},  // a lone LF stays in the line
-      {"A\n\rB", {"A\n", "B"}},
-      {"S0\r\nS9", {"S0", "S9"}},  // last line without its end
-      {"\r\n\r\rX", {"", "", "", "X"}},
-      {"A\r\r\n", {"A", ""}},
-      {QByteArray("\x00\xff\x80\x1a\r\n", 6), {QByteArray("\x00\xff\x80\x1a", 4)}},
-      {QByteArray(200 * 1024, 'A') + "\r\nB", {QByteArray(200 * 1024, 'A'), "B"}},  // beyond one read
-  };
-  QTemporaryDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.content.left(20).toStdString());
-    SequentialLineInput in;
-    ASSERT_TRUE(in.open(writeBytes(dir, QStringLiteral("f.s19"), c.content)));
-    std::vector<QByteArray> got;
-    while (!in.atEnd()) got.push_back(in.readLine().value_or(QByteArray("<none>")));
-    EXPECT_EQ(got, c.lines);
-    EXPECT_FALSE(in.readLine().has_value());
-    EXPECT_FALSE(in.failed());
-  }
 }
 
 // The window with the file dialog replaced by a chosen path.
@@ -160,19 +129,6 @@ TEST_F(FileCheckOnWindow, AFailedAttemptKeepsTheScreenButNotTheVerdict) {
     EXPECT_EQ(form->Label1->text(), label);
     EXPECT_EQ(form->Text_Filename->text(), good);
     EXPECT_EQ(form->Text_Filevalid->text(), QStringLiteral("File for KVA5100 and file is ok"));
-  }
-}
-
-TEST(SampleFiles, EachSampleIsForItsProductAndTheDamagedOneStillPassesTheCheck) {
-  const struct {
-    const char* file;
-    std::uint8_t code;
-  } samples[] = {{"plxa4880.s19", 1}, {"zentra-mk7.s19", 2}, {"kva5100.s19", 3}, {"dv-9.s19", 4},
-                 {"kva5100-plus.s19", 5}, {"dvpro.s19", 6}, {"dv-9-damaged.s19", 4}};
-  for (const auto& s : samples) {
-    SrecordCheck check;
-    ASSERT_TRUE(check.Load(QDir(QStringLiteral(EXAMPLES_DIR)).filePath(QString::fromLatin1(s.file)))) << s.file;
-    EXPECT_EQ(check.ProductCode, s.code) << s.file;
   }
 }
 

@@ -178,118 +178,123 @@ TEST_F(UploadEndToEnd, SendsEveryLineWithItsSilenceOnTheWireAndReportsSuccess) {
   }
 }
 
-TEST_F(UploadEndToEnd, RefusalAfterTheFirstLineEndsWrongFileAndKeepsTheReport) {
-  start({QStringLiteral("--refuse-line"), QStringLiteral("1")});
+// The fault matrix: what the boot loader does (or the line, or the
+// operator), and how the upload must end: the log, the report, the buttons.
+enum class Act { None, CancelMid, PortMid, CancelFinal, PortFinal, CancelWaiting, PortWaiting, CancelIdle, CancelClosed };
+
+struct FaultRow {
+  const char* name;
+  QStringList sim;
+  Act act;
+  int marks;           // progress marks in the log; -N: at least N, and fewer than the lines
+  QString ending;      // the log after the marks
+  const char* status;  // the report's status; nullptr: the earlier report kept
+  std::chrono::milliseconds finalWait = 600ms, within = 0ms;  // within: the upload's longest time, if any
+};
+
+TEST_F(UploadEndToEnd, FaultMatrix) {
+  const QString ok = "\r\nUpdated with success" + kPortClosed, failed = "\r\nUpdate Failed" + kPortClosed,
+                wrong = "\r\nWrong File" + kPortClosed, cancelled = "\r\nUpdate cancelled" + kPortClosed;
+  const QString notReady = kUpdating + "\r\nNot ready for boot";
+  // A file of 8 lines: header, 6 data records, end record.
+  const FaultRow rows[] = {
+      {"accepted", {}, Act::None, 8, ok, "Succes"},
+      {"refused at the first line", {"--refuse-line", "1"}, Act::None, 2, wrong, nullptr},
+      {"refused in the middle", {"--refuse-line", "4"}, Act::None, 5, wrong, nullptr},
+      {"refused at the last line", {"--refuse-line", "8"}, Act::None, 8, failed, "Failed"},
+      {"OK within the final wait", {"--ok-delay", "300"}, Act::None, 8, ok, "Succes"},
+      {"OK after the final wait", {"--ok-delay", "900"}, Act::None, 8, failed, "Failed", 300ms},
+      {"OK before the last line", {"--ok-after", "3"}, Act::None, 8, ok, "Succes"},
+      {"OK never", {"--no-ok"}, Act::None, 8, failed, "Failed"},
+      {"stray bytes", {"--noise"}, Act::None, 8, ok, "Succes"},
+      {"stray bytes, refused", {"--noise", "--refuse-line", "1"}, Act::None, 2, wrong, nullptr},
+      // Seen at the first yield or send after the line closed, whichever comes first.
+      {"vanishes after the third line", {"--vanish-after", "3"}, Act::None, -3, failed, "Failed", 600ms, 3000ms},
+      {"vanishes waiting for OK", {"--no-ok", "--vanish-after", "8", "--vanish-delay", "200"}, Act::None, 8, failed,
+       "Failed", 5000ms, 3000ms},
+      {"vanishes waiting for the announcement", {"--no-announce", "--vanish-after", "0", "--vanish-delay", "300"},
+       Act::None, 0, kPortClosed, nullptr, 600ms, 1500ms},
+      {"Cancel Upload midway", {}, Act::CancelMid, 3, cancelled, "Cancelled"},
+      {"port button midway", {}, Act::PortMid, 3, cancelled, "Cancelled"},
+      {"Cancel Upload in the final wait, then Upload", {"--ok-delay", "900"}, Act::CancelFinal, 8, failed, "Failed", 300ms},
+      {"Cancel Upload in the final wait, then Upload", {"--ok-delay", "300"}, Act::CancelFinal, 8, ok, "Succes"},
+      {"port button in the final wait", {"--ok-delay", "300"}, Act::PortFinal, 8, ok, "Succes"},
+      {"Cancel Upload waiting for the announcement", {"--no-announce"}, Act::CancelWaiting, 0, kPortClosed, nullptr},
+      {"Upload, then the port button, waiting for the announcement", {"--no-announce"}, Act::PortWaiting, 0,
+       notReady + kPortClosed, nullptr},
+      {"Cancel Upload before Upload", {}, Act::CancelIdle, 8, ok, "Succes"},
+      {"Cancel Upload before the port is opened", {}, Act::CancelClosed, 8, ok, "Succes"},
+  };
   const char* keys[] = {"Product", "File name", "Upload time", "Status"};
-  for (const char* key : keys)
-    IniFileHandler::WriteIniValue(QStringLiteral("Romlifter"), QString::fromLatin1(key),
-                                  QStringLiteral("earlier %1").arg(key), iniPath());
-  const auto lines = dvNineLines(6);
-  load(lines);
-  openAndAwaitBootLoader();
-
-  form->BtnUpload->click();
-  // Seen only after the second line and its pause.
-  EXPECT_EQ(form->serinputText(), kReady + kUpdating + marks(2) + QStringLiteral("\r\nWrong File") + kPortClosed);
-  expectClosedAndIdle();
-  // The port is closed now: a further Upload must not run on it.
-  form->BtnUpload->click();
-  EXPECT_TRUE(form->serinputText().endsWith(kPortClosed + kUpdating + QStringLiteral("\r\nNot ready for boot")));
-  EXPECT_TRUE(form->BtnUpload->isEnabled());
-  for (const char* key : keys) EXPECT_EQ(report(key), QStringLiteral("earlier %1").arg(key)) << key;
-  EXPECT_EQ(linesTaken(), onTheWire({lines[0], lines[1]}));
-}
-
-TEST_F(UploadEndToEnd, FinalWaitDecidesAndASecondUploadDuringItIsIgnored) {
-  struct Case {
-    const char* name;
-    QStringList simArgs;
-    std::chrono::milliseconds finalWait;
-    QString ending;
-  };
-  const Case cases[] = {
-      // "OK" comes, but only after the wait has given up.
-      {"Failed", {QStringLiteral("--ok-delay"), QStringLiteral("900")}, 300ms,
-       QStringLiteral("\r\nUpdate Failed") + kPortClosed},
-      {"Succes", {QStringLiteral("--ok-delay"), QStringLiteral("300")}, 600ms,
-       QStringLiteral("\r\nUpdated with success") + kPortClosed},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    start(c.simArgs);
-    form->uploadDialogue().setFinalWait(c.finalWait);
-    const auto lines = dvNineLines(2);
-    load(lines);
-    openAndAwaitBootLoader();
-
-    // Once every line is out, "Cancel Upload" enables the button and a
-    // second "Upload" is pressed while the first still waits for "OK".
-    bool pressed = false;
+  for (const FaultRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    start(row.sim);
+    for (const char* key : keys)
+      IniFileHandler::WriteIniValue("Romlifter", key, QStringLiteral("earlier %1").arg(key), iniPath());
+    form->uploadDialogue().setFinalWait(row.finalWait);
+    const auto lines = dvNineLines(6);
+    const QString path = load(lines);
+    const bool announced = !row.sim.contains("--no-announce");
+    const bool cancel = row.act == Act::CancelMid || row.act == Act::CancelFinal || row.act == Act::CancelWaiting;
+    QPushButton* button = cancel ? form->Serial_cancel : form->Commport;
+    // The operator acts from inside the program's own yields, when the log
+    // shows this many marks (or the wait for the announcement runs).
+    const qsizetype at = row.act == Act::CancelMid || row.act == Act::PortMid ? 2 : qsizetype(lines.size());
+    bool acted = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, form.get(), [&] {
-      if (pressed || form->serinputText().count(QStringLiteral(" .")) < qsizetype(lines.size())) return;
-      pressed = true;
-      form->Serial_cancel->click();
-      EXPECT_TRUE(form->BtnUpload->isEnabled());
-      form->BtnUpload->click();
+      if (acted || row.act == Act::None || row.act >= Act::CancelIdle) return;
+      if (announced ? form->serinputText().count(" .") < at : !form->uploadDialogue().isWaitingForBootLoader()) return;
+      acted = true;
+      if (row.act == Act::PortWaiting) form->BtnUpload->click();  // leaves the wait running
+      button->click();
+      if (row.act == Act::CancelFinal) {
+        EXPECT_TRUE(form->BtnUpload->isEnabled());
+        form->BtnUpload->click();  // ignored while the first upload waits for "OK"
+      }
     });
     poll.start(20);
+    if (!announced && row.act == Act::None)  // an operator gives up after 3 s
+      QTimer::singleShot(3000, form.get(), [&] {
+        if (form->uploadDialogue().isWaitingForBootLoader()) form->Commport->click();
+      });
+    const double cpuBefore = ownCpuSeconds();
     const auto began = Clock::now();
-    form->BtnUpload->click();
+    if (announced) {
+      if (row.act == Act::CancelClosed) form->Serial_cancel->click();
+      openAndAwaitBootLoader();
+      if (row.act == Act::CancelIdle) form->Serial_cancel->click();
+      form->BtnUpload->click();
+    } else {
+      form->Commport->click();
+    }
     const auto took = Clock::now() - began;
-
-    ASSERT_TRUE(pressed);
-    EXPECT_EQ(form->serinputText(), kReady + kUpdating + marks(qsizetype(lines.size())) + c.ending);
-    EXPECT_EQ(report("Status"), QString::fromLatin1(c.name));
+    EXPECT_EQ(acted, row.act != Act::None && row.act < Act::CancelIdle);
+    // No wait burns the processor, whatever ends it.
+    EXPECT_LT((ownCpuSeconds() - cpuBefore) / std::chrono::duration<double>(took).count(), 0.5);
+    EXPECT_TRUE(row.within == 0ms || took < row.within);
+    const QString prefix = announced ? kReady + kUpdating : QStringLiteral("Waiting for response...\r\n");
+    const QString text = form->serinputText();
+    if (row.marks >= 0) {
+      EXPECT_EQ(text.toStdString(), (prefix + marks(row.marks) + row.ending).toStdString());
+    } else {
+      EXPECT_TRUE(text.startsWith(prefix + marks(-row.marks)) && text.endsWith(" ." + row.ending) &&
+                  text.count(" .") < qsizetype(lines.size()))
+          << text.toStdString();
+    }
+    EXPECT_TRUE(row.ending != failed || row.within > 0ms || took >= row.finalWait);
     expectClosedAndIdle();
-    EXPECT_TRUE(form->uploadDialogue().StopRequest);  // the final wait does not serve it
-    EXPECT_EQ(linesTaken(), onTheWire(lines));
-    const auto sending = lines.size() * std::chrono::milliseconds(kLineDelay);
-    EXPECT_LT(took, sending + c.finalWait + 1500ms);
-    if (c.ending.contains(QStringLiteral("Failed"))) {
-      EXPECT_GE(took, sending + c.finalWait);
+    EXPECT_EQ(form->uploadDialogue().BootReady, announced && row.ending != ok && row.act != Act::PortMid);
+    EXPECT_EQ(form->uploadDialogue().StopRequest, row.act == Act::CancelFinal || row.act == Act::PortFinal);
+    const QStringList expected{"DV-9", path, "01/03/2026 07:05", row.status};
+    for (int k = 0; k < 4; ++k)
+      EXPECT_EQ(report(keys[k]), row.status ? expected[k] : QStringLiteral("earlier %1").arg(keys[k])) << keys[k];
+    // The boot loader took exactly the lines the log counts, with their CR LF.
+    const QByteArray taken = linesTaken();
+    if (row.marks >= 0 && !row.sim.contains("--vanish-after")) {
+      EXPECT_EQ(taken, onTheWire({lines.begin(), lines.begin() + row.marks}));
     }
   }
-}
-
-TEST_F(UploadEndToEnd, CancelOrPortButtonMidwayEndsCancelled) {
-  for (const bool byPortButton : {false, true}) {
-    SCOPED_TRACE(byPortButton ? "port button" : "Cancel Upload");
-    start();
-    const auto lines = dvNineLines(20);
-    load(lines);
-    openAndAwaitBootLoader();
-
-    QTimer::singleShot(500, form.get(), [&] { (byPortButton ? form->Commport : form->Serial_cancel)->click(); });
-    form->BtnUpload->click();
-    EXPECT_TRUE(form->serinputText().endsWith(QStringLiteral("\r\nUpdate cancelled") + kPortClosed))
-        << form->serinputText().toStdString();
-    EXPECT_EQ(report("Status"), QStringLiteral("Cancelled"));
-    EXPECT_EQ(report("Product"), QStringLiteral("DV-9"));
-    expectClosedAndIdle();
-    EXPECT_FALSE(form->uploadDialogue().StopRequest);
-
-    const auto sent = form->serinputText().count(QStringLiteral(" ."));
-    EXPECT_GE(sent, 2);
-    EXPECT_LT(sent, qsizetype(lines.size()));
-    EXPECT_EQ(linesTaken(), onTheWire({lines.begin(), lines.begin() + sent}));
-  }
-}
-
-TEST_F(UploadEndToEnd, PortButtonWhileWaitingForTheAnnouncementClosesThePort) {
-  start({QStringLiteral("--no-announce")});
-  load(dvNineLines(2));
-  // "Upload" in the waiting state leaves the wait running.
-  QTimer::singleShot(100, form.get(), [&] { form->BtnUpload->click(); });
-  QTimer::singleShot(300, form.get(), [&] { form->Commport->click(); });
-  form->Commport->click();
-  EXPECT_EQ(form->serinputText(), QStringLiteral("Waiting for response...\r\n") + kUpdating +
-                                      QStringLiteral("\r\nNot ready for boot") + kPortClosed);
-  expectClosedAndIdle();
-  EXPECT_FALSE(form->uploadDialogue().BootReady);
-  EXPECT_FALSE(form->uploadDialogue().StopRequest);
-  EXPECT_EQ(report("Status"), QString());
-  EXPECT_EQ(linesTaken(), QByteArray());
 }
 
 TEST_F(UploadEndToEnd, WithoutAUsableFileNothingIsSentAndThePortButtonClosesTheIdlePort) {
@@ -312,87 +317,6 @@ TEST_F(UploadEndToEnd, WithoutAUsableFileNothingIsSentAndThePortButtonClosesTheI
   openAndAwaitBootLoader();
   EXPECT_EQ(report("Status"), QString());
   EXPECT_EQ(linesTaken(), QByteArray());
-}
-
-// The adapter is pulled out and plugged in again under the same name (a
-// link that bootsim removes when its line closes): the wait or the upload
-// ends as the operator would end it, without burning the processor, and the
-// next "Open Comm Port" works without restarting the program.
-TEST_F(UploadEndToEnd, VanishingDeviceEndsTheWaitOrTheUploadAndComesBackUnderItsName) {
-  start({QStringLiteral("--no-announce")});
-  const QString link = dir->filePath(QStringLiteral("ttyUSB0"));
-  IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM1"), link, iniPath());
-  auto plugIn = [&](QStringList simArgs) {
-    sim = std::make_unique<BootSimProcess>();
-    return sim->start(simArgs << QStringLiteral("--link") << link);
-  };
-
-  // Gone while waiting for "...": an operator would give up after 3 s.
-  ASSERT_TRUE(plugIn({"--no-announce", "--vanish-after", "0", "--vanish-delay", "300"}));
-  QTimer::singleShot(3000, form.get(), [&] {
-    if (form->uploadDialogue().isWaitingForBootLoader()) form->Commport->click();
-  });
-  const double cpuBefore = ownCpuSeconds();
-  const auto began = Clock::now();
-  form->Commport->click();
-  EXPECT_LT(Clock::now() - began, 1500ms);
-  const double simCpuBefore = cpuSecondsOf(sim->processId());
-  idleFor(2000ms);
-  const double wall = std::chrono::duration<double>(Clock::now() - began).count();
-  EXPECT_LT((ownCpuSeconds() - cpuBefore) / wall, 0.05) << "share of a core while the port was lost";
-  EXPECT_LT(cpuSecondsOf(sim->processId()) - simCpuBefore, 0.1) << "bootsim after its line closed";
-  EXPECT_EQ(form->serinputText(), QStringLiteral("Waiting for response...\r\n") + kPortClosed);
-  expectClosedAndIdle();
-  EXPECT_TRUE(form->comForm().Text2->text().contains(QStringLiteral("lost"))) << form->comForm().Text2->text().toStdString();
-
-  // Back, and gone again after the third of eight lines.
-  ASSERT_TRUE(plugIn({"--announce-repeat", "50", "--vanish-after", "3"}));
-  load(dvNineLines(6));
-  openAndAwaitBootLoader();
-  form->BtnUpload->click();
-  // The loss shows at the first send after it, whenever bootsim got round to closing.
-  const QString text = form->serinputText();
-  EXPECT_TRUE(text.startsWith(kReady + kUpdating + marks(4)) &&
-              text.endsWith(QStringLiteral(" .\r\nUpdate Failed") + kPortClosed) && text.count(QStringLiteral(" .")) < 8)
-      << text.toStdString();
-  EXPECT_EQ(report("Status"), QStringLiteral("Failed"));
-  expectClosedAndIdle();
-
-  // Back, and gone while the upload waits for "OK": failed at once, not after 5 s.
-  ASSERT_TRUE(plugIn({"--announce-repeat", "50", "--no-ok", "--vanish-after", "4", "--vanish-delay", "200"}));
-  IniFileHandler::WriteIniValue(QStringLiteral("Romlifter"), QStringLiteral("Status"), QString(), iniPath());
-  const auto lines = dvNineLines(2);
-  load(lines);
-  openAndAwaitBootLoader();
-  const auto uploadBegan = Clock::now();
-  form->BtnUpload->click();
-  EXPECT_LT(Clock::now() - uploadBegan, 2500ms);
-  EXPECT_EQ(form->serinputText(), kReady + kUpdating + marks(qsizetype(lines.size())) +
-                                      QStringLiteral("\r\nUpdate Failed") + kPortClosed);
-  EXPECT_EQ(report("Status"), QStringLiteral("Failed"));
-  expectClosedAndIdle();
-}
-
-// Stray chunks ("13", "10", CR, LF, random characters) around every text the
-// boot loader sends: the announcement, a refusal and "OK" are still recognised.
-TEST_F(UploadEndToEnd, StrayBytesAroundTheBootLoaderTextsChangeNothing) {
-  const struct {
-    QStringList simArgs;
-    qsizetype marks;
-    QString ending, status;
-  } cases[] = {
-      {{"--noise"}, 5, QStringLiteral("\r\nUpdated with success") + kPortClosed, QStringLiteral("Succes")},
-      {{"--noise", "--refuse-line", "1"}, 2, QStringLiteral("\r\nWrong File") + kPortClosed, QString()},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.status.toStdString());
-    start(c.simArgs);
-    load(dvNineLines(3));
-    openAndAwaitBootLoader();
-    form->BtnUpload->click();
-    EXPECT_EQ(form->serinputText().toStdString(), (kReady + kUpdating + marks(c.marks) + c.ending).toStdString());
-    EXPECT_EQ(report("Status").toStdString(), c.status.toStdString());
-  }
 }
 
 }  // namespace

@@ -20,7 +20,6 @@ class BootSimProcess {
   ~BootSimProcess();
 
   const QString& slavePath() const { return slavePath_; }
-  qint64 processId() const { return process_.processId(); }
 
   // Ends bootsim (SIGTERM, unless it ends by itself within grace) and returns
   // its closing report.

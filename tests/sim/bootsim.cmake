@@ -7,7 +7,3 @@ target_link_libraries(bootsim_process PUBLIC Qt6::Core)
 target_compile_definitions(bootsim_process PRIVATE BOOTSIM_PATH="$<TARGET_FILE:bootsim>")
 add_dependencies(bootsim_process bootsim)
 
-add_executable(bootsim_tests BootSimTest.cpp)
-target_link_libraries(bootsim_tests PRIVATE srecord_tools bootsim_process testbench GTest::gtest)
-target_compile_definitions(bootsim_tests PRIVATE BOOTSIM_PATH="$<TARGET_FILE:bootsim>")
-gtest_discover_tests(bootsim_tests DISCOVERY_TIMEOUT 60)

@@ -5,7 +5,3 @@ target_link_libraries(calvsim_testkit PUBLIC Qt6::Core)
 target_compile_definitions(calvsim_testkit PUBLIC CALVSIM_PATH="$<TARGET_FILE:calvsim>")
 add_dependencies(calvsim_testkit calvsim)
 
-add_executable(calvsim_tests ${CMAKE_CURRENT_LIST_DIR}/CalvsimTest.cpp)
-target_link_libraries(calvsim_tests PRIVATE calvsim_testkit calv_image testbench)
-add_dependencies(calvsim_tests calvsim)
-gtest_discover_tests(calvsim_tests DISCOVERY_TIMEOUT 60)

@@ -102,8 +102,6 @@ QByteArray PseudoTerminal::readUntilQuiet(std::chrono::milliseconds quiet, std::
   return collect(master_, std::numeric_limits<qsizetype>::max(), quiet, timeout);
 }
 
-void PseudoTerminal::drain() { (void)readSome(master_); }
-
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
   const QDeadlineTimer deadline(timeout);
   while (!pred()) {

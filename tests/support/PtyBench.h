@@ -29,8 +29,6 @@ class PseudoTerminal {
   QByteArray read(int count, std::chrono::milliseconds timeout);
   // Reads until nothing new arrived for quiet, or timeout passed.
   QByteArray readUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
-  // Discards whatever is waiting on the master side.
-  void drain();
 
  private:
   int master_ = -1;

@@ -1,10 +1,6 @@
 # Firmware file reading and check.
 add_executable(calv_firmware_file_test ${CMAKE_CURRENT_LIST_DIR}/FirmwareFileTest.cpp)
 target_link_libraries(calv_firmware_file_test PRIVATE calv_programming testbench)
-target_compile_definitions(calv_firmware_file_test PRIVATE
-  LDRTOOL_PATH="$<TARGET_FILE:ldrtool>"
-  EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples/calvboot")
-add_dependencies(calv_firmware_file_test ldrtool)
 gtest_discover_tests(calv_firmware_file_test DISCOVERY_TIMEOUT 60)
 
 # The programming sequence end to end against the simulated amplifier.

@@ -1,7 +1,5 @@
 #include "ProtocolBench.h"
 
-#include <CalvsimProcess.h>
-
 #include <termios.h>
 
 #include <vector>
@@ -23,33 +21,6 @@ speed_t lineSpeed(const PseudoTerminal& pty) {
 }
 
 }  // namespace
-
-// The bytes of each operation as they leave the slave side of the line.
-TEST_F(PeerBench, EveryOperationSendsItsFrame) {
-  peer->pieces = {kOkReply};
-  const std::uint8_t data[] = {0xAA, 0xBB};
-  std::uint8_t record[32];
-  for (int i = 0; i < 32; ++i) record[i] = std::uint8_t(0xE0 + i);
-  const QByteArray longest = calvSfoFrame(0x41, hexBytes("E0 FF") + QByteArray(reinterpret_cast<char*>(record), 32));
-  const std::vector<std::pair<std::function<void()>, QByteArray>> cases = {
-      {[&] { cmd->EnterBootMode(); }, hexBytes("06 01 00 F7 01 FF")},
-      {[&] { cmd->ExitBootMode(); }, hexBytes("06 01 00 F7 02 00")},
-      {[&] { cmd->ProbeDevice(); }, hexBytes("09 01 00 F8 04 23 10 37 70")},
-      {[&] { cmd->EraseFlashBlockNo(3); }, hexBytes("0A 01 00 F8 05 23 42 03 6D DD")},
-      {[&] { cmd->WriteSFOmem(2, 0x1234, data); }, hexBytes("0D 01 00 F8 08 23 41 34 12 AA BB 17 34")},
-      {[&] { cmd->WriteSFOmem(32, 0xFFE0, record); }, longest},  // 43 bytes, the longest frame
-      {[&] { cmd->WriteFlashBlockNo(42); }, hexBytes("0A 01 00 F8 05 23 43 2A 95 2D")},
-      {[&] { cmd->GetCRCfromRAM(); }, hexBytes("09 01 00 F8 04 23 44 6B D8")},
-      {[&] { cmd->WriteFlashCRC(); }, hexBytes("09 01 00 F8 04 23 45 6C DA")},
-  };
-  for (const auto& [run, frame] : cases) {
-    peer->frames.clear();
-    run();
-    EXPECT_EQ(hexOf(peer->frames.value(0)), hexOf(frame));
-    EXPECT_EQ(peer->frames.size(), 1) << hexOf(frame);
-  }
-  EXPECT_TRUE(portMessages.isEmpty());
-}
 
 // DevAdr is read leniently; a value that does not fit 16 bits sends nothing.
 TEST_F(PeerBench, NetworkAddressInTheFrame) {

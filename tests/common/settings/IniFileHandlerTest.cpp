@@ -82,13 +82,6 @@ TEST_F(IniFile, ReadingFollowsTheClassicLineRules) {
   }
 }
 
-TEST_F(IniFile, ReadsAnyLineEndStyle) {
-  for (const QByteArray eol : {"\r\n", "\n", "\r"}) {
-    put("[A]" + eol + "One=1" + eol + "Two=2");
-    EXPECT_EQ(read("A", "One") + read("A", "Two"), "12") << eol.toHex().constData();
-  }
-}
-
 TEST_F(IniFile, WritesChangeOnlyTheirLineAndKeepTheFileStyle) {
   put("; service settings\n[ComSettings]\nDevAdr=1\n\n[Romlifter]\nDelay = 350\n\n");
   EXPECT_TRUE(WriteIniValue("COMSETTINGS", "devadr", "12", path));
