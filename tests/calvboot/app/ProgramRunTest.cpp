@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <CalvsimProcess.h>
+#include "SimProcess.h"
 #include <CliFolder.h>
 
 #include <set>

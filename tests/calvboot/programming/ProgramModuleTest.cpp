@@ -15,7 +15,7 @@
 
 #include <memory>
 
-#include "CalvsimProcess.h"
+#include "SimProcess.h"
 #include "LdrText.h"
 
 using namespace std::chrono_literals;
@@ -79,7 +79,7 @@ struct Bench {
   // Runs the sequence, stops the simulator and reads the frames it got.
   bool run(const QString& path) {
     const bool ok = program.run(path);
-    simLastLine = sim.stop();
+    simReport = sim.stop();
     for (const QByteArray& line : readFile(file("trace.txt")).split('\n'))
       if (!line.trimmed().isEmpty()) frames << QByteArray::fromHex(line);
     for (const QByteArray& f : frames) codes << frameCode(f);
@@ -94,7 +94,7 @@ struct Bench {
   ModuleCommands commands{com, image};
   RecordingView view;
   ProgramModule program{commands, image, view, file("setup.ini")};
-  QString simLastLine;
+  QString simReport;
   QStringList portMessages;
   QList<QByteArray> frames;
   QList<int> codes;
@@ -265,8 +265,8 @@ TEST(ProgramModuleSim, BlockBookkeeping) {
     Bench b({});
     ASSERT_TRUE(b.simStarted);
     ASSERT_TRUE(b.run(b.write(c.content))) << c.name;
-    EXPECT_TRUE(b.simLastLine.contains("blocks programmed: " + c.programmed + ","))
-        << c.name << ": " << b.simLastLine.toStdString();
+    EXPECT_TRUE(b.simReport.contains("blocks programmed: " + c.programmed + ","))
+        << c.name << ": " << b.simReport.toStdString();
     QList<int> writesBefore;
     for (int i = 0; i < b.codes.size(); ++i)
       if (b.codes[i] == kProgram) writesBefore << int(b.codes.mid(0, i).count(kWrite));
