@@ -37,11 +37,6 @@ int frameCode(const QByteArray& frame) {
   return -1;
 }
 
-QByteArray readFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 struct RecordingView : ProgramView {
   QStringList statuses, details, warnings;
   QList<float> progress;
@@ -80,7 +75,7 @@ struct Bench {
   bool run(const QString& path) {
     const bool ok = program.run(path);
     simReport = sim.stop();
-    for (const QByteArray& line : readFile(file("trace.txt")).split('\n'))
+    for (const QByteArray& line : fileBytes(file("trace.txt")).split('\n'))
       if (!line.trimmed().isEmpty()) frames << QByteArray::fromHex(line);
     for (const QByteArray& f : frames) codes << frameCode(f);
     return ok;
@@ -140,11 +135,11 @@ TEST(ProgramModuleSim, FixtureRunWritesAndAdvancesSerial) {
     if (c.stored) IniFileHandler::WriteIniValue("Calvsettings", "Serial", c.stored, b.file("setup.ini"));
     ASSERT_TRUE(b.run(kSmall)) << c.stored;
     EXPECT_EQ(b.view.statuses[1], "Fixtur found");
-    const QByteArray ram = readFile(b.file("ram.bin"));
+    const QByteArray ram = fileBytes(b.file("ram.bin"));
     EXPECT_EQ(ram.mid(0x7FFB, 5).toHex(' '), c.record.toHex(' ')) << c.stored;
     // The data went to the fixture's memory; its flash stays erased.
     EXPECT_EQ(ram.left(4).toHex(' '), QByteArray("7c 34 03 53"));
-    EXPECT_EQ(readFile(b.file("flash.bin")).count(char(0xFF)), 7 * 65536);
+    EXPECT_EQ(fileBytes(b.file("flash.bin")).count(char(0xFF)), 7 * 65536);
     EXPECT_EQ(IniFileHandler::ReadIniValue("Calvsettings", "Serial", "", b.file("setup.ini")), c.after);
     for (int never : {kErase, kProgram, kCrc, kFlashCrc}) EXPECT_FALSE(b.codes.contains(never)) << never;
     EXPECT_EQ(b.codes.last(), kBootOff);
