@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-#include <BootSimProcess.h>
+#include "SimProcess.h"
 #include <PtyBench.h>
 
 namespace {
@@ -65,11 +65,12 @@ class UploadEndToEnd : public ::testing::Test {
   // unless told otherwise), and the window with COM1 leading there.
   void start(QStringList simArgs = {}) {
     form.reset();
-    sim = std::make_unique<BootSimProcess>();
+    sim.reset();
     dir = std::make_unique<QTemporaryDir>();
     if (!simArgs.contains(QStringLiteral("--no-announce")) && !simArgs.contains(QStringLiteral("--announce-delay")))
       simArgs << QStringLiteral("--announce-repeat") << QStringLiteral("50");
-    ASSERT_TRUE(sim->start(simArgs << QStringLiteral("--lines-out") << dir->filePath(QStringLiteral("taken"))));
+    sim = std::make_unique<BootSimProcess>(simArgs << QStringLiteral("--lines-out") << dir->filePath(QStringLiteral("taken")));
+    ASSERT_TRUE(sim->started());
     IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM1"), sim->slavePath(), iniPath());
     IniFileHandler::WriteIniValue(QStringLiteral("Romlifter"), QStringLiteral("Delay"),
                                   QString::number(kLineDelay), iniPath());
@@ -100,7 +101,7 @@ class UploadEndToEnd : public ::testing::Test {
 
   // Ends bootsim and returns the bytes it took as lines.
   QByteArray linesTaken() {
-    simReport = sim->finish();
+    simReport = sim->stop();
     QFile f(dir->filePath(QStringLiteral("taken")));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<no file>");
   }

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <BootSimProcess.h>
+#include "SimProcess.h"
 #include <CliFolder.h>
 
 namespace {
@@ -49,8 +49,8 @@ TEST(UploadRun, ExitStatuses) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     CliFolder folder(QStringLiteral(ROMLIFT_PATH));
-    BootSimProcess sim;
-    ASSERT_TRUE(sim.start(row.sim));
+    BootSimProcess sim(row.sim);
+    ASSERT_TRUE(sim.started());
     const QByteArray ini = QStringLiteral("[Ports]\r\nCOM1=%1\r\n").arg(sim.slavePath()).toUtf8();
     folder.writeIni(ini);
     QString file = row.file;
@@ -78,7 +78,7 @@ TEST(UploadRun, ExitStatuses) {
           << report.constData();
     else
       EXPECT_EQ(report, QByteArray());
-    const QString bootsim = sim.finish();
+    const QString bootsim = sim.stop();
     if (QByteArray(row.report) == "Succes") {
       EXPECT_TRUE(row.args.contains(QStringLiteral("--window")) ||
                   r.out.contains(QStringLiteral("\n10 / 10 lines sent (100 %)\n")));

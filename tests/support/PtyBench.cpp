@@ -117,6 +117,11 @@ QString writePortsIni(const QString& dir, int comNumber, const QString& devicePa
   return path;
 }
 
+QByteArray fileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 double ownCpuSeconds() {
   timespec t{};
   ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);

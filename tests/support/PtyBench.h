@@ -43,6 +43,9 @@ bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
 // devicePath (an existing setup.ini keeps its other lines). Returns its path.
 QString writePortsIni(const QString& dir, int comNumber, const QString& devicePath);
 
+// A file's bytes; empty when it cannot be read.
+QByteArray fileBytes(const QString& path);
+
 // Processor seconds this process has used so far, all threads together.
 double ownCpuSeconds();
 // Processor seconds another process has used so far, from /proc; -1 when unknown.

@@ -18,7 +18,7 @@
 #include <PtyBench.h>
 #include <SerialPortControl.h>
 
-#include "CalvsimProcess.h"
+#include "SimProcess.h"
 
 #include <algorithm>
 #include <map>

@@ -6,8 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <CalvsimProcess.h>
+#include "SimProcess.h"
 #include <CliFolder.h>
+#include <PtyBench.h>
 
 #include <set>
 
@@ -26,11 +27,6 @@ bool flashIsFile(const QString& dump) {
   QProcess ldrtool;
   ldrtool.start(QStringLiteral(LDRTOOL_PATH), {QStringLiteral("compare"), dump, kSample});
   return ldrtool.waitForFinished(10000) && ldrtool.exitCode() == 0;
-}
-
-QByteArray fileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 struct Row {

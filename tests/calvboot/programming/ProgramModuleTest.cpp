@@ -15,7 +15,7 @@
 
 #include <memory>
 
-#include "CalvsimProcess.h"
+#include "SimProcess.h"
 #include "LdrText.h"
 
 using namespace std::chrono_literals;
@@ -35,11 +35,6 @@ int frameCode(const QByteArray& frame) {
   if (frame.size() > 5 && std::uint8_t(frame[3]) == 0xF7) return 0xF700 | std::uint8_t(frame[4]);
   if (frame.size() > 6 && std::uint8_t(frame[3]) == 0xF8) return std::uint8_t(frame[6]);
   return -1;
-}
-
-QByteArray readFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 struct RecordingView : ProgramView {
@@ -79,8 +74,8 @@ struct Bench {
   // Runs the sequence, stops the simulator and reads the frames it got.
   bool run(const QString& path) {
     const bool ok = program.run(path);
-    simLastLine = sim.stop();
-    for (const QByteArray& line : readFile(file("trace.txt")).split('\n'))
+    simReport = sim.stop();
+    for (const QByteArray& line : fileBytes(file("trace.txt")).split('\n'))
       if (!line.trimmed().isEmpty()) frames << QByteArray::fromHex(line);
     for (const QByteArray& f : frames) codes << frameCode(f);
     return ok;
@@ -94,7 +89,7 @@ struct Bench {
   ModuleCommands commands{com, image};
   RecordingView view;
   ProgramModule program{commands, image, view, file("setup.ini")};
-  QString simLastLine;
+  QString simReport;
   QStringList portMessages;
   QList<QByteArray> frames;
   QList<int> codes;
@@ -140,11 +135,11 @@ TEST(ProgramModuleSim, FixtureRunWritesAndAdvancesSerial) {
     if (c.stored) IniFileHandler::WriteIniValue("Calvsettings", "Serial", c.stored, b.file("setup.ini"));
     ASSERT_TRUE(b.run(kSmall)) << c.stored;
     EXPECT_EQ(b.view.statuses[1], "Fixtur found");
-    const QByteArray ram = readFile(b.file("ram.bin"));
+    const QByteArray ram = fileBytes(b.file("ram.bin"));
     EXPECT_EQ(ram.mid(0x7FFB, 5).toHex(' '), c.record.toHex(' ')) << c.stored;
     // The data went to the fixture's memory; its flash stays erased.
     EXPECT_EQ(ram.left(4).toHex(' '), QByteArray("7c 34 03 53"));
-    EXPECT_EQ(readFile(b.file("flash.bin")).count(char(0xFF)), 7 * 65536);
+    EXPECT_EQ(fileBytes(b.file("flash.bin")).count(char(0xFF)), 7 * 65536);
     EXPECT_EQ(IniFileHandler::ReadIniValue("Calvsettings", "Serial", "", b.file("setup.ini")), c.after);
     for (int never : {kErase, kProgram, kCrc, kFlashCrc}) EXPECT_FALSE(b.codes.contains(never)) << never;
     EXPECT_EQ(b.codes.last(), kBootOff);
@@ -265,8 +260,8 @@ TEST(ProgramModuleSim, BlockBookkeeping) {
     Bench b({});
     ASSERT_TRUE(b.simStarted);
     ASSERT_TRUE(b.run(b.write(c.content))) << c.name;
-    EXPECT_TRUE(b.simLastLine.contains("blocks programmed: " + c.programmed + ","))
-        << c.name << ": " << b.simLastLine.toStdString();
+    EXPECT_TRUE(b.simReport.contains("blocks programmed: " + c.programmed + ","))
+        << c.name << ": " << b.simReport.toStdString();
     QList<int> writesBefore;
     for (int i = 0; i < b.codes.size(); ++i)
       if (b.codes[i] == kProgram) writesBefore << int(b.codes.mid(0, i).count(kWrite));

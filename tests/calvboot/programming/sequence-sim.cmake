@@ -1,7 +1,7 @@
 # The programming sequence end to end against calvsim over pseudo-terminals;
 # its fault matrix runs under the label "faults".
 add_executable(calv_program_module_test ${CMAKE_CURRENT_LIST_DIR}/ProgramModuleTest.cpp)
-target_link_libraries(calv_program_module_test PRIVATE calv_programming calvsim_testkit testbench)
+target_link_libraries(calv_program_module_test PRIVATE calv_programming sim_process testbench)
 target_compile_definitions(calv_program_module_test PRIVATE
   LDRTOOL_PATH="$<TARGET_FILE:ldrtool>"
   EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples/calvboot")

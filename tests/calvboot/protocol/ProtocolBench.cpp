@@ -29,24 +29,15 @@ void ScriptedPeer::readable() {
   }
 }
 
-void ProtocolBench::SetUp() {
-  ASSERT_TRUE(dir.isValid());
+void PeerBench::SetUp() {
+  ASSERT_TRUE(dir.isValid() && pty.isOpen());
   RSfunctions::InitCommandTable();
-}
-
-void ProtocolBench::attach(const QString& devicePath) {
-  writePortsIni(dir.path(), 1, devicePath);
+  peer = std::make_unique<ScriptedPeer>(pty);
+  writePortsIni(dir.path(), 1, pty.slavePath());
   com = std::make_unique<ComForm>(ComForm::Host::Calvboot, dir.path());
   com->setPortMessage([this](const QString& text) { portMessages << text; });
   cmd = std::make_unique<ModuleCommands>(*com, image);
   cmd->ComPort = 1;
   cmd->ComSpeed = 2;
   cmd->ReplyTimeout = 300ms;
-}
-
-void PeerBench::SetUp() {
-  ProtocolBench::SetUp();
-  ASSERT_TRUE(pty.isOpen());
-  peer = std::make_unique<ScriptedPeer>(pty);
-  attach(pty.slavePath());
 }

@@ -45,24 +45,16 @@ class ScriptedPeer : public QObject {
 };
 
 // The command layer as the main window holds it, on COM1 of a setup.ini in a
-// temporary program folder; a short reply time-out.
-class ProtocolBench : public ::testing::Test {
+// temporary program folder, against a scripted peer; a short reply time-out.
+class PeerBench : public ::testing::Test {
  protected:
   void SetUp() override;
-  void attach(const QString& devicePath);
 
   QTemporaryDir dir;
   ImageBuffer image;
+  PseudoTerminal pty;
+  std::unique_ptr<ScriptedPeer> peer;
   std::unique_ptr<ComForm> com;
   std::unique_ptr<ModuleCommands> cmd;
   QStringList portMessages;
-};
-
-// The command layer against a scripted peer.
-class PeerBench : public ProtocolBench {
- protected:
-  void SetUp() override;
-
-  PseudoTerminal pty;
-  std::unique_ptr<ScriptedPeer> peer;
 };

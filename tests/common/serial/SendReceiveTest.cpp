@@ -118,13 +118,4 @@ TEST_F(SendReceive, SendingOnAClosedPortShowsAndLogsNothing) {
   EXPECT_TRUE(messages.isEmpty() && pty.readUntilQuiet(30ms, 200ms).isEmpty());
 }
 
-TEST_F(SendReceive, BinaryReadTakesEverythingWaiting) {
-  ComForm& com = makeForm(ComForm::Host::Calvboot);
-  ASSERT_TRUE(com.SetupMScommAsBinary(kPort, 0));
-  ASSERT_TRUE(pty.write(QByteArray("\x01\xFE\x00\x80", 4)) && waitForWaitingBytes(4));
-  EXPECT_EQ(com.GetMScommInBuffer(), QByteArray("\x01\xFE\x00\x80", 4));
-  EXPECT_EQ(com.Text2->text(), QStringLiteral("RX: 01 FE 00 80 "));
-  EXPECT_EQ(com.GetMScommInBufferCount(), 0);
-}
-
 }  // namespace

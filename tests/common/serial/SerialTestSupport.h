@@ -18,11 +18,6 @@
 
 using namespace std::chrono_literals;
 
-inline QByteArray fileBytes(const QString& fileName) {
-  QFile f(fileName);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 inline QString rx(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexText::HexStringToReadable(bytes); }
 
 // A program folder whose setup.ini maps COM3 to a pseudo-terminal, and a

@@ -1,0 +1,45 @@
+#include "SimProcess.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+
+namespace {
+QRegularExpressionMatch find(const QString& report, const char* pattern) {
+  return QRegularExpression(QStringLiteral("bootsim: ") + QString::fromLatin1(pattern)).match(report);
+}
+}  // namespace
+
+SimProcess::SimProcess(const QString& program, const QStringList& options) {
+  process_.start(program, options);
+  if (!process_.waitForStarted(5000)) return;
+  const QDeadlineTimer deadline(5000);
+  while (!process_.canReadLine() && !deadline.hasExpired())
+    if (!process_.waitForReadyRead(int(deadline.remainingTime()))) break;
+  if (process_.canReadLine()) slavePath_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+}
+
+QString SimProcess::stop() {
+  if (!stopped_ && process_.state() != QProcess::NotRunning) {
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) {
+      process_.kill();
+      process_.waitForFinished(2000);
+    }
+  }
+  if (!stopped_) report_ = QString::fromLocal8Bit(process_.readAllStandardOutput());
+  stopped_ = true;
+  return report_;
+}
+
+int SimProcess::linesTaken(const QString& report) {
+  const auto m = find(report, "lines (\\d+)");
+  return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+std::optional<SimProcess::Gaps> SimProcess::gaps(const QString& report) {
+  const auto m = find(report, "gaps (\\d+) min ([\\d.]+) median ([\\d.]+) max ([\\d.]+) ms");
+  if (!m.hasMatch()) return std::nullopt;
+  return Gaps{m.captured(1).toInt(), m.captured(2).toDouble(), m.captured(3).toDouble(), m.captured(4).toDouble()};
+}
+
+QString SimProcess::verdict(const QString& report) { return find(report, "verdict (.*)").captured(1).trimmed(); }

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// A simulator run for a test: started with options, its line learnt from the
+// first line it prints, ended with SIGTERM; what it printed after is its report.
+class SimProcess {
+ public:
+  SimProcess(const QString& program, const QStringList& options);
+  ~SimProcess() { stop(); }
+
+  bool started() const { return !slavePath_.isEmpty(); }
+  QString slavePath() const { return slavePath_; }
+  qint64 processId() const { return process_.processId(); }
+  // Ends it (once) and returns its report.
+  QString stop();
+
+  // From a bootsim report; -1, nothing or empty when missing.
+  struct Gaps {
+    int count = 0;
+    double min = 0, median = 0, max = 0;  // ms
+  };
+  static int linesTaken(const QString& report);
+  static std::optional<Gaps> gaps(const QString& report);
+  static QString verdict(const QString& report);
+
+ private:
+  QProcess process_;
+  QString slavePath_, report_;
+  bool stopped_ = false;
+};
+
+struct CalvsimProcess : SimProcess {
+  explicit CalvsimProcess(const QStringList& options = {}) : SimProcess(QStringLiteral(CALVSIM_PATH), options) {}
+};
+
+struct BootSimProcess : SimProcess {
+  explicit BootSimProcess(const QStringList& options = {}) : SimProcess(QStringLiteral(BOOTSIM_PATH), options) {}
+};
