@@ -46,3 +46,19 @@ TEST_F(PeerBench, MemoryWriteOutsideTheBlockIsRefused) {
     EXPECT_EQ(image.CalcImageCrc() == 0xB001, !sent) << what;
   }
 }
+
+// Most of these codes no simulator sends, so only this table holds their texts.
+TEST(StatusTexts, EveryCodeHasItsText) {
+  const std::vector<std::pair<int, const char*>> texts = {
+      {0x00, "Ok"},                 {0x01, "Checksum error"},     {0x02, "Unknown command"},
+      {0x03, "Incorrect number of parameters"},                    {0x04, "Illegal parameter value"},
+      {0x05, "Fault"},              {0x0F, "Fault"},              {0x10, "Module booting"},
+      {0x11, "Module state error"}, {0x12, "No coefficients"},    {0x13, "Flash read error"},
+      {0x14, "Flash write error"},  {0x15, "Flash erase error"},  {0x16, "Flash busy error"},
+      {0x17, "Fault"},              {0x20, "Calibration error"},  {0x21, "Measure timeout"},
+      {0x40, "Service mode error"}, {0x7F, "Fault"},              {0x80, "Await"},
+      {0xFE, "Fault"},              {0xFF, "No module"},
+  };
+  for (const auto& [code, text] : texts)
+    EXPECT_EQ(ModuleCommands::GetErrorText(std::uint8_t(code)).toStdString(), text) << code;
+}
