@@ -69,35 +69,25 @@ TEST_F(FileCheckOnWindow, EachProductIsRecognisedAndNearMissesAreNot) {
   EXPECT_TRUE(form->Text_Filename->text().isEmpty());
   EXPECT_TRUE(form->Text_Filevalid->text().isEmpty());
 
-  const QString volume = QStringLiteral("Press both volume buttons simultaneously and hold them while turning on the power.");
-  const QString analog =
-      QStringLiteral("Press analog and digital buttons simultaneously and hold them while turning on the power.");
-  const QString menu =
-      QStringLiteral("Press menu and skip right buttons simultaneously and hold them while turning on the power.");
   const QString none = QStringLiteral("File not valid for any Amplifier or CD player");
   const struct {
     QByteArray firstLine;
     int code;
-    QString verdict;
-    QString keyPress;
+    QString product;  // as the verdict names it
+    const char* buttons;  // to hold while powering on
     QString release;
     QByteArray lineEnd = "\r\n";
   } cases[] = {
-      {"S00C0000504C58413438383000EA", 1, "File for PLXA4880 and file is ok", volume,
-       "Release both volumebuttons and PLXA4880 is in bootmode."},
-      {"S00C00004B5641353130305200F9", 0, none, {}, {}},  // KVA5100+ with the rule's checksum
-      {"S00B00005A454E5452413700E9", 2, "File for Zentra Mk.VII and file is ok", analog,
-       "Release both buttons and Zentra is in bootmode."},
-      {"s008000044562d3900f7", 0, none, {}, {}},  // lower-case hex
-      {"S00B00004B564135313030004C", 3, "File for KVA5100 and file is ok", analog,
-       "Release both buttons and KVA5100 is in bootmode."},
-      {"S008000044562D3900F7 ", 0, none, {}, {}},  // a trailing blank
-      {"S008000044562D3900F7", 4, "File for DV-9 and file is ok", menu, "Release both buttons and DV-9 is in bootmode."},
-      {"S008000044562D3900F7", 0, none, {}, {}, "\n"},  // LF alone ends no line
-      {"S00C00004B5641353130305200FA", 5, "File for KVA5100+ and file is ok", analog,
-       "Release both buttons and KVA5100+ is in bootmode."},
-      {"S0090000445650524F006B", 6, "File for DVpro and file is ok", analog,
-       "Release both buttons and DVpro is in bootmode."},
+      {"S00C0000504C58413438383000EA", 1, "PLXA4880", "both volume", "both volumebuttons and PLXA4880"},
+      {"S00C00004B5641353130305200F9", 0, {}, {}, {}},  // KVA5100+ with the rule's checksum
+      {"S00B00005A454E5452413700E9", 2, "Zentra Mk.VII", "analog and digital", "both buttons and Zentra"},
+      {"s008000044562d3900f7", 0, {}, {}, {}},  // lower-case hex
+      {"S00B00004B564135313030004C", 3, "KVA5100", "analog and digital", "both buttons and KVA5100"},
+      {"S008000044562D3900F7 ", 0, {}, {}, {}},  // a trailing blank
+      {"S008000044562D3900F7", 4, "DV-9", "menu and skip right", "both buttons and DV-9"},
+      {"S008000044562D3900F7", 0, {}, {}, {}, "\n"},  // LF alone ends no line
+      {"S00C00004B5641353130305200FA", 5, "KVA5100+", "analog and digital", "both buttons and KVA5100+"},
+      {"S0090000445650524F006B", 6, "DVpro", "analog and digital", "both buttons and DVpro"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.firstLine.toStdString());
@@ -105,10 +95,11 @@ TEST_F(FileCheckOnWindow, EachProductIsRecognisedAndNearMissesAreNot) {
     load(path);
     EXPECT_EQ(form->fileCheck().FileValid, c.code != 0);
     EXPECT_EQ(form->fileCheck().ProductCode, c.code);
-    EXPECT_EQ(form->Text_Filevalid->text(), c.verdict);
+    EXPECT_EQ(form->Text_Filevalid->text(), c.code ? QStringLiteral("File for %1 and file is ok").arg(c.product) : none);
     EXPECT_EQ(form->Text_Filename->text(), path);
-    const QString instructions = QStringLiteral("Bootmode:\r\nTurn power off on the front button.\r\n") +
-                                 c.keyPress + QStringLiteral("\r\n") + c.release;
+    const QString instructions = QStringLiteral(
+        "Bootmode:\r\nTurn power off on the front button.\r\nPress %1 buttons simultaneously and hold them while "
+        "turning on the power.\r\nRelease %2 is in bootmode.").arg(QString::fromLatin1(c.buttons), c.release);
     EXPECT_EQ(form->Label1->text(), guide(c.code ? instructions : QString()));
   }
 }

@@ -66,18 +66,13 @@ TEST(UploadRun, ExitStatuses) {
     EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);
     EXPECT_TRUE(*row.last ? r.lastLine().endsWith(QString::fromLatin1(row.last)) : r.out.isEmpty()) << qPrintable(r.out);
     EXPECT_TRUE(r.err.contains(row.err)) << qPrintable(r.err);
-    // The report is all that a run writes.
-    const QByteArray report = folder.ini().mid(ini.size());
+    // The report is all that a run writes; its time is masked.
     EXPECT_TRUE(folder.ini().startsWith(ini));
-    if (row.report)
-      EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\[Romlifter\\]\r\nProduct=DV-9\r\nFile name=%1\r\n"
-                                                    "Upload time=\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d\r\nStatus=%2\r\n$")
-                                         .arg(QRegularExpression::escape(file), QString::fromLatin1(row.report)))
-                      .match(QString::fromUtf8(report))
-                      .hasMatch())
-          << report.constData();
-    else
-      EXPECT_EQ(report, QByteArray());
+    QString report = QString::fromUtf8(folder.ini().mid(ini.size()));
+    report.replace(QRegularExpression(QStringLiteral("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d")), QStringLiteral("TIME"));
+    EXPECT_EQ(report, row.report ? QStringLiteral("[Romlifter]\r\nProduct=DV-9\r\nFile name=%1\r\nUpload time=TIME\r\n"
+                                                  "Status=%2\r\n").arg(file, QString::fromLatin1(row.report))
+                                 : QString());
     const QString bootsim = sim.stop();
     if (QByteArray(row.report) == "Succes") {
       EXPECT_TRUE(row.args.contains(QStringLiteral("--window")) ||
