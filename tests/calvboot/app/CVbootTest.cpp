@@ -144,8 +144,9 @@ TEST(CVbootStartup, FromSetupIni) {
 }
 
 // Test frame hidden, status frame right under the module file frame, the
-// window as large as its outer size less title bar and borders, fixed.
-TEST(CVbootStartup, StateAndLayout) {
+// window as large as its outer size less title bar and borders, fixed; then
+// the speed menu, the about box and the exit item.
+TEST(CVbootMenus, LayoutSpeedAboutAndExit) {
   Window t(portsSection());
   CVboot& w = *t.w;
   EXPECT_EQ(w.windowTitle(), "Calvaro Bootloader");
@@ -164,6 +165,30 @@ TEST(CVbootStartup, StateAndLayout) {
   const int below = w.centralWidget()->height() - w.Frame3->geometry().bottom();
   EXPECT_GT(below, 0);
   EXPECT_LT(below, 40);
+
+  const struct {
+    QAction* item;  // nullptr: SelectSpeed(5)
+    int code;
+    QString stored;
+  } speeds[] = {{w.Speed_115000, 2, "115200"}, {nullptr, 0, "9600"}, {w.Speed_57600, 1, "57600"},
+                {w.Speed_9600, 0, "9600"}};
+  for (const auto& s : speeds) {
+    s.item ? s.item->trigger() : w.SelectSpeed(5);
+    EXPECT_EQ(w.commands().ComSpeed, s.code) << s.stored.toStdString();
+    EXPECT_EQ(checkedItems(t.speedItems()), QStringList({t.speedItems()[s.code]->objectName()}));
+    EXPECT_EQ(t.stored("ComSettings", "ComSpeed"), s.stored);
+  }
+  EXPECT_EQ(w.Speed_115000->text(), "115000");
+
+  w.About->trigger();
+  // "Version", the major number, ".", then minor and revision run together.
+  QString digits = QStringLiteral(CALVBOOT_VERSION_TEXT);
+  digits.remove(digits.lastIndexOf('.'), 1);
+  EXPECT_EQ(digits, "1.00");
+  EXPECT_EQ(t.messages, QStringList({"About|Calvaro Bootloader\r\n\r\nVersion " + digits + "\r\nJune 2006"}));
+
+  w.Exit->trigger();
+  EXPECT_TRUE(t.exited);
 }
 
 // Only ports that open are offered; neither the probe nor a choice leaves a
@@ -196,27 +221,6 @@ TEST(CVbootMenus, PortsOfferedAndSelected) {
   }
 }
 
-TEST(CVbootMenus, SpeedAndExit) {
-  Window t(portsSection());
-  CVboot& w = *t.w;
-  const struct {
-    QAction* item;  // nullptr: SelectSpeed(5)
-    int code;
-    QString stored;
-  } speeds[] = {{w.Speed_115000, 2, "115200"}, {nullptr, 0, "9600"}, {w.Speed_57600, 1, "57600"},
-                {w.Speed_9600, 0, "9600"}};
-  for (const auto& s : speeds) {
-    s.item ? s.item->trigger() : w.SelectSpeed(5);
-    EXPECT_EQ(w.commands().ComSpeed, s.code) << s.stored.toStdString();
-    EXPECT_EQ(checkedItems(t.speedItems()), QStringList({t.speedItems()[s.code]->objectName()}));
-    EXPECT_EQ(t.stored("ComSettings", "ComSpeed"), s.stored);
-  }
-  EXPECT_EQ(w.Speed_115000->text(), "115000");
-
-  w.Exit->trigger();
-  EXPECT_TRUE(t.exited);
-}
-
 TEST(CVbootMenus, NetworkAddressBox) {
   const struct {
     QString entered, devAdr, stored;  // devAdr and stored afterwards
@@ -241,16 +245,6 @@ TEST(CVbootMenus, NetworkAddressBox) {
     EXPECT_EQ(t.icons, c.refused ? QList<QMessageBox::Icon>{QMessageBox::Warning} : QList<QMessageBox::Icon>{})
         << c.entered.toStdString();
   }
-}
-
-TEST(CVbootMenus, AboutBox) {
-  Window t(portsSection());
-  t.w->About->trigger();
-  // "Version", the major number, ".", then minor and revision run together.
-  QString digits = QStringLiteral(CALVBOOT_VERSION_TEXT);
-  digits.remove(digits.lastIndexOf('.'), 1);
-  EXPECT_EQ(digits, "1.00");
-  EXPECT_EQ(t.messages, QStringList({"About|Calvaro Bootloader\r\n\r\nVersion " + digits + "\r\nJune 2006"}));
 }
 
 TEST(CVbootBrowse, ChoosesAndStoresTheFile) {
