@@ -44,6 +44,7 @@ TEST(ProgramRun, ExitStatuses) {
   const QStringList run{QStringLiteral("--program"), QStringLiteral("FILE")};
   const std::vector<Row> rows{
       {"done", {}, run + QStringList{"--log"}, 0, "Done with succes", {}, true},
+      {"in the window", {}, run + QStringList{"--window"}, 0, "Done with succes", {}, true},
       {"network address", {"--address", "7"}, run + QStringList{"--address", "7"}, 0, "Done with succes", {}, true},
       {"fault exit", {"--fail", "erase=0x04"}, run, 1, "Fault", kWarning, false},
       {"time-out exit", {"--silent-from", "209"}, run, 2, "COM timeout", kWarning, true},
@@ -57,11 +58,13 @@ TEST(ProgramRun, ExitStatuses) {
       {"bad address", {}, run + QStringList{"--address", "65536"}, 64, "", "--address takes", false},
       {"unknown option", {}, run + QStringList{"--bogus"}, 64, "", "Unknown option 'bogus'", false},
   };
+  QList<QByteArray> traces;  // what calvsim received on each row
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     CliFolder folder(QStringLiteral(CALVBOOT_PATH));
     const QString flash = folder.path(QStringLiteral("flash.bin"));
-    CalvsimProcess sim(row.sim + QStringList{QStringLiteral("--flash-out"), flash});
+    const QString trace = folder.path(QStringLiteral("trace.txt"));
+    CalvsimProcess sim(row.sim + QStringList{QStringLiteral("--flash-out"), flash, QStringLiteral("--trace"), trace});
     ASSERT_TRUE(sim.started());
     const QByteArray ini = portsIni({sim.slavePath()}, "[ComSettings]\r\nDevAdr=1\r\n");
     folder.writeIni(ini);
@@ -77,7 +80,11 @@ TEST(ProgramRun, ExitStatuses) {
     EXPECT_TRUE(folder.run({QStringLiteral("--list-ports")}).out.contains(QRegularExpression("COM1 .* present, free")));
     sim.stop();
     EXPECT_EQ(flashIsFile(flash), row.flashIsFile);
+    traces << fileBytes(trace);
   }
+  // The window's pass and the command line's send the same bytes.
+  EXPECT_GT(traces[0].size(), 1000);
+  EXPECT_EQ(traces[0], traces[1]);
 }
 
 // Eight fixtures programmed at once from one folder: every one gets its own
@@ -110,26 +117,6 @@ TEST(ProgramRun, ParallelFixturesGetDistinctSerials) {
   }
   EXPECT_EQ(serials, (std::set<std::uint32_t>{5000, 5001, 5002, 5003, 5004, 5005, 5006, 5007}));
   EXPECT_TRUE(folder.ini().contains("Serial=5008\r\n")) << folder.ini().constData();
-}
-
-// The window's pass and the command line's send the same bytes.
-TEST(ProgramRun, WindowedRunSendsTheSameBytes) {
-  QByteArray traces[2];
-  for (int windowed = 0; windowed < 2; ++windowed) {
-    CliFolder folder(QStringLiteral(CALVBOOT_PATH));
-    const QString trace = folder.path(QStringLiteral("trace.txt"));
-    CalvsimProcess sim({QStringLiteral("--trace"), trace});
-    const QByteArray ini = portsIni({sim.slavePath()});
-    folder.writeIni(ini);
-    QStringList args{QStringLiteral("--program"), kSample};
-    if (windowed) args << QStringLiteral("--window");
-    EXPECT_EQ(folder.run(args).exitCode, 0);
-    EXPECT_EQ(folder.ini(), ini);
-    sim.stop();
-    traces[windowed] = fileBytes(trace);
-  }
-  EXPECT_GT(traces[0].size(), 1000);
-  EXPECT_EQ(traces[0], traces[1]);
 }
 
 TEST(ProgramRun, ListPorts) {
