@@ -123,6 +123,7 @@ TEST(CVbootStartup, FromSetupIni) {
       {"damaged file", QByteArray("garbage\r\n[ComSettings\r\nComPort 5\r\n\x01\xFF\xFE=\r\n[ComSettings]\r\n=7\r\n"),
        "1", 1, "1", 0, false, false, "?"},
   };
+  const QString refused = "Network Address|Network address out of range!\r\n\r\nAllowed are 0 to 65535.";
   for (const auto& c : cases) {
     Window t(c.settings.isNull() ? QByteArray() : portsSection() + c.settings);
     CVboot& w = *t.w;
@@ -136,10 +137,7 @@ TEST(CVbootStartup, FromSetupIni) {
     EXPECT_EQ(QFile::exists(t.dir.filePath("Log.txt")), c.serialWindow) << c.name;  // log on
     EXPECT_EQ(w.TxtCalvfile->text(), c.fileBox) << c.name;
     // A refused address is kept as read, and the operator is told.
-    EXPECT_EQ(t.messages, c.addressRefused ? QStringList({"Network Address|Network address out of range!\r\n\r\n"
-                                                          "Allowed are 0 to 65535."})
-                                           : QStringList())
-        << c.name;
+    EXPECT_EQ(t.messages, c.addressRefused ? QStringList{refused} : QStringList()) << c.name;
   }
 }
 
