@@ -13,6 +13,7 @@
 #include <ctime>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -48,12 +49,8 @@ QByteArray readSome(int fd) {
 
 PseudoTerminal::PseudoTerminal() {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (master_ >= 0 && (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)) ::close(std::exchange(master_, -1));
   if (master_ < 0) return;
-  if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-    ::close(master_);
-    master_ = -1;
-    return;
-  }
   slavePath_ = QString::fromLocal8Bit(::ptsname(master_));
   makeRaw(master_);
   slaveKeeper_ = ::open(slavePath_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -65,17 +62,22 @@ PseudoTerminal::~PseudoTerminal() {
   if (master_ >= 0) ::close(master_);
 }
 
+unsigned PseudoTerminal::lineSpeed() const {
+  termios tio{};
+  return ::tcgetattr(master_, &tio) == 0 ? ::cfgetospeed(&tio) : 0;
+}
+
 bool PseudoTerminal::write(const QByteArray& bytes) {
   qsizetype done = 0;
   const QDeadlineTimer deadline(5000);
   while (done < bytes.size()) {
     const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
-    if (n > 0) {
+    if (n > 0)
       done += n;
-      continue;
-    }
-    if ((n < 0 && errno != EAGAIN && errno != EINTR) || deadline.hasExpired()) return false;
-    serveAndWait(master_, POLLOUT);  // the line is full: let the program read
+    else if ((n < 0 && errno != EAGAIN && errno != EINTR) || deadline.hasExpired())
+      return false;
+    else
+      serveAndWait(master_, POLLOUT);  // the line is full: let the program read
   }
   return true;
 }

@@ -21,6 +21,8 @@ class PseudoTerminal {
   bool isOpen() const { return master_ >= 0; }
   QString slavePath() const { return slavePath_; }
   int masterFd() const { return master_; }
+  // The speed the program set on its side of the line (a termios B constant).
+  unsigned lineSpeed() const;
 
   // Writes all bytes to the far end's side (they arrive at the slave).
   bool write(const QByteArray& bytes);

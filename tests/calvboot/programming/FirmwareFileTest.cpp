@@ -62,30 +62,30 @@ QByteArray bigTwoBlockFile() {
   return lines(recs << eof());
 }
 
+QString summary(int count, const char* first, const char* firstBlock, const char* last, const char* lastBlock) {
+  return QString("Number of bytes: %1      First Adr.: 0x%2 in Flash block: 0x%3      Last Adr.: 0x%4 in Flash block: 0x%5")
+      .arg(count)
+      .arg(first, firstBlock, last, lastBlock);
+}
+
 TEST(CheckFirmwareFile, PassesAndFails) {
   const struct {
     const char* name;
     QByteArray content;
     QString summary;  // empty: the check fails
   } cases[] = {
-      {"two blocks with end-of-file record", bigTwoBlockFile(),
-       "Number of bytes: 69632      First Adr.: 0x0000 in Flash block: 0x00      "
-       "Last Adr.: 0x1000 in Flash block: 0x01"},
+      {"two blocks with end-of-file record", bigTwoBlockFile(), summary(69632, "0000", "00", "1000", "01")},
       {"first data at 0x12C0, no block records, LF only",
        record(0, 0x12C0, bytes(32)) + "\n" + record(0, 0x12E0, bytes(4)) + "\n" + eof() + "\n",
-       "Number of bytes: 36      First Adr.: 0x12C0 in Flash block: 0xFF      "
-       "Last Adr.: 0x12E4 in Flash block: 0xFF"},
+       summary(36, "12C0", "FF", "12E4", "FF")},
       {"short lines skipped, no end-of-file record",
        lines({":0000", block(2), "", record(0, 0x0100, bytes(8)), ":12"}),
-       "Number of bytes: 8      First Adr.: 0x0100 in Flash block: 0x02      "
-       "Last Adr.: 0x0108 in Flash block: 0x02"},
+       summary(8, "0100", "02", "0108", "02")},
       {"record ending exactly at the block's end", lines({block(0), record(0, 0xFFE0, bytes(32)), eof()}),
-       "Number of bytes: 32      First Adr.: 0xFFE0 in Flash block: 0x00      "
-       "Last Adr.: 0x0000 in Flash block: 0x00"},
+       summary(32, "FFE0", "00", "0000", "00")},
       {"lone CR does not end a line: one record only",
        block(1) + "\r" + record(0, 0, bytes(16)) + "\r" + eof() + "\r",
-       "Number of bytes: 0      First Adr.: 0x0000 in Flash block: 0x01      "
-       "Last Adr.: 0x0002 in Flash block: 0x01"},
+       summary(0, "0000", "01", "0002", "01")},
       {"bad checksum in the last line", lines({block(0), record(0, 0, bytes(16)), ":00000001FE"}), ""},
       {"record of 33 data bytes", lines({block(0), record(0, 0, bytes(33)), eof()}), ""},
       {"record running past 65535", lines({block(0), record(0, 0xFFF0, bytes(17)), eof()}), ""},

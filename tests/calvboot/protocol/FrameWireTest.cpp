@@ -13,13 +13,6 @@ const QByteArray kOkReply = hexBytes("09 01 00 00 12 34 56 78 1E");
 
 std::string hexOf(const QByteArray& bytes) { return bytes.toHex(' ').toStdString(); }
 
-// The speed the slave side has set on a pseudo-terminal's line.
-speed_t lineSpeed(const PseudoTerminal& pty) {
-  termios tio{};
-  ::tcgetattr(pty.masterFd(), &tio);
-  return ::cfgetospeed(&tio);
-}
-
 }  // namespace
 
 // DevAdr is read leniently; a value that does not fit 16 bits sends nothing.
@@ -64,11 +57,11 @@ TEST_F(PeerBench, EachFrameReopensThePortWithTheCurrentSettings) {
   secondPeer.pieces = {kOkReply};
   cmd->ComSpeed = 0;
   EXPECT_EQ(cmd->ExitBootMode(), "Exit bootmode");
-  EXPECT_EQ(lineSpeed(pty), speed_t(B9600));
+  EXPECT_EQ(pty.lineSpeed(), speed_t(B9600));
   cmd->ComPort = 2;
   cmd->ComSpeed = 2;
   EXPECT_EQ(cmd->ExitBootMode(), "Exit bootmode");
-  EXPECT_EQ(lineSpeed(second), speed_t(B115200));
+  EXPECT_EQ(second.lineSpeed(), speed_t(B115200));
   EXPECT_EQ(peer->frames.size(), 1);
   EXPECT_EQ(secondPeer.frames.size(), 1);
 }

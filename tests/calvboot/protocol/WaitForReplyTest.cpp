@@ -2,10 +2,6 @@
 
 #include <QElapsedTimer>
 
-#include <PtyBench.h>
-
-#include <vector>
-
 using namespace std::chrono_literals;
 
 // An idle wait costs almost no processor time, yet a reply ends it at once.

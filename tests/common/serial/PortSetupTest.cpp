@@ -1,6 +1,5 @@
 #include <QProcess>
 
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -11,15 +10,6 @@
 #include "SerialTestSupport.h"
 
 namespace {
-
-// The speed the device really has, read from the device itself.
-speed_t speedOf(const QString& device) {
-  termios tio{};
-  const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  const bool ok = fd >= 0 && ::tcgetattr(fd, &tio) == 0;
-  if (fd >= 0) ::close(fd);
-  return ok ? ::cfgetospeed(&tio) : speed_t(0);
-}
 
 TEST(SerialPortControl, PortNumbersMapToDevicesUnlessThePortsSectionSaysOtherwise) {
   QTemporaryDir dir;
@@ -61,7 +51,7 @@ TEST_F(PortSetup, EachSetupClosesFirstAndChoosesItsLineSettings) {
     EXPECT_EQ(open, s.line != 0) << s.op << ' ' << s.port << ' ' << s.speed;
     EXPECT_EQ(com.CheckMScomm(), s.line != 0);
     if (open) {
-      EXPECT_EQ(speedOf(pty.slavePath()), s.line) << s.op << ' ' << s.port << ' ' << s.speed;
+      EXPECT_EQ(pty.lineSpeed(), s.line) << s.op << ' ' << s.port << ' ' << s.speed;
     }
   }
   EXPECT_EQ(com.MSComm1().inputMode(), SerialPortControl::InputMode::Binary);
@@ -69,15 +59,12 @@ TEST_F(PortSetup, EachSetupClosesFirstAndChoosesItsLineSettings) {
 }
 
 TEST_F(PortSetup, OpenFailuresShowOneMessageExceptInProduction) {
-  QFile plainFile(path("not-a-tty"));
-  ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
-  plainFile.close();
   const struct {
     int port;
     QString device;
     QString message;
   } cases[] = {{5, path("no-such-tty"), QStringLiteral("Comm Port not available!")},
-               {6, plainFile.fileName(), QStringLiteral("Comm Port not open")}};
+               {6, path("setup.ini"), QStringLiteral("Comm Port not open")}};  // a plain file
   ComForm& com = makeForm(ComForm::Host::Calvboot);
   for (const auto& c : cases) {
     writePortsIni(dir.path(), c.port, c.device);

@@ -30,11 +30,10 @@ class IniFile : public ::testing::Test {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
   }
-  static QByteArray bytesOf(const QString& file) {
-    QFile f(file);
+  QByteArray contents(const QString& file = {}) const {
+    QFile f(file.isEmpty() ? path : file);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
-  QByteArray contents() const { return bytesOf(path); }
   QString read(const char* section, const char* key, const char* def = "") {
     return ReadIniValue(section, key, def, path);
   }
@@ -131,7 +130,7 @@ TEST_F(IniFile, RewriteReplacesTheFileAndKeepsItsModeAndOwner) {
   const QString oldName = dir.filePath("old-link.ini");
   ASSERT_EQ(::link(native.constData(), QFile::encodeName(oldName).constData()), 0);
   EXPECT_TRUE(WriteIniValue("A", "X", "2", path));
-  EXPECT_EQ(bytesOf(oldName), QByteArray("[A]\r\nX=1\r\n"));
+  EXPECT_EQ(contents(oldName), QByteArray("[A]\r\nX=1\r\n"));
   EXPECT_EQ(contents(), QByteArray("[A]\r\nX=2\r\n"));
   struct stat st {};
   ASSERT_EQ(::stat(native.constData(), &st), 0);
