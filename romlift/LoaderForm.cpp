@@ -113,7 +113,7 @@ void LoaderForm::buildControls() {
 }
 
 void LoaderForm::buildMenus() {
-  auto action = [this](QMenu* menu, const QString& caption, const QString& name) {
+  auto action = [](QMenu* menu, const QString& caption, const QString& name) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     return a;
