@@ -4,8 +4,6 @@
 
 #include <vector>
 
-using namespace std::chrono_literals;
-
 namespace {
 
 // A reply that every operation takes as success.

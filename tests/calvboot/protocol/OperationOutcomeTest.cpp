@@ -3,8 +3,6 @@
 #include <tuple>
 #include <vector>
 
-using namespace std::chrono_literals;
-
 TEST_F(PeerBench, ProbeTellsFixtureFromAmplifier) {
   const std::vector<std::tuple<const char*, int, int>> cases = {
       // reply (nullptr: none), result, CmdState (99: left as it was)

@@ -4,10 +4,14 @@
 #include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <PtyBench.h>
+#include <RSfunctions.h>
 
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,7 +19,9 @@
 #include <memory>
 #include <ostream>
 
-QByteArray hexBytes(const char* text);
+using namespace std::chrono_literals;
+
+inline QByteArray hexBytes(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
 
 // Readable failure messages for texts.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -24,7 +30,9 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 // frames the program sends (framed by their length byte) and answers each one.
 class ScriptedPeer : public QObject {
  public:
-  explicit ScriptedPeer(PseudoTerminal& pty);
+  explicit ScriptedPeer(PseudoTerminal& pty) : pty_(pty), notifier_(pty.masterFd(), QSocketNotifier::Read) {
+    connect(&notifier_, &QSocketNotifier::activated, this, &ScriptedPeer::readable);
+  }
 
   // The answer to every frame, in pieces sent `gap` apart (the first after
   // `firstDelay`); no pieces: silence.
@@ -37,7 +45,20 @@ class ScriptedPeer : public QObject {
   QList<QByteArray> frames;
 
  private:
-  void readable();
+  void readable() {
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(pty_.masterFd(), buf, sizeof buf)) > 0) pending_.append(buf, n);
+    while (!pending_.isEmpty() && pending_.at(0) != 0 && pending_.size() >= std::uint8_t(pending_.at(0))) {
+      frames.append(pending_.left(std::uint8_t(pending_.at(0))));
+      pending_.remove(0, frames.last().size());
+      auto delay = firstDelay;
+      for (const QByteArray& piece : pieces) {
+        QTimer::singleShot(delay, this, [this, piece] { pty_.write(piece); });
+        delay += gap;
+      }
+    }
+  }
 
   PseudoTerminal& pty_;
   QSocketNotifier notifier_;
@@ -48,7 +69,18 @@ class ScriptedPeer : public QObject {
 // temporary program folder, against a scripted peer; a short reply time-out.
 class PeerBench : public ::testing::Test {
  protected:
-  void SetUp() override;
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid() && pty.isOpen());
+    RSfunctions::InitCommandTable();
+    peer = std::make_unique<ScriptedPeer>(pty);
+    writePortsIni(dir.path(), 1, pty.slavePath());
+    com = std::make_unique<ComForm>(ComForm::Host::Calvboot, dir.path());
+    com->setPortMessage([this](const QString& text) { portMessages << text; });
+    cmd = std::make_unique<ModuleCommands>(*com, image);
+    cmd->ComPort = 1;
+    cmd->ComSpeed = 2;
+    cmd->ReplyTimeout = 300ms;
+  }
 
   QTemporaryDir dir;
   ImageBuffer image;

@@ -2,8 +2,6 @@
 
 #include <QElapsedTimer>
 
-using namespace std::chrono_literals;
-
 // An idle wait costs almost no processor time, yet a reply ends it at once.
 TEST_F(PeerBench, WaitingNeitherSpinsNorLags) {
   cmd->ReplyTimeout = 600ms;
