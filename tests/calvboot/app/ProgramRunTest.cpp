@@ -86,7 +86,8 @@ TEST(ProgramRun, ExitStatuses) {
     const QStringList lines = ports.out.split(u'\n');
     ASSERT_GE(lines.size(), 16);
     EXPECT_EQ(ports.exitCode, 0);
-    EXPECT_TRUE(lines[0].contains(sim.slavePath() + " ") && lines[0].endsWith(u"present, free")) << qPrintable(lines[0]);
+    EXPECT_TRUE(lines[0].contains(sim.slavePath() + " ") && lines[0].endsWith(u"present, free"))
+        << qPrintable(lines[0]);
     EXPECT_TRUE(lines[1].contains(u"present, busy")) << qPrintable(lines[1]);
     EXPECT_TRUE(lines[2].endsWith(u"/dev/no-such-tty         not present")) << qPrintable(lines[2]);
     EXPECT_TRUE(lines[15].startsWith(u"COM16")) << qPrintable(lines[15]);
@@ -116,15 +117,15 @@ TEST(ProgramRun, ParallelFixturesGetDistinctSerials) {
   std::vector<std::unique_ptr<QProcess>> runs;
   for (int n = 0; n < kFixtures; ++n)
     runs.push_back(folder.start({QStringLiteral("--program"), kSample, QStringLiteral("--port"), QString::number(n + 1)}));
-  std::set<QByteArray> serials;
+  std::set<std::string> serials;
   for (int n = 0; n < kFixtures; ++n) {
     EXPECT_EQ(CliFolder::finish(*runs[n]).exitCode, 0);
     sims[n]->stop();
     // The fixture's serial record: 0x0B, then the number high byte first (5000 is 0x1388).
-    serials.insert(fileBytes(folder.path(QStringLiteral("ram%1").arg(n))).mid(0x7FFB, 5).toHex());
+    serials.insert(fileBytes(folder.path(QStringLiteral("ram%1").arg(n))).mid(0x7FFB, 5).toHex().toStdString());
   }
-  EXPECT_EQ(serials, (std::set<QByteArray>{"0b00001388", "0b00001389", "0b0000138a", "0b0000138b", "0b0000138c",
-                                           "0b0000138d", "0b0000138e", "0b0000138f"}));
+  EXPECT_EQ(serials, (std::set<std::string>{"0b00001388", "0b00001389", "0b0000138a", "0b0000138b", "0b0000138c",
+                                            "0b0000138d", "0b0000138e", "0b0000138f"}));
   EXPECT_TRUE(folder.ini().contains("Serial=5008\r\n")) << folder.ini().constData();
 }
 
