@@ -23,8 +23,9 @@ using namespace std::chrono_literals;
 
 inline QByteArray hexBytes(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
 
-// Readable failure messages for texts.
+// Readable failure messages for texts and bytes.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) { *os << bytes.toHex(' ').toStdString(); }
 
 // Plays the far end on the master side of a pseudo-terminal: collects the
 // frames the program sends (framed by their length byte) and answers each one.
