@@ -55,7 +55,6 @@ struct Bench {
   explicit Bench(const QStringList& simArgs)
       : sim(simArgs + QStringList{"--trace", file("trace.txt"), "--flash-out", file("flash.bin"), "--ram-out",
                                   file("ram.bin")}) {
-    simStarted = sim.started();
     writePortsIni(dir.path(), 1, sim.slavePath());
     RSfunctions::InitCommandTable();
     commands.ComPort = 1;
@@ -81,7 +80,6 @@ struct Bench {
 
   QTemporaryDir dir;
   CalvsimProcess sim;
-  bool simStarted = false;
   ImageBuffer image;
   ComForm com{ComForm::Host::Calvboot, dir.path()};
   ModuleCommands commands{com, image};
@@ -99,7 +97,7 @@ int ldrCompare(const QString& dump, const QString& file) {
 
 TEST(ProgramModuleSim, AmplifierRunOfTwoBlockSample) {
   Bench b({});
-  ASSERT_TRUE(b.simStarted);
+  ASSERT_TRUE(b.sim.started());
   ASSERT_TRUE(b.run(kTwoBlock));
   EXPECT_EQ(b.view.statuses, QStringList({"Init", "KVA5100+ with Calvaro found", "Checking file...", "File found",
                                           "File ok", "Programming Calvaro module", "Done with succes"}));
@@ -129,7 +127,7 @@ TEST(ProgramModuleSim, FixtureRunWritesAndAdvancesSerial) {
   };
   for (const auto& c : cases) {
     Bench b({"--fixture"});
-    ASSERT_TRUE(b.simStarted);
+    ASSERT_TRUE(b.sim.started());
     if (c.stored) IniFileHandler::WriteIniValue("Calvsettings", "Serial", c.stored, b.file("setup.ini"));
     ASSERT_TRUE(b.run(kSmall)) << c.stored;
     EXPECT_EQ(b.view.statuses[1], "Fixtur found");
@@ -217,7 +215,7 @@ TEST(CalvbootFaults, Matrix) {
   for (const FaultRow& row : rows) {
     SCOPED_TRACE(row.name);
     Bench b(row.sim);
-    ASSERT_TRUE(b.simStarted);
+    ASSERT_TRUE(b.sim.started());
     b.program.AnnounceTimeout = 300ms;
     const QString file = row.file.isEmpty() ? kSmall : row.file == "none" ? b.file("none.ldr") : b.write(row.file);
     b.view.onStatus = [&](const QString& s) {
@@ -263,7 +261,7 @@ TEST(ProgramModuleSim, BlockBookkeeping) {
   };
   for (const auto& c : cases) {
     Bench b(c.sim);
-    ASSERT_TRUE(b.simStarted);
+    ASSERT_TRUE(b.sim.started());
     ASSERT_TRUE(b.run(b.write(c.content))) << c.name;
     EXPECT_TRUE(b.simReport.contains("blocks programmed: " + c.programmed + ","))
         << c.name << ": " << b.simReport.toStdString();
@@ -279,7 +277,7 @@ TEST(ProgramModuleSim, BlockBookkeeping) {
 // status line, as the first test shows; in it they take it over.
 TEST(ProgramModuleSim, DetailTextsOnStatusLineInTestFileMode) {
   Bench b({"--fixture"});
-  ASSERT_TRUE(b.simStarted);
+  ASSERT_TRUE(b.sim.started());
   b.program.TestFileMode = 0;
   EXPECT_FALSE(b.run(b.file("missing.ldr")));
   EXPECT_EQ(b.view.statuses, QStringList({"Init", "Fixtur found", "Fixtur found", "Checking file", "Checking file...",
