@@ -179,24 +179,21 @@ TEST(CVbootMenus, LayoutSpeedAboutAndExit) {
   EXPECT_EQ(w.Speed_115000->text(), "115000");
 
   w.About->trigger();
-  // "Version", the major number, ".", then minor and revision run together.
-  QString digits = QStringLiteral(CALVBOOT_VERSION_TEXT);
-  digits.remove(digits.lastIndexOf('.'), 1);
-  EXPECT_EQ(digits, "1.00");
-  EXPECT_EQ(t.messages, QStringList({"About|Calvaro Bootloader\r\n\r\nVersion " + digits + "\r\nJune 2006"}));
+  // Version 1.0.0: the major number, ".", then minor and revision run together.
+  EXPECT_EQ(t.messages, QStringList({"About|Calvaro Bootloader\r\n\r\nVersion 1.00\r\nJune 2006"}));
 
   w.Exit->trigger();
   EXPECT_TRUE(t.exited);
 }
 
 // Only ports that open are offered; neither the probe nor a choice leaves a
-// port open or sends anything.
-TEST(CVbootMenus, PortsOfferedAndSelected) {
+// port open or sends anything. A run goes to the chosen port.
+TEST(CVbootMenus, PortsOfferedSelectedAndRunOn) {
   PseudoTerminal one, three, held;
   ASSERT_TRUE(one.isOpen() && three.isOpen() && held.isOpen());
   QSerialPort holder(held.slavePath());  // another program holds this one
   ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
-  Window t(portsSection({{1, one.slavePath()}, {3, three.slavePath()}, {5, held.slavePath()}}));
+  Window t(portsSection({{1, one.slavePath()}, {3, three.slavePath()}, {5, held.slavePath()}}) + kSmallFileSetting);
   CVboot& w = *t.w;
   QStringList visible;
   for (QAction* a : t.comItems())
@@ -204,12 +201,26 @@ TEST(CVbootMenus, PortsOfferedAndSelected) {
   EXPECT_EQ(visible, QStringList({"&COM1", "&COM3"}));
   EXPECT_TRUE(t.messages.isEmpty());
 
-  w.COM[2]->trigger();
-  EXPECT_EQ(w.commands().ComPort, 3);
+  w.COM[2]->trigger();  // the run below goes to COM3
   EXPECT_EQ(checkedItems(t.comItems()), QStringList({"COM3"}));
   EXPECT_EQ(t.stored("ComSettings", "ComPort"), "3");
   EXPECT_FALSE(w.comForm().CheckMScomm());
   EXPECT_TRUE(three.readUntilQuiet(50ms, 200ms).isEmpty());
+
+  // Nobody answers: the controls are still disabled when the warning box
+  // shows, enabled again afterwards.
+  w.commands().ReplyTimeout = 300ms;
+  int enabledAtWarning = -1;
+  t.onMessage = [&] { enabledAtWarning = t.enabledControls(); };
+  w.BtnStart->click();
+  EXPECT_EQ(enabledAtWarning, 0);
+  EXPECT_EQ(t.enabledControls(), 9);
+  EXPECT_EQ(t.messages, QStringList({"Warning|Error!\r\n\r\nFault during upload."}));
+  EXPECT_EQ(t.icons, QList<QMessageBox::Icon>({QMessageBox::Warning}));
+  EXPECT_EQ(w.LblStatusText->text(), "COM timeout");
+  EXPECT_EQ(w.ProgressBar->value(), 0);
+  // Probe and boot mode went out, nothing after the time-out.
+  EXPECT_EQ(three.readUntilQuiet(50ms, 500ms), QByteArray::fromHex("09 01 00 F8 04 23 10 37 70 06 01 00 F7 01 FF"));
   // The number is stored as passed; one out of range selects COM1.
   for (const auto& [passed, port] : std::map<std::uint8_t, int>{{20, 1}, {0, 1}, {16, 16}}) {
     w.SelectComPort(passed);
@@ -270,26 +281,6 @@ TEST(CVbootBrowse, ChoosesAndStoresTheFile) {
   w.BtnCalvtestBrowse_Click();
   EXPECT_EQ(w.TxtTestFile->text(), "/t/test.ldr");
   EXPECT_EQ(t.stored("Calvsettings", "FirmwareTestFile"), "/t/test.ldr");
-}
-
-// A run against a line nobody answers: the controls are still disabled when
-// the warning box shows, enabled again afterwards.
-TEST(CVbootRun, ControlsAroundAFailedRun) {
-  PseudoTerminal silent;
-  Window t(portsSection({{1, silent.slavePath()}}) + kSmallFileSetting);
-  CVboot& w = *t.w;
-  w.commands().ReplyTimeout = 300ms;
-  int enabledAtWarning = -1;
-  t.onMessage = [&] { enabledAtWarning = t.enabledControls(); };
-  w.BtnStart->click();
-  EXPECT_EQ(enabledAtWarning, 0);
-  EXPECT_EQ(t.enabledControls(), 9);
-  EXPECT_EQ(t.messages, QStringList({"Warning|Error!\r\n\r\nFault during upload."}));
-  EXPECT_EQ(t.icons, QList<QMessageBox::Icon>({QMessageBox::Warning}));
-  EXPECT_EQ(w.LblStatusText->text(), "COM timeout");
-  EXPECT_EQ(w.ProgressBar->value(), 0);
-  // Probe and boot mode went out, nothing after the time-out.
-  EXPECT_EQ(silent.readUntilQuiet(50ms, 500ms), QByteArray::fromHex("09 01 00 F8 04 23 10 37 70 06 01 00 F7 01 FF"));
 }
 
 // The adapter is pulled out mid-run and plugged in again under the same name

@@ -3,8 +3,6 @@
 #include <tuple>
 #include <vector>
 
-using namespace std::chrono_literals;
-
 TEST_F(PeerBench, ProbeTellsFixtureFromAmplifier) {
   const std::vector<std::tuple<const char*, int, int>> cases = {
       // reply (nullptr: none), result, CmdState (99: left as it was)
@@ -24,8 +22,7 @@ TEST_F(PeerBench, ProbeTellsFixtureFromAmplifier) {
 // leaves the image alone.
 TEST_F(PeerBench, MemoryWriteOutsideTheBlockIsRefused) {
   peer->replyWith("05 01 00 00 06");
-  std::uint8_t data[40];
-  for (int i = 0; i < 40; ++i) data[i] = std::uint8_t(i);
+  const std::uint8_t data[40] = {};  // zeros: a write shows on the erased image
   const std::vector<std::tuple<int, std::int32_t, const char*>> cases = {
       // count, address, text of a sent write (nullptr: refused)
       {0, 0, nullptr},      {33, 0, nullptr}, {2, 65535, nullptr},  {32, 65505, nullptr}, {1, -1, nullptr},

@@ -4,10 +4,13 @@
 #include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <PtyBench.h>
+#include <RSfunctions.h>
 
 #include <QSocketNotifier>
-#include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,29 +18,41 @@
 #include <memory>
 #include <ostream>
 
-QByteArray hexBytes(const char* text);
+using namespace std::chrono_literals;
 
-// Readable failure messages for texts.
+inline QByteArray hexBytes(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+
+// Readable failure messages for texts and bytes.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) { *os << bytes.toHex(' ').toStdString(); }
 
 // Plays the far end on the master side of a pseudo-terminal: collects the
 // frames the program sends (framed by their length byte) and answers each one.
 class ScriptedPeer : public QObject {
  public:
-  explicit ScriptedPeer(PseudoTerminal& pty);
+  explicit ScriptedPeer(PseudoTerminal& pty) : pty_(pty), notifier_(pty.masterFd(), QSocketNotifier::Read) {
+    connect(&notifier_, &QSocketNotifier::activated, this, &ScriptedPeer::readable);
+  }
 
-  // The answer to every frame, in pieces sent `gap` apart (the first after
-  // `firstDelay`); no pieces: silence.
-  QList<QByteArray> pieces;
-  std::chrono::milliseconds firstDelay{0};
-  std::chrono::milliseconds gap{30};
-  // One piece of these hex bytes; nullptr: silence.
-  void replyWith(const char* hex) { pieces = hex ? QList<QByteArray>{hexBytes(hex)} : QList<QByteArray>{}; }
+  // The answer to every frame, sent `delay` after it; empty: silence.
+  QByteArray reply;
+  std::chrono::milliseconds delay{0};
+  // These hex bytes; nullptr: silence.
+  void replyWith(const char* hex) { reply = hex ? hexBytes(hex) : QByteArray(); }
 
   QList<QByteArray> frames;
 
  private:
-  void readable();
+  void readable() {
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(pty_.masterFd(), buf, sizeof buf)) > 0) pending_.append(buf, n);
+    while (!pending_.isEmpty() && pending_.at(0) != 0 && pending_.size() >= std::uint8_t(pending_.at(0))) {
+      frames.append(pending_.left(std::uint8_t(pending_.at(0))));
+      pending_.remove(0, frames.last().size());
+      if (!reply.isEmpty()) QTimer::singleShot(delay, this, [this, bytes = reply] { pty_.write(bytes); });
+    }
+  }
 
   PseudoTerminal& pty_;
   QSocketNotifier notifier_;
@@ -48,7 +63,18 @@ class ScriptedPeer : public QObject {
 // temporary program folder, against a scripted peer; a short reply time-out.
 class PeerBench : public ::testing::Test {
  protected:
-  void SetUp() override;
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid() && pty.isOpen());
+    RSfunctions::InitCommandTable();
+    peer = std::make_unique<ScriptedPeer>(pty);
+    writePortsIni(dir.path(), 1, pty.slavePath());
+    com = std::make_unique<ComForm>(ComForm::Host::Calvboot, dir.path());
+    com->setPortMessage([](const QString&) {});  // a port failure shows in the results, not in a modal box
+    cmd = std::make_unique<ModuleCommands>(*com, image);
+    cmd->ComPort = 1;
+    cmd->ComSpeed = 2;
+    cmd->ReplyTimeout = 300ms;
+  }
 
   QTemporaryDir dir;
   ImageBuffer image;
@@ -56,5 +82,4 @@ class PeerBench : public ::testing::Test {
   std::unique_ptr<ScriptedPeer> peer;
   std::unique_ptr<ComForm> com;
   std::unique_ptr<ModuleCommands> cmd;
-  QStringList portMessages;
 };

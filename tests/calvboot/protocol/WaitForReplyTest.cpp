@@ -2,8 +2,6 @@
 
 #include <QElapsedTimer>
 
-using namespace std::chrono_literals;
-
 // An idle wait costs almost no processor time, yet a reply ends it at once.
 TEST_F(PeerBench, WaitingNeitherSpinsNorLags) {
   cmd->ReplyTimeout = 600ms;
@@ -17,8 +15,8 @@ TEST_F(PeerBench, WaitingNeitherSpinsNorLags) {
   EXPECT_LT(ownCpuSeconds() - cpuBefore, 0.15) << "processor seconds spent waiting";
 
   cmd->ReplyTimeout = 5000ms;
-  peer->firstDelay = 200ms;
-  peer->pieces = {hexBytes("07 01 00 00 BE EF B5")};
+  peer->delay = 200ms;
+  peer->replyWith("07 01 00 00 BE EF B5");
   wall.restart();
   EXPECT_EQ(cmd->GetCRCfromRAM(), "CRC received");
   EXPECT_GE(wall.elapsed(), 190);
