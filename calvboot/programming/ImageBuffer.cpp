@@ -11,14 +11,6 @@ constexpr std::uint16_t tableEntry(std::uint16_t index) {
   return crc;
 }
 
-constexpr std::array<std::uint16_t, 256> makeTable() {
-  std::array<std::uint16_t, 256> table{};
-  for (std::uint16_t i = 0; i < 256; ++i) table[i] = tableEntry(i);
-  return table;
-}
-
-constexpr std::array<std::uint16_t, 256> kTable = makeTable();
-
 // The image of one block is followed by five erased 64 KiB blocks in the flash CRC.
 constexpr int kErasedBlocksAfterImage = 5;
 
@@ -46,9 +38,4 @@ std::int32_t ImageBuffer::CalcFlashCrc() const {
   for (int pass = 0; pass < kSize; ++pass)
     for (int i = 0; i < kErasedBlocksAfterImage; ++i) crc = std::uint32_t(CrcTable[(crc ^ 0xFF) & 0xFF]) ^ (crc >> 8);
   return std::int32_t(crc & 0xFFFF);
-}
-
-std::uint16_t ImageBuffer::crc16Arc(const std::uint8_t* data, std::size_t size, std::uint16_t crc) {
-  for (std::size_t i = 0; i < size; ++i) crc = std::uint16_t(kTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
-  return crc;
 }

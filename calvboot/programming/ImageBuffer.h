@@ -20,7 +20,4 @@ class ImageBuffer {
   std::int32_t CalcImageCrc() const;
   // CRC over ImageBuf followed by five erased 64 KiB blocks (327,680 x 0xFF).
   std::int32_t CalcFlashCrc() const;
-
-  // CRC-16/ARC of any bytes, continuing from crc (used by the simulator too).
-  static std::uint16_t crc16Arc(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0);
 };
