@@ -49,11 +49,8 @@ class LoaderFormStart : public ::testing::Test {
 // The first row has no setup.ini: the defaults are used and stored.
 TEST_F(LoaderFormStart, StoredValuesAreRangeChecked) {
   const struct {
-    const char* delay;
-    const char* port;
-    const char* debug;
-    int lineDelay;
-    int selected;
+    const char *delay, *port, *debug;  // as stored
+    int lineDelay, selected;           // as taken
     const char* portInFile;
     bool serialWindow;
   } cases[] = {
@@ -87,7 +84,7 @@ TEST_F(LoaderFormStart, StoredValuesAreRangeChecked) {
   }
 }
 
-TEST_F(LoaderFormStart, OnlyPortsThatOpenAreOfferedAndTheMenusChoose) {
+TEST_F(LoaderFormStart, OnlyPortsThatOpenAreOfferedAndTheMenusChooseAndShow) {
   // Every port leads nowhere but COM2, so the machine's own devices play no part.
   PseudoTerminal pty;
   ASSERT_TRUE(pty.isOpen());
@@ -123,10 +120,7 @@ TEST_F(LoaderFormStart, OnlyPortsThatOpenAreOfferedAndTheMenusChoose) {
   start();  // a restart begins at 9600 again, on the stored port
   EXPECT_EQ(checkedSpeeds(), std::vector<bool>({true, false, false}));
   EXPECT_EQ(checkedPorts(), std::vector<int>{2});
-}
 
-TEST_F(LoaderFormStart, AboutBoxShowsTitleAndVersion) {
-  start();
   QStringList shown;
   form->setAboutRunner([&](SerialAbout& box) {
     EXPECT_EQ(box.parentWidget(), form.get());
@@ -135,9 +129,8 @@ TEST_F(LoaderFormStart, AboutBoxShowsTitleAndVersion) {
           << box.lblLine2->text() << box.cmdOK->text();
   });
   form->About->trigger();
-  EXPECT_EQ(shown, (QStringList{QStringLiteral("About Romlift"), QStringLiteral("Romlift"),
-                                QStringLiteral("Version 1.16"), QStringLiteral("Tool for upgrading firmware.\n\n\n\n"),
-                                QStringLiteral("Last update October 10th, 2005"), QStringLiteral("OK")}));
+  EXPECT_EQ(shown, (QStringList{"About Romlift", "Romlift", "Version 1.16", "Tool for upgrading firmware.\n\n\n\n",
+                                "Last update October 10th, 2005", "OK"}));
 }
 
 }  // namespace
