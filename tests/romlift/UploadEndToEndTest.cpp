@@ -36,8 +36,8 @@ const QString kPortClosed = QStringLiteral("\r\nPort closed");
 QString marks(qsizetype n) { return QStringLiteral(" .").repeated(n); }
 
 // A DV-9 file: header, data records, an empty line among them, end record.
-std::vector<QByteArray> dvNineLines(int dataRecords, bool withEmptyLine = false, int dataBytes = 6) {
-  std::vector<QByteArray> lines{"S008000044562D3900F7"};
+QByteArrayList dvNineLines(int dataRecords, bool withEmptyLine = false, int dataBytes = 6) {
+  QByteArrayList lines{"S008000044562D3900F7"};
   for (int r = 0; r < dataRecords; ++r) {
     if (withEmptyLine && r == dataRecords / 2) lines.emplace_back();
     std::vector<std::uint8_t> data(std::size_t(dataBytes), 0x5A);
@@ -48,10 +48,8 @@ std::vector<QByteArray> dvNineLines(int dataRecords, bool withEmptyLine = false,
   return lines;
 }
 
-QByteArray onTheWire(const std::vector<QByteArray>& lines) {
-  QByteArray out;
-  for (const QByteArray& l : lines) out += l + "\r\n";
-  return out;
+QByteArray onTheWire(const QByteArrayList& lines) {
+  return lines.isEmpty() ? QByteArray() : lines.join("\r\n") + "\r\n";
 }
 
 class UploadEndToEnd : public ::testing::Test {
@@ -67,9 +65,8 @@ class UploadEndToEnd : public ::testing::Test {
     form.reset();
     sim.reset();
     dir = std::make_unique<QTemporaryDir>();
-    if (!simArgs.contains(QStringLiteral("--no-announce")) && !simArgs.contains(QStringLiteral("--announce-delay")))
-      simArgs << QStringLiteral("--announce-repeat") << QStringLiteral("50");
-    sim = std::make_unique<BootSimProcess>(simArgs << QStringLiteral("--lines-out") << dir->filePath(QStringLiteral("taken")));
+    if (!simArgs.contains(QStringLiteral("--no-announce"))) simArgs << QStringLiteral("--announce-repeat") << "50";
+    sim = std::make_unique<BootSimProcess>(simArgs << "--lines-out" << dir->filePath("taken"));
     ASSERT_TRUE(sim->started());
     writePortsIni(dir->path(), 1, sim->slavePath());
     form = std::make_unique<LoaderForm>(dir->path());
@@ -79,16 +76,14 @@ class UploadEndToEnd : public ::testing::Test {
     form->uploadDialogue().LineDelay = kLineDelay;  // reading it from setup.ini is LoaderFormStart's
   }
 
-  QString load(const std::vector<QByteArray>& lines) {
-    const QString path = dir->filePath(QStringLiteral("fw.s19"));
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(onTheWire(lines));
+  QString load(const QByteArrayList& lines) {
+    QFile f(dir->filePath(QStringLiteral("fw.s19")));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(onTheWire(lines)) > 0);
     f.close();
-    form->setFileChooser([path] { return path; });
+    form->setFileChooser([path = f.fileName()] { return path; });
     form->Load_Click();
     EXPECT_TRUE(form->fileCheck().FileValid);
-    return path;
+    return f.fileName();
   }
 
   void openAndAwaitBootLoader() {
@@ -143,7 +138,7 @@ TEST_F(UploadEndToEnd, SendsEveryLineWithItsSilenceOnTheWireAndReportsSuccess) {
 
       form->BtnUpload->click();
       // The ending, the buttons and the report are the matrix's; here the empty line counts as a mark.
-      EXPECT_EQ(form->serinputText(), kReady + kUpdating + marks(qsizetype(lines.size())) +
+      EXPECT_EQ(form->serinputText(), kReady + kUpdating + marks(lines.size()) +
                                           QStringLiteral("\r\nUpdated with success") + kPortClosed);
 
       // Line, CR and LF go as separate sends.
@@ -154,12 +149,12 @@ TEST_F(UploadEndToEnd, SendsEveryLineWithItsSilenceOnTheWireAndReportsSuccess) {
       EXPECT_EQ(shown, expected);
 
       // On the far end: in file order, each with CR LF, the empty line as a
-      // bare CR LF, and never less silence than the line delay.
+      // bare CR LF, and never less silence than the line delay. (Its "OK" is
+      // the log's success.)
       EXPECT_EQ(linesTaken(), onTheWire(lines));
-      EXPECT_EQ(BootSimProcess::verdict(simReport), QStringLiteral("accepted (OK sent)"));
       const auto gaps = BootSimProcess::gaps(simReport);
       ASSERT_TRUE(gaps.has_value()) << simReport.toStdString();
-      EXPECT_EQ(gaps->count, int(lines.size()) - 1);
+      EXPECT_EQ(gaps->count, lines.size() - 1);
       if (gaps->min < kLineDelay && attempt == 1) {
         std::printf("%s baud: a gap of %.2f ms on the far end's clock; measuring again\n", baud, gaps->min);
         continue;
@@ -231,7 +226,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     QPushButton* button = cancel ? form->Serial_cancel : form->Commport;
     // The operator acts from inside the program's own yields, when the log
     // shows this many marks (or the wait for the announcement runs).
-    const qsizetype at = row.act == Act::CancelMid || row.act == Act::PortMid ? 2 : qsizetype(lines.size());
+    const qsizetype at = row.act == Act::CancelMid || row.act == Act::PortMid ? 2 : lines.size();
     bool acted = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, form.get(), [&] {
@@ -264,7 +259,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     const QString prefix = announced ? kReady + kUpdating : QStringLiteral("Waiting for response...\r\n");
     const QString text = form->serinputText();
     const qsizetype n = text.count(" .");
-    EXPECT_TRUE(row.marks >= 0 ? n == row.marks : n >= -row.marks && n < qsizetype(lines.size())) << n;
+    EXPECT_TRUE(row.marks >= 0 ? n == row.marks : n >= -row.marks && n < lines.size()) << n;
     EXPECT_EQ(text.toStdString(), (prefix + marks(n) + row.ending).toStdString());
     EXPECT_TRUE(row.ending != failed || row.within > 0ms || took >= row.finalWait);
     expectClosedAndIdle(announced && row.ending != ok && row.act != Act::PortMid,
@@ -274,7 +269,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
       EXPECT_EQ(report(keys[k]), row.status ? expected[k] : QStringLiteral("earlier %1").arg(keys[k])) << keys[k];
     // The boot loader took exactly the lines the log counts, with their CR LF.
     if (!row.sim.contains("--vanish-after")) {
-      EXPECT_EQ(linesTaken(), onTheWire({lines.begin(), lines.begin() + n}));
+      EXPECT_EQ(linesTaken(), onTheWire(lines.first(n)));
     }
   }
 }
