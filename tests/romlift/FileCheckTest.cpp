@@ -1,5 +1,4 @@
 // The S-record file check behind File > Load, seen on the window.
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,9 +11,19 @@
 #include <SrecordCheck.h>
 
 #include <memory>
-#include <vector>
 
 namespace {
+
+// Label1 at start, as it reads on screen: each CR LF of the text is one break.
+const QString kSteps = QStringLiteral(
+    "Upgrade steps\n"
+    "1: Make sure that a serial cable is connected between PC and amplifier or CD.\n"
+    "2: Select file to upload.\n"
+    "3: Check Comm Adress. and COM port\n"
+    "4: Click 'Open Comm port'.\n"
+    "5: Start Amplifier or CD in boot mode.\n"
+    "6: Upload new software.\n"
+    "7: Wait for Amplifier or CD to Initialize.\n\n");
 
 // The window with the file dialog replaced by a chosen path.
 class FileCheckOnWindow : public ::testing::Test {
@@ -36,20 +45,6 @@ class FileCheckOnWindow : public ::testing::Test {
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
   }
 
-  // Label1 as it reads on screen, where each CR LF is one break.
-  static QString guide(const QString& instructions = {}) {
-    const QString steps = QStringLiteral(
-        "Upgrade steps\r\n"
-        "1: Make sure that a serial cable is connected between PC and amplifier or CD.\r\n"
-        "2: Select file to upload.\r\n"
-        "3: Check Comm Adress. and COM port\r\n"
-        "4: Click 'Open Comm port'.\r\n"
-        "5: Start Amplifier or CD in boot mode.\r\n"
-        "6: Upload new software.\r\n"
-        "7: Wait for Amplifier or CD to Initialize.\r\n\r\n");
-    return QString(steps + instructions).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  }
-
   QTemporaryDir dir;
   std::unique_ptr<LoaderForm> form;
   int files = 0;
@@ -59,7 +54,7 @@ class FileCheckOnWindow : public ::testing::Test {
 // failed attempt after a recognised file keeps the screen but not the verdict.
 TEST_F(FileCheckOnWindow, EachProductIsRecognisedNearMissesAreNotAndAFailedLoadKeepsTheScreen) {
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Kestrune Audio - Romlift"));
-  EXPECT_EQ(form->Label1->text(), guide());
+  EXPECT_EQ(form->Label1->text(), kSteps);
   EXPECT_TRUE(form->Text_Filename->text().isEmpty());
   EXPECT_TRUE(form->Text_Filevalid->text().isEmpty());
 
@@ -99,9 +94,9 @@ TEST_F(FileCheckOnWindow, EachProductIsRecognisedNearMissesAreNotAndAFailedLoadK
     EXPECT_EQ(form->Text_Filevalid->text(), c.code ? QStringLiteral("File for %1 and file is ok").arg(c.product) : none);
     EXPECT_EQ(form->Text_Filename->text(), path);
     const QString instructions = QStringLiteral(
-        "Bootmode:\r\nTurn power off on the front button.\r\nPress %1 buttons simultaneously and hold them while "
-        "turning on the power.\r\nRelease %2 is in bootmode.").arg(c.buttons, c.release);
-    EXPECT_EQ(form->Label1->text(), guide(c.code ? instructions : QString()));
+        "Bootmode:\nTurn power off on the front button.\nPress %1 buttons simultaneously and hold them while "
+        "turning on the power.\nRelease %2 is in bootmode.").arg(c.buttons, c.release);
+    EXPECT_EQ(form->Label1->text(), kSteps + (c.code ? instructions : QString()));
   }
 }
 
