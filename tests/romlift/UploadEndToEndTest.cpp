@@ -55,9 +55,6 @@ QByteArray onTheWire(const QByteArrayList& lines) {
 class UploadEndToEnd : public ::testing::Test {
  protected:
   QString iniPath() const { return dir->filePath(QStringLiteral("setup.ini")); }
-  QString report(const char* key) const {
-    return IniFileHandler::ReadIniValue(QStringLiteral("Romlifter"), QString::fromLatin1(key), QString(), iniPath());
-  }
 
   // A fresh folder, bootsim on its own terminal (announcing every 50 ms
   // unless told otherwise), and the window with COM1 leading there.
@@ -84,13 +81,6 @@ class UploadEndToEnd : public ::testing::Test {
     form->Load_Click();
     EXPECT_TRUE(form->fileCheck().FileValid);
     return f.fileName();
-  }
-
-  void openAndAwaitBootLoader() {
-    form->Commport->click();
-    ASSERT_TRUE(form->uploadDialogue().BootReady);
-    ASSERT_EQ(form->serinputText(), kReady);
-    ASSERT_EQ(form->Commport->text(), QStringLiteral("Close Comm Port"));
   }
 
   // Ends bootsim and returns the bytes it took as lines.
@@ -132,7 +122,9 @@ TEST_F(UploadEndToEnd, SendsEveryLineWithItsSilenceOnTheWireAndReportsSuccess) {
       (form.get()->*speed)->trigger();
       const auto lines = dvNineLines(4, true, 32);
       load(lines);
-      openAndAwaitBootLoader();
+      form->Commport->click();
+      ASSERT_TRUE(form->uploadDialogue().BootReady);
+      ASSERT_EQ(form->Commport->text(), QStringLiteral("Close Comm Port"));
       QStringList shown;
       QObject::connect(form->comForm().Text1, &QLineEdit::textChanged, [&](const QString& text) { shown << text; });
 
@@ -168,7 +160,10 @@ TEST_F(UploadEndToEnd, SendsEveryLineWithItsSilenceOnTheWireAndReportsSuccess) {
 
 // The fault matrix: what the boot loader does (or the line, or the
 // operator), and how the upload must end: the log, the report, the buttons.
-enum class Act { None, CancelMid, PortMid, CancelFinal, PortFinal, CancelWaiting, PortWaiting, CancelIdle, CancelClosed };
+enum class Act {
+  None, CancelMid, PortMid, CancelFinal, PortFinal, CancelWaiting, PortWaiting, CancelIdle, CancelClosed,
+  NoFile, FileGone  // Upload without a usable file, then the port button
+};
 
 struct FaultRow {
   const char* name;
@@ -183,6 +178,7 @@ struct FaultRow {
 TEST_F(UploadEndToEnd, FaultMatrix) {
   const QString ok = "\r\nUpdated with success" + kPortClosed, failed = "\r\nUpdate Failed" + kPortClosed,
                 wrong = "\r\nWrong File" + kPortClosed, cancelled = "\r\nUpdate cancelled" + kPortClosed;
+  const QString noFile = "\r\nFile not ready or wrong type" + kPortClosed;
   // A file of 8 lines: header, 6 data records, end record.
   const FaultRow rows[] = {
       {"accepted", {}, Act::None, 8, ok, "Succes"},
@@ -211,6 +207,9 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
        kUpdating + "\r\nNot ready for boot" + kPortClosed, nullptr},
       {"Cancel Upload before Upload", {}, Act::CancelIdle, 8, ok, "Succes"},
       {"Cancel Upload before the port is opened", {}, Act::CancelClosed, 8, ok, "Succes"},
+      // Nothing sent, no report, and the boot loader still waits until the port button closes the idle port.
+      {"Upload with no file loaded", {}, Act::NoFile, 0, noFile, nullptr},
+      {"Upload of a file moved away after the check", {}, Act::FileGone, 0, noFile, nullptr},
   };
   const char* keys[] = {"Product", "File name", "Upload time", "Status"};
   for (const FaultRow& row : rows) {
@@ -220,7 +219,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
       IniFileHandler::WriteIniValue("Romlifter", key, QStringLiteral("earlier %1").arg(key), iniPath());
     form->uploadDialogue().setFinalWait(row.finalWait);
     const auto lines = dvNineLines(6);
-    const QString path = load(lines);
+    const QString path = row.act == Act::NoFile ? QString() : load(lines);
     const bool announced = !row.sim.contains("--no-announce");
     const bool cancel = row.act == Act::CancelMid || row.act == Act::CancelFinal || row.act == Act::CancelWaiting;
     QPushButton* button = cancel ? form->Serial_cancel : form->Commport;
@@ -241,16 +240,18 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
       }
     });
     poll.start(20);
-    if (!announced && row.act == Act::None)  // an operator gives up after 3 s
-      QTimer::singleShot(3000, form.get(), [&] {
-        if (form->uploadDialogue().isWaitingForBootLoader()) form->Commport->click();
-      });
+    form->uploadDialogue().setBootWaitLimit(3s);  // then ends the wait as the port button does
     const double cpuBefore = ownCpuSeconds();
     const auto began = Clock::now();
     if (row.act == Act::CancelClosed) form->Serial_cancel->click();
     form->Commport->click();  // with no announcement, returns when the wait ends
     if (row.act == Act::CancelIdle) form->Serial_cancel->click();
+    ASSERT_TRUE(row.act != Act::FileGone || QFile::remove(path));
     if (announced) form->BtnUpload->click();
+    if (row.act >= Act::NoFile) {
+      EXPECT_TRUE(form->uploadDialogue().BootReady);
+      form->Commport->click();
+    }
     const auto took = Clock::now() - began;
     EXPECT_EQ(acted, row.act != Act::None && row.act < Act::CancelIdle);
     // No wait burns the processor, whatever ends it.
@@ -262,34 +263,17 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     EXPECT_TRUE(row.marks >= 0 ? n == row.marks : n >= -row.marks && n < lines.size()) << n;
     EXPECT_EQ(text.toStdString(), (prefix + marks(n) + row.ending).toStdString());
     EXPECT_TRUE(row.ending != failed || row.within > 0ms || took >= row.finalWait);
-    expectClosedAndIdle(announced && row.ending != ok && row.act != Act::PortMid,
+    expectClosedAndIdle(announced && row.ending != ok && row.act != Act::PortMid && row.act < Act::NoFile,
                         row.act == Act::CancelFinal || row.act == Act::PortFinal);
     const QStringList expected{"DV-9", path, "01/03/2026 07:05", row.status};
     for (int k = 0; k < 4; ++k)
-      EXPECT_EQ(report(keys[k]), row.status ? expected[k] : QStringLiteral("earlier %1").arg(keys[k])) << keys[k];
+      EXPECT_EQ(IniFileHandler::ReadIniValue("Romlifter", keys[k], QString(), iniPath()),
+                row.status ? expected[k] : QStringLiteral("earlier %1").arg(keys[k])) << keys[k];
     // The boot loader took exactly the lines the log counts, with their CR LF.
     if (!row.sim.contains("--vanish-after")) {
       EXPECT_EQ(linesTaken(), onTheWire(lines.first(n)));
     }
   }
-}
-
-TEST_F(UploadEndToEnd, WithoutAUsableFileNothingIsSentAndThePortButtonClosesTheIdlePort) {
-  start();
-  openAndAwaitBootLoader();
-  const QString notReady = kUpdating + QStringLiteral("\r\nFile not ready or wrong type");
-  form->BtnUpload->click();  // nothing loaded yet
-  ASSERT_TRUE(QFile::remove(load(dvNineLines(2))));  // moved away after the check
-  form->BtnUpload->click();
-  EXPECT_TRUE(form->uploadDialogue().BootReady);  // the boot loader still waits
-
-  // Open, announced and idle: a click closes at once, and it opens again.
-  form->Commport->click();
-  EXPECT_EQ(form->serinputText(), kReady + notReady + notReady + kPortClosed);
-  expectClosedAndIdle();
-  openAndAwaitBootLoader();
-  EXPECT_EQ(report("Status"), QString());
-  EXPECT_EQ(linesTaken(), QByteArray());
 }
 
 }  // namespace
