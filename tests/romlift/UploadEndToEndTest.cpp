@@ -70,7 +70,7 @@ class UploadEndToEnd : public ::testing::Test {
     form->comForm().setPortMessage([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
     form->uploadDialogue().setReportClock([] { return QDateTime(QDate(2026, 3, 1), QTime(7, 5, 42)); });
     form->Form_Load();
-    form->uploadDialogue().LineDelay = kLineDelay;  // reading it from setup.ini is LoaderFormStart's
+    form->uploadDialogue().LineDelay = kLineDelay;  // read from setup.ini in LoaderFormWindow
   }
 
   QString load(const QByteArrayList& lines) {
@@ -132,8 +132,8 @@ TEST_F(UploadEndToEnd, SendsEveryLineWithItsSilenceOnTheWireAndReportsSuccess) {
       EXPECT_EQ(shown, expected);
 
       // On the far end: in file order, each with CR LF, the empty line as a
-      // bare CR LF, and never less silence than the line delay. (Its "OK" is
-      // the log's success.)
+      // bare CR LF, and never less silence than the line delay. Its "OK" is
+      // the log's success.
       EXPECT_EQ(linesTaken(), onTheWire(lines));
       const auto gaps = BootSimProcess::gaps(simReport);
       ASSERT_TRUE(gaps.has_value()) << simReport.toStdString();
