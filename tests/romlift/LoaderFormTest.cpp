@@ -1,6 +1,9 @@
-// Start-up from setup.ini, the port and speed menus and the about box.
+// The window: start-up from setup.ini, the port and speed menus, the about
+// box, and the S-record file check behind File > Load.
 #include <QAction>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -12,12 +15,24 @@
 #include <LoaderForm.h>
 #include <PtyBench.h>
 #include <SerialAbout.h>
+#include <SrecordCheck.h>
 
 #include <memory>
 
 namespace {
 
-class LoaderFormStart : public ::testing::Test {
+// Label1 at start, as it reads on screen: each CR LF of the text is one break.
+const QString kSteps = QStringLiteral(
+    "Upgrade steps\n"
+    "1: Make sure that a serial cable is connected between PC and amplifier or CD.\n"
+    "2: Select file to upload.\n"
+    "3: Check Comm Adress. and COM port\n"
+    "4: Click 'Open Comm port'.\n"
+    "5: Start Amplifier or CD in boot mode.\n"
+    "6: Upload new software.\n"
+    "7: Wait for Amplifier or CD to Initialize.\n\n");
+
+class LoaderFormWindow : public ::testing::Test {
  protected:
   QString iniPath() const { return dir.filePath(QStringLiteral("setup.ini")); }
   void setIni(const char* section, const QString& key, const QString& value) {
@@ -40,20 +55,27 @@ class LoaderFormStart : public ::testing::Test {
       if (form->COM[n - 1]->isChecked()) out.push_back(n);
     return out;
   }
+  // File > Load, the file dialog replaced by a chosen path.
+  void load(const QString& path) {
+    form->setFileChooser([path] { return path; });
+    form->Load_Click();
+  }
+  QString write(const QByteArray& bytes) {
+    QFile f(dir.filePath(QStringLiteral("f%1.s19").arg(++files)));
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
+  }
 
   QTemporaryDir dir;
   std::unique_ptr<LoaderForm> form;
   QStringList messages;
+  int files = 0;
 };
 
 // The first row has no setup.ini: the defaults are used and stored.
-TEST_F(LoaderFormStart, StoredValuesAreRangeChecked) {
+TEST_F(LoaderFormWindow, StoredValuesAreRangeChecked) {
   const struct {
-    const char* delay;
-    const char* port;
-    const char* debug;
-    int lineDelay;
-    int selected;
+    const char *delay, *port, *debug;  // as stored
+    int lineDelay, selected;           // as taken
     const char* portInFile;
     bool serialWindow;
   } cases[] = {
@@ -78,8 +100,7 @@ TEST_F(LoaderFormStart, StoredValuesAreRangeChecked) {
     EXPECT_EQ(checkedPorts(), std::vector<int>{c.selected});
     EXPECT_EQ(ini("ComSettings", "ComPort"), QString::fromLatin1(c.portInFile));
     EXPECT_EQ(ini("Romlifter", "Delay"), QString::fromLatin1(c.delay ? c.delay : "350"));
-    if (!c.debug) EXPECT_EQ(ini("AmpCom", "Debug"), QStringLiteral("0"));
-    EXPECT_EQ(checkedSpeeds(), std::vector<bool>({true, false, false}));
+    EXPECT_TRUE(c.debug || ini("AmpCom", "Debug") == QStringLiteral("0"));  // the default stored
     EXPECT_EQ(form->comForm().isVisible(), c.serialWindow);
     EXPECT_TRUE(form->comForm().RomliftActive);
     EXPECT_EQ(form->Commport->text(), QStringLiteral("Open Comm Port"));
@@ -87,7 +108,7 @@ TEST_F(LoaderFormStart, StoredValuesAreRangeChecked) {
   }
 }
 
-TEST_F(LoaderFormStart, OnlyPortsThatOpenAreOfferedAndTheMenusChoose) {
+TEST_F(LoaderFormWindow, OnlyPortsThatOpenAreOfferedAndTheMenusChooseAndShow) {
   // Every port leads nowhere but COM2, so the machine's own devices play no part.
   PseudoTerminal pty;
   ASSERT_TRUE(pty.isOpen());
@@ -123,10 +144,7 @@ TEST_F(LoaderFormStart, OnlyPortsThatOpenAreOfferedAndTheMenusChoose) {
   start();  // a restart begins at 9600 again, on the stored port
   EXPECT_EQ(checkedSpeeds(), std::vector<bool>({true, false, false}));
   EXPECT_EQ(checkedPorts(), std::vector<int>{2});
-}
 
-TEST_F(LoaderFormStart, AboutBoxShowsTitleAndVersion) {
-  start();
   QStringList shown;
   form->setAboutRunner([&](SerialAbout& box) {
     EXPECT_EQ(box.parentWidget(), form.get());
@@ -135,9 +153,59 @@ TEST_F(LoaderFormStart, AboutBoxShowsTitleAndVersion) {
           << box.lblLine2->text() << box.cmdOK->text();
   });
   form->About->trigger();
-  EXPECT_EQ(shown, (QStringList{QStringLiteral("About Romlift"), QStringLiteral("Romlift"),
-                                QStringLiteral("Version 1.16"), QStringLiteral("Tool for upgrading firmware.\n\n\n\n"),
-                                QStringLiteral("Last update October 10th, 2005"), QStringLiteral("OK")}));
+  EXPECT_EQ(shown, (QStringList{"About Romlift", "Romlift", "Version 1.16", "Tool for upgrading firmware.\n\n\n\n",
+                                "Last update October 10th, 2005", "OK"}));
+}
+
+// Each near miss follows a recognised file, so its instructions must go. A
+// failed attempt after a recognised file keeps the screen but not the verdict.
+TEST_F(LoaderFormWindow, EachProductIsRecognisedNearMissesAreNotAndAFailedLoadKeepsTheScreen) {
+  start();
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Kestrune Audio - Romlift"));
+  EXPECT_EQ(form->Label1->text(), kSteps);
+  EXPECT_TRUE(form->Text_Filename->text().isEmpty());
+  EXPECT_TRUE(form->Text_Filevalid->text().isEmpty());
+
+  const QString none = QStringLiteral("File not valid for any Amplifier or CD player");
+  const struct {
+    QByteArray firstLine;
+    int code;
+    QString product, buttons, release;  // as the verdict, the buttons to hold and the release line name them
+    QByteArray lineEnd = "\r\n";
+  } cases[] = {
+      {"S00C0000504C58413438383000EA", 1, "PLXA4880", "both volume", "both volumebuttons and PLXA4880"},
+      {"S00C00004B5641353130305200F9", 0, {}, {}, {}},  // KVA5100+ with the rule's checksum
+      {"S00B00005A454E5452413700E9", 2, "Zentra Mk.VII", "analog and digital", "both buttons and Zentra"},
+      {"s008000044562d3900f7", 0, {}, {}, {}},  // lower-case hex
+      {"S00B00004B564135313030004C", 3, "KVA5100", "analog and digital", "both buttons and KVA5100"},
+      {"S008000044562D3900F7 ", 0, {}, {}, {}},  // a trailing blank
+      {"S008000044562D3900F7", 4, "DV-9", "menu and skip right", "both buttons and DV-9"},
+      {"S008000044562D3900F7", 0, {}, {}, {}, "\n"},  // LF alone ends no line
+      {"S00C00004B5641353130305200FA", 5, "KVA5100+", "analog and digital", "both buttons and KVA5100+"},
+      {"S0090000445650524F006B", 6, "DVpro", "analog and digital", "both buttons and DVpro"},
+  };
+  const QString attempts[] = {write({}), dir.filePath(QStringLiteral("gone.s19")), dir.path(), QString()};
+  int failed = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.firstLine.toStdString());
+    const QString path = write(c.firstLine + c.lineEnd + "S9030000FC" + c.lineEnd);
+    load(path);
+    EXPECT_EQ(form->fileCheck().FileValid, c.code != 0);
+    EXPECT_EQ(form->fileCheck().ProductCode, c.code);
+    if (c.code) {
+      const QString attempt = attempts[failed++ % 4];
+      load(attempt);
+      EXPECT_FALSE(form->fileCheck().FileValid);
+      EXPECT_EQ(form->fileCheck().ProductCode, 0);
+      EXPECT_EQ(form->fileCheck().FileName, attempt);
+    }
+    EXPECT_EQ(form->Text_Filevalid->text(), c.code ? QStringLiteral("File for %1 and file is ok").arg(c.product) : none);
+    EXPECT_EQ(form->Text_Filename->text(), path);
+    const QString instructions = QStringLiteral(
+        "Bootmode:\nTurn power off on the front button.\nPress %1 buttons simultaneously and hold them while "
+        "turning on the power.\nRelease %2 is in bootmode.").arg(c.buttons, c.release);
+    EXPECT_EQ(form->Label1->text(), kSteps + (c.code ? instructions : QString()));
+  }
 }
 
 }  // namespace
