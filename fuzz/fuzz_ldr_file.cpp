@@ -3,6 +3,7 @@
 // counting the bytes as a reference reading written here does.
 #include <FirmwareFile.h>
 
+#include <algorithm>
 
 #include "FuzzSupport.h"
 
@@ -12,12 +13,8 @@ namespace {
 // or a non-hex digit counts as the conversion counts it.
 int byteAt(const QByteArray& line, int position) {
   if (position + 1 > line.size()) return 0;
-  auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 0;
-  };
+  static const QByteArray digits = "0123456789abcdef0123456789ABCDEF";
+  auto digit = [](char c) { return std::max(0, int(digits.indexOf(c) % 16)); };
   return digit(line[position - 1]) * 16 + digit(line[position]);
 }
 
