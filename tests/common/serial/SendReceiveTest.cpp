@@ -54,21 +54,13 @@ TEST_F(SendReceive, FrameModeShowsAndLogsAReplyOnceItsLengthByteIsMet) {
   com.ReplyBuffer.clear();
   ASSERT_TRUE(deliver(QByteArray(1, '\0')));  // a first byte of 0 passes at once
   EXPECT_EQ(com.Text2->text(), QStringLiteral("RX: 00 "));
-}
 
-TEST_F(SendReceive, OnlyCalvbootEmptiesTheBufferPastEightyBytes) {
-  // A length byte of 255 keeps the reply "incomplete", so only the rule shows it.
-  const QByteArray eighty = QByteArray(1, '\xFF') + QByteArray(79, '\x11');
-  for (const auto host : {ComForm::Host::Calvboot, ComForm::Host::Romlift}) {
-    ComForm& com = openForm(host);
-    ASSERT_TRUE(deliver(eighty));
-    EXPECT_EQ(com.ReplyBuffer, eighty);
-    ASSERT_TRUE(deliver("\x22"));
-    const bool calvboot = host == ComForm::Host::Calvboot;
-    EXPECT_EQ(com.ReplyBuffer, calvboot ? QByteArray() : eighty + '\x22');
-    EXPECT_EQ(com.Text2->text(), calvboot ? rx(eighty + '\x22') : QString());
-    com.CloseMScomm();
-  }
+  // Past 80 bytes, a reply still incomplete is shown and emptied.
+  const QByteArray tooLong = QByteArray(1, '\xFF') + QByteArray(80, '\x11');
+  com.ReplyBuffer.clear();
+  ASSERT_TRUE(deliver(tooLong));
+  EXPECT_TRUE(com.ReplyBuffer.isEmpty());
+  EXPECT_EQ(com.Text2->text(), rx(tooLong));
 }
 
 TEST_F(SendReceive, UploaderModeCollectsTextAndSkipsChunksReadingThirteenOrTen) {
