@@ -3,19 +3,15 @@
 // counting the bytes as a reference reading written here does.
 #include <FirmwareFile.h>
 
-#include <algorithm>
-
 #include "FuzzSupport.h"
 
 namespace {
 
 // The byte whose digits start at character position (from 1); a short pair
-// or a non-hex digit counts as the conversion counts it.
+// counts as 0.
 int byteAt(const QByteArray& line, int position) {
   if (position + 1 > line.size()) return 0;
-  static const QByteArray digits = "0123456789abcdef0123456789ABCDEF";
-  auto digit = [](char c) { return std::max(0, int(digits.indexOf(c) % 16)); };
-  return digit(line[position - 1]) * 16 + digit(line[position]);
+  return hexDigit(line[position - 1]) * 16 + hexDigit(line[position]);
 }
 
 // Lines end at LF; a CR right before it is dropped.
