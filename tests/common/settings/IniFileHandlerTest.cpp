@@ -109,31 +109,33 @@ TEST_F(IniFile, RefusedWritesChangeNothingAndReadsGoOn) {
   EXPECT_FALSE(QFile::exists(elsewhere));
 }
 
-TEST_F(IniFile, RewriteReplacesTheFileAndKeepsItsModeAndOwner) {
+// A read-only folder leaves only a rewrite in place, without a lock file;
+// otherwise the file is replaced and keeps its mode and owner.
+TEST_F(IniFile, RewriteReplacesTheFileAndKeepsItsModeAndOwnerButNotInAReadOnlyFolder) {
   put("[A]\r\nX=1\r\n");
+  const QByteArray folder = QFile::encodeName(dir.path());
+  struct stat st {}, was {};
+  ASSERT_EQ(::stat(native.constData(), &was), 0);
+  ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+  EXPECT_TRUE(WriteIniValue("A", "X", "2", path));
+  ASSERT_EQ(::stat(native.constData(), &st), 0);
+  EXPECT_EQ(st.st_ino, was.st_ino);  // the same file: root, too, adds nothing to the folder
+  EXPECT_EQ(read("A", "Y", "3"), "3");
+  EXPECT_EQ(contents(), QByteArray("[A]\r\nX=2\r\nY=3\r\n"));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"setup.ini"});
+  ASSERT_EQ(::chmod(folder.constData(), 0755), 0);
+
   ASSERT_EQ(::chmod(native.constData(), 0640), 0);
   const bool root = ::geteuid() == 0;  // only root can hand the file to another owner
   ASSERT_TRUE(!root || ::chown(native.constData(), 65534, 65534) == 0);
-  // A write in place instead (a kill mid-write would cut the file) is caught by the kill test below.
-  EXPECT_TRUE(WriteIniValue("A", "X", "2", path));
-  EXPECT_EQ(contents(), QByteArray("[A]\r\nX=2\r\n"));
-  struct stat st {};
+  EXPECT_TRUE(WriteIniValue("A", "X", "4", path));
+  EXPECT_EQ(contents(), QByteArray("[A]\r\nX=4\r\nY=3\r\n"));
   ASSERT_EQ(::stat(native.constData(), &st), 0);
+  EXPECT_NE(st.st_ino, was.st_ino);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(st.st_uid, root ? 65534u : ::geteuid());  // root does not take it over
   // No temporary file left; the lock file stays for the next writer.
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"setup.ini", "setup.ini.lock"}));
-}
-
-TEST_F(IniFile, AReadOnlyFolderIsRewrittenInPlaceWithoutALockFile) {
-  put("[A]\r\nX=1\r\n");
-  const QByteArray folder = QFile::encodeName(dir.path());
-  ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
-  EXPECT_TRUE(WriteIniValue("A", "X", "2", path));
-  EXPECT_EQ(read("A", "Y", "3"), "3");
-  EXPECT_EQ(contents(), QByteArray("[A]\r\nX=2\r\nY=3\r\n"));
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"setup.ini"});
-  ::chmod(folder.constData(), 0755);
 }
 
 // A child process running body, then ending with its result as exit status.
