@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,4 +24,10 @@ inline QString inputFile(const char* name, const std::uint8_t* data, std::size_t
   check(f.open(QIODevice::WriteOnly) && f.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size),
         "input file not written");
   return path;
+}
+
+// A hex digit's value in either case; anything else counts as 0, as the programs' conversions count it.
+inline int hexDigit(char16_t c) {
+  static const QByteArray digits = "0123456789abcdef0123456789ABCDEF";
+  return c < 128 ? std::max(0, int(digits.indexOf(char(c)) % 16)) : 0;
 }

@@ -3,22 +3,15 @@
 // counting the bytes as a reference reading written here does.
 #include <FirmwareFile.h>
 
-
 #include "FuzzSupport.h"
 
 namespace {
 
 // The byte whose digits start at character position (from 1); a short pair
-// or a non-hex digit counts as the conversion counts it.
+// counts as 0.
 int byteAt(const QByteArray& line, int position) {
   if (position + 1 > line.size()) return 0;
-  auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 0;
-  };
-  return digit(line[position - 1]) * 16 + digit(line[position]);
+  return hexDigit(line[position - 1]) * 16 + hexDigit(line[position]);
 }
 
 // Lines end at LF; a CR right before it is dropped.

@@ -7,16 +7,6 @@
 #include <cmath>
 #include "FuzzSupport.h"
 
-namespace {
-
-int hexDigit(QChar c) {
-  const QString digits = QStringLiteral("0123456789ABCDEF");
-  const qsizetype i = digits.indexOf(c.toUpper());
-  return c.unicode() < 128 && i >= 0 ? int(i) : 0;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
   for (const QString& text : {QString::fromUtf8(bytes), QString::fromLatin1(bytes)}) {
@@ -31,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (LenientNumber::isNumeric(text)) check(text.trimmed().size() > 0, "blank text is numeric");
     if (text.size() >= 2) {
       const std::uint8_t b = HexText::ConvertHexStringToByte(QStringView(text).left(2));
-      check(b == hexDigit(text[0]) * 16 + hexDigit(text[1]), "hex pair misread");
+      check(b == hexDigit(text[0].unicode()) * 16 + hexDigit(text[1].unicode()), "hex pair misread");
     }
   }
   const QString readable = HexText::HexStringToReadable(bytes);

@@ -3,10 +3,13 @@
 // line must then hold. Chunks reach the port control through its delivery
 // seam instead of a pseudo-terminal, for speed.
 #include <ComForm.h>
+#include <HexText.h>
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 #include "FuzzSupport.h"
 
@@ -15,11 +18,8 @@ namespace {
 ComForm* calvboot = nullptr;
 ComForm* romlift = nullptr;
 
-QString rxLine(const QByteArray& bytes) {
-  QString line = QStringLiteral("RX: ");
-  for (const char c : bytes) line += QString::asprintf("%02X ", unsigned(static_cast<unsigned char>(c)));
-  return line;
-}
+// The readable form is checked on its own by fuzz_numbers.
+QString rxLine(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexText::HexStringToReadable(bytes); }
 
 }  // namespace
 
@@ -69,8 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const bool appended = form.ReplyBuffer == before + chunk;
       check(appended || form.ReplyBuffer == before, "uploader mode changed the buffer otherwise");
       // A chunk without a digit reads as 0 and so is never filtered out.
-      bool hasDigit = false;
-      for (const char c : chunk) hasDigit |= (c >= '0' && c <= '9');
+      const bool hasDigit = std::any_of(chunk.begin(), chunk.end(), [](char c) { return c >= '0' && c <= '9'; });
       check(appended || hasDigit, "a chunk without a number was dropped");
       if (appended) check(form.Text2->text() == rxLine(form.ReplyBuffer), "accepted chunk not shown");
     }

@@ -8,6 +8,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <map>
 
@@ -27,20 +28,16 @@ struct Line {
   bool operator==(const Line&) const = default;
 };
 
-// CR LF, LF and a lone CR end a line.
+// CR LF, LF and a lone CR end a line; the last may have no end.
 QList<Line> linesOf(const QByteArray& data) {
   QList<Line> lines;
-  Line cur;
-  for (qsizetype i = 0; i < data.size(); ++i) {
-    if (data[i] != '\r' && data[i] != '\n') {
-      cur.text += data[i];
-      continue;
-    }
-    cur.end = (data[i] == '\r' && data.mid(i + 1, 1) == "\n") ? QByteArray("\r\n") : data.mid(i, 1);
-    i += cur.end.size() - 1;
-    lines.append(std::exchange(cur, {}));
+  for (qsizetype i = 0; i < data.size();) {
+    qsizetype end = i;
+    while (end < data.size() && data[end] != '\r' && data[end] != '\n') ++end;
+    const qsizetype endSize = data.mid(end, 2) == "\r\n" ? 2 : end < data.size() ? 1 : 0;
+    lines.append({data.mid(i, end - i), data.mid(end, endSize)});
+    i = end + endSize;
   }
-  if (!cur.text.isEmpty()) lines.append(cur);
   return lines;
 }
 
@@ -67,17 +64,15 @@ QString valueFrom(FuzzedDataProvider& in) {
 // What a read returns for a stored value: blanks and tabs trimmed, one
 // outer pair of like quotes removed, at most 254 characters.
 QString asRead(QString v) {
-  while (!v.isEmpty() && (v.front() == u' ' || v.front() == u'\t')) v.remove(0, 1);
-  while (!v.isEmpty() && (v.back() == u' ' || v.back() == u'\t')) v.chop(1);
+  static const QRegularExpression outerBlanks(QStringLiteral("^[ \t]+|[ \t]+\\z"));
+  v.remove(outerBlanks);
   if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front()) v = v.mid(1, v.size() - 2);
   return v.left(IniFileHandler::kMaxValueLength);
 }
 
-QString lower(const QString& s) { return s.toLower(); }
-
 bool isKeyLine(const QByteArray& text, const QString& key, const QString& value) {
   const qsizetype eq = text.indexOf('=');
-  return eq > 0 && lower(QString::fromLatin1(text.left(eq)).trimmed()) == lower(key) &&
+  return eq > 0 && QString::fromLatin1(text.left(eq)).trimmed().toLower() == key.toLower() &&
          text.mid(eq + 1) == value.toLatin1();
 }
 
@@ -111,26 +106,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   for (int step = 0; step < 8 && in.remaining_bytes() > 0; ++step) {
     const QString section = nameFrom(in), key = nameFrom(in), value = valueFrom(in);
-    const bool isRead = in.ConsumeBool();
-    seen[{lower(section), lower(key)}];
+    const bool isRead = in.ConsumeBool(), breaks = value.contains(u'\r') || value.contains(u'\n');
+    const auto id = std::make_pair(section.toLower(), key.toLower());
+    seen[id];
     probe();
     const auto old = seen;
     const QByteArray was = fileBytes(path);
-    const QString stored = old.at({lower(section), lower(key)});
-    bool wrote = false;
+    const QString stored = old.at(id);
+    bool wrote = !breaks;
     if (isRead) {
       const QString got = ReadIniValue(section, key, value, path);
       check(got == (stored.isEmpty() ? value : stored), "read gave neither the value nor the default");
-      wrote = stored.isEmpty() && !value.isEmpty() && !value.contains(u'\r') && !value.contains(u'\n');
+      wrote = stored.isEmpty() && !value.isEmpty() && !breaks;
     } else {
-      const bool breaks = value.contains(u'\r') || value.contains(u'\n');
       check(WriteIniValue(section, key, value, path) != breaks, "write outcome");
-      wrote = !breaks;
     }
     const QByteArray now = fileBytes(path);
     probe();
     for (const auto& [name, v] : seen) {
-      if (name == std::make_pair(lower(section), lower(key)) && wrote) check(v == asRead(value), "value does not read back");
+      if (name == id && wrote) check(v == asRead(value), "value does not read back");
       else check(v == old.at(name), "another key changed");
     }
     if (!wrote) check(now == was, "file changed without a write");

@@ -6,6 +6,8 @@
 
 #include <csignal>
 
+#include "PtyBench.h"
+
 QString CliFolder::Result::lastLine() const {
   const QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
   return lines.isEmpty() ? QString() : lines.last();
@@ -20,10 +22,7 @@ void CliFolder::writeIni(const QByteArray& text) const {
   if (f.open(QIODevice::WriteOnly)) f.write(text);
 }
 
-QByteArray CliFolder::ini() const {
-  QFile f(path(QStringLiteral("setup.ini")));
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+QByteArray CliFolder::ini() const { return fileBytes(path(QStringLiteral("setup.ini"))); }
 
 std::unique_ptr<QProcess> CliFolder::start(const QStringList& args) const {
   auto process = std::make_unique<QProcess>();

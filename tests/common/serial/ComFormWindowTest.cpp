@@ -9,8 +9,9 @@ namespace {
 
 using ComFormWindow = SerialFormTest;
 
-TEST_F(ComFormWindow, ControlsAtLoadAndVisibility) {
-  ComForm& com = makeForm(ComForm::Host::Romlift);
+// Then a port failure raises the real message box: the program's title, one OK button.
+TEST_F(ComFormWindow, ControlsAtLoadVisibilityAndThePortFailureBox) {
+  ComForm com(ComForm::Host::Romlift, dir.path());
   // Twips from the form layout, 15 to a pixel; the text boxes and the box start empty.
   const struct {
     const char* name;
@@ -35,13 +36,9 @@ TEST_F(ComFormWindow, ControlsAtLoadAndVisibility) {
   EXPECT_EQ(com.pos(), QPoint(0, 0));
   com.SetVisibility(false);
   EXPECT_FALSE(com.isVisible());
-}
 
-TEST_F(ComFormWindow, PortFailureBoxHasTheProgramTitleAndOneOkButton) {
   QGuiApplication::setApplicationDisplayName(QStringLiteral("Box Title"));
   writePortsIni(dir.path(), 5, path("no-such-tty"));
-  ComForm com(ComForm::Host::Calvboot, dir.path());  // the real message box
-
   QString seen;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {

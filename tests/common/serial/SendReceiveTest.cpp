@@ -1,3 +1,5 @@
+#include <thread>
+
 #include "SerialTestSupport.h"
 
 namespace {
@@ -5,8 +7,8 @@ namespace {
 using SendReceive = SerialFormTest;
 
 TEST_F(SendReceive, EveryByteValuePassesUnchangedBothWays) {
-  ComForm& com = makeForm(ComForm::Host::Romlift);  // frame mode without the 80-byte rule
-  ASSERT_TRUE(com.SetupMScomm(kPort, 2));
+  ComForm& com = openForm(ComForm::Host::Romlift, 2);  // frame mode without the 80-byte rule
+  com.SetLogOn();
   QByteArray bytes;
   for (int v = 255; v >= 0; --v) bytes.append(char(v));  // first byte 255: complete only at the end
   // Far beyond the 96-byte driver buffer, yet handed over whole without serving events.
@@ -20,12 +22,18 @@ TEST_F(SendReceive, EveryByteValuePassesUnchangedBothWays) {
   ASSERT_TRUE(waitUntil([&] { return com.ReplyBuffer.size() >= 256; }, 2s));
   EXPECT_EQ(com.ReplyBuffer, bytes);
   EXPECT_EQ(com.Text2->text(), rx(bytes));
+
+  const QByteArray log = fileBytes(path("Log.txt"));
+  com.CloseMScomm();
+  com.SendMScommString("\x09\x09");  // on a closed port: neither sent, shown nor logged
+  EXPECT_EQ(com.Text1->text(), QStringLiteral("TX: ") + HexText::HexStringToReadable(sent));
+  EXPECT_EQ(fileBytes(path("Log.txt")), log);
+  EXPECT_TRUE(messages.isEmpty() && pty.readUntilQuiet(30ms, 200ms).isEmpty());
 }
 
 TEST_F(SendReceive, FrameModeShowsAndLogsAReplyOnceItsLengthByteIsMet) {
-  ComForm& com = makeForm(ComForm::Host::Calvboot);
+  ComForm& com = openForm(ComForm::Host::Calvboot);
   com.SetLogOn();
-  ASSERT_TRUE(com.SetupMScomm(kPort, 0));
   const struct {
     QByteArray chunk;
     QByteArray shown;  // empty: nothing shown or logged
@@ -46,28 +54,18 @@ TEST_F(SendReceive, FrameModeShowsAndLogsAReplyOnceItsLengthByteIsMet) {
   com.ReplyBuffer.clear();
   ASSERT_TRUE(deliver(QByteArray(1, '\0')));  // a first byte of 0 passes at once
   EXPECT_EQ(com.Text2->text(), QStringLiteral("RX: 00 "));
-}
 
-TEST_F(SendReceive, OnlyCalvbootEmptiesTheBufferPastEightyBytes) {
-  // A length byte of 255 keeps the reply "incomplete", so only the rule shows it.
-  const QByteArray eighty = QByteArray(1, '\xFF') + QByteArray(79, '\x11');
-  for (const auto host : {ComForm::Host::Calvboot, ComForm::Host::Romlift}) {
-    ComForm& com = makeForm(host);
-    ASSERT_TRUE(com.SetupMScomm(kPort, 0));
-    ASSERT_TRUE(deliver(eighty));
-    EXPECT_EQ(com.ReplyBuffer, eighty);
-    ASSERT_TRUE(deliver("\x22"));
-    const bool calvboot = host == ComForm::Host::Calvboot;
-    EXPECT_EQ(com.ReplyBuffer, calvboot ? QByteArray() : eighty + '\x22');
-    EXPECT_EQ(com.Text2->text(), calvboot ? rx(eighty + '\x22') : QString());
-    com.CloseMScomm();
-  }
+  // Past 80 bytes, a reply still incomplete is shown and emptied.
+  const QByteArray tooLong = QByteArray(1, '\xFF') + QByteArray(80, '\x11');
+  com.ReplyBuffer.clear();
+  ASSERT_TRUE(deliver(tooLong));
+  EXPECT_TRUE(com.ReplyBuffer.isEmpty());
+  EXPECT_EQ(com.Text2->text(), rx(tooLong));
 }
 
 TEST_F(SendReceive, UploaderModeCollectsTextAndSkipsChunksReadingThirteenOrTen) {
-  ComForm& com = makeForm(ComForm::Host::Romlift);
+  ComForm& com = openForm(ComForm::Host::Romlift);
   com.SetRomliftActive();
-  ASSERT_TRUE(com.SetupMScomm(kPort, 0));
   const struct {
     QByteArray chunk;
     bool kept;
@@ -91,10 +89,12 @@ TEST_F(SendReceive, UploaderModeCollectsTextAndSkipsChunksReadingThirteenOrTen) 
 }
 
 TEST_F(SendReceive, ClearMScommInputDiscardsWaitingBytes) {
-  ComForm& com = makeForm(ComForm::Host::Calvboot);
-  ASSERT_TRUE(com.SetupMScomm(kPort, 0));
+  ComForm& com = openForm(ComForm::Host::Calvboot);
   com.ReplyBuffer = "stale";
-  ASSERT_TRUE(pty.write(QByteArray("\x05\x01\x02\x03\x04", 5)) && waitForWaitingBytes(5));
+  ASSERT_TRUE(pty.write(QByteArray("\x05\x01\x02\x03\x04", 5)));
+  // Waits without serving events, so no receive event takes the bytes.
+  for (int n = 0; n < 2000 && com.GetMScommInBufferCount() < 5; ++n) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(com.GetMScommInBufferCount(), 5);
   com.ClearMScommInput();
   EXPECT_EQ(com.GetMScommInBufferCount(), 0);
   waitUntil([] { return false; }, 50ms);  // any receive event now finds nothing
@@ -102,20 +102,6 @@ TEST_F(SendReceive, ClearMScommInputDiscardsWaitingBytes) {
   EXPECT_EQ(com.Text2->text(), QString());
   ASSERT_TRUE(deliver(QByteArray("\x03\x01\x00", 3)));  // the line keeps working
   EXPECT_EQ(com.ReplyBuffer, QByteArray("\x03\x01\x00", 3));
-}
-
-TEST_F(SendReceive, SendingOnAClosedPortShowsAndLogsNothing) {
-  ComForm& com = makeForm(ComForm::Host::Calvboot);
-  com.SetLogOn();
-  ASSERT_TRUE(com.SetupMScomm(kPort, 0));
-  com.SendMScommString(QByteArray("\x06\x01\x00", 3));
-  ASSERT_EQ(pty.read(3, 1s).size(), 3);
-  const QByteArray logBefore = fileBytes(path("Log.txt"));
-  com.CloseMScomm();
-  com.SendMScommString("\x09\x09");
-  EXPECT_EQ(com.Text1->text(), QStringLiteral("TX: 06 01 00 "));
-  EXPECT_EQ(fileBytes(path("Log.txt")), logBefore);
-  EXPECT_TRUE(messages.isEmpty() && pty.readUntilQuiet(30ms, 200ms).isEmpty());
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <memory>
-#include <thread>
 
 #include "ComForm.h"
 #include "HexText.h"
@@ -38,19 +37,17 @@ class SerialFormTest : public ::testing::Test {
     return *form;
   }
 
+  ComForm& openForm(ComForm::Host host, std::uint8_t speed = 0) {
+    makeForm(host);
+    EXPECT_TRUE(form->SetupMScomm(kPort, speed));
+    return *form;
+  }
+
   // Sends bytes from the far end and serves events until the form handled them.
   bool deliver(const QByteArray& bytes) {
     const int before = receiveEvents;
     return pty.write(bytes) &&
            waitUntil([&] { return receiveEvents > before && form->MSComm1().inBufferCount() == 0; }, 2s);
-  }
-
-  // Waits without serving events (so no receive event runs) until count bytes wait.
-  bool waitForWaitingBytes(int count) {
-    const auto end = std::chrono::steady_clock::now() + 2s;
-    while (form->GetMScommInBufferCount() < count && std::chrono::steady_clock::now() < end)
-      std::this_thread::sleep_for(1ms);
-    return form->GetMScommInBufferCount() == count;
   }
 
   QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }

@@ -29,31 +29,23 @@ class TrafficLogTest : public SerialFormTest {
   const QString logFile = path("Log.txt");
 };
 
-TEST_F(TrafficLogTest, TickingReplacesAReadOnlyOldLogWithTheHeaderThenEachLineIsStamped) {
+// The header carries the time of ticking, each line its own.
+TEST_F(TrafficLogTest, TickReplacesAReadOnlyOldLogUntickStopsRetickStartsAFreshLog) {
   QFile old(logFile);
   ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old run\r\n") > 0);
   old.close();
   ASSERT_TRUE(old.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
   form->ChkLog->click();
   EXPECT_TRUE(form->LogOn);
-  EXPECT_EQ(fileBytes(logFile), header("05.12.2026 21.03.11"));
-
+  now = QDateTime(QDate(2027, 1, 2), QTime(3, 4, 5));
+  form->SetLogOn();  // ticked already: the running log goes on untouched
   ASSERT_TRUE(form->SetupMScomm(kPort, 0));
   form->SendMScommString(QByteArray("\x06\x01\x00", 3));
   ASSERT_EQ(pty.read(3, 1s).size(), 3);
-  now = QDateTime(QDate(2027, 1, 2), QTime(3, 4, 5));
-  ASSERT_TRUE(deliver(QByteArray("\x03\x01\x00", 3)));
-  EXPECT_EQ(fileBytes(logFile), header("05.12.2026 21.03.11") + "05.12.2026 21.03.11 TX: 06 01 00 \r\n"
-                                                                "02.01.2027 03.04.05 RX: 03 01 00 \r\n");
-}
-
-TEST_F(TrafficLogTest, SetLogOnStartsOnceUntickStopsRetickStartsAFreshLog) {
-  form->SetLogOn();
-  form->WriteOut(QStringLiteral("TX: 01 "));
-  const QByteArray first = fileBytes(logFile);
-  EXPECT_EQ(first, header("05.12.2026 21.03.11") + "05.12.2026 21.03.11 TX: 01 \r\n");
   now = now.addSecs(60);
-  form->SetLogOn();  // ticked already: the running log goes on untouched
+  ASSERT_TRUE(deliver(QByteArray("\x03\x01\x00", 3)));
+  const QByteArray first = header("05.12.2026 21.03.11") + "02.01.2027 03.04.05 TX: 06 01 00 \r\n"
+                                                           "02.01.2027 03.05.05 RX: 03 01 00 \r\n";
   EXPECT_EQ(fileBytes(logFile), first);
 
   form->ChkLog->click();

@@ -30,8 +30,8 @@ class IniFile : public ::testing::Test {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
   }
-  QByteArray contents(const QString& file = {}) const {
-    QFile f(file.isEmpty() ? path : file);
+  QByteArray contents() const {
+    QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
   QString read(const char* section, const char* key, const char* def = "") {
@@ -39,37 +39,21 @@ class IniFile : public ::testing::Test {
   }
 };
 
-TEST_F(IniFile, MissingValuesGiveTheirDefaultAndWriteItBack) {
-  EXPECT_EQ(read("Ports", "COM1"), "");  // an empty default creates nothing
-  EXPECT_FALSE(QFile::exists(path));
-  EXPECT_EQ(read("ComSettings", "ComPort", "1"), "1");
-  EXPECT_EQ(contents(), QByteArray("[ComSettings]\r\nComPort=1\r\n"));
-  EXPECT_EQ(read("AmpCom", "Debug", "0"), "0");
-  put("[ComSettings]\r\nDevAdr=\r\nComPort=3\r\n");
-  EXPECT_EQ(read("ComSettings", "DevAdr", "1"), "1");  // an empty value counts as missing
-  EXPECT_EQ(contents(), QByteArray("[ComSettings]\r\nDevAdr=1\r\nComPort=3\r\n"));
-}
-
 TEST_F(IniFile, ReadingFollowsTheClassicLineRules) {
   const struct {
     QByteArray line;   // the file, line by line
     const char* key;   // looked up in section "comSETTINGS"; nullptr: no look-up
     QString value;
   } rows[] = {
-      {"Stray=before any section", "Stray", ""},
-      {"[ ComSettings ] trailing text", nullptr, {}},
+      {"Stray=before any section", "Stray", ""},         {"[ ComSettings ] trailing text", nullptr, {}},
       {"  devadr  =  12  ", "DEVADR", "12"},
       {";ComPort=7", nullptr, {}},  // a comment, so the next line is the first ComPort
-      {"ComPort=4;5", "ComPort", "4;5"},
-      {"#Hash=x", "#Hash", "x"},
-      {"no equals sign here", "no equals sign here", ""},
-      {"Quoted=\"  spaced  \"", "Quoted", "  spaced  "},
-      {"Single='q'", "Single", "q"},
-      {"Mixed=\"x'", "Mixed", "\"x'"},
+      {"ComPort=4;5", "ComPort", "4;5"},                 {"#Hash=x", "#Hash", "x"},
+      {"no equals sign here", "no equals sign here", ""}, {"Quoted=\"  spaced  \"", "Quoted", "  spaced  "},
+      {"Single='q'", "Single", "q"},                     {"Mixed=\"x'", "Mixed", "\"x'"},
       {"Lone=\"", "Lone", "\""},
       {"DevAdr=99", nullptr, {}},  // the first occurrence wins
-      {"Long=" + QByteArray(300, 'x'), "Long", QString(254, u'x')},
-      {"[comsettings]", nullptr, {}},
+      {"Long=" + QByteArray(300, 'x'), "Long", QString(254, u'x')}, {"[comsettings]", nullptr, {}},
       {"ComSpeed=57600", "ComSpeed", ""},  // a repeated section is not searched
   };
   QByteArray file;
@@ -81,16 +65,20 @@ TEST_F(IniFile, ReadingFollowsTheClassicLineRules) {
   }
 }
 
+// A missing or empty value reads as the default, which is written back.
 TEST_F(IniFile, WritesChangeOnlyTheirLineAndKeepTheFileStyle) {
+  EXPECT_EQ(read("ComSettings", "ComPort", "1"), "1");
+  EXPECT_EQ(contents(), QByteArray("[ComSettings]\r\nComPort=1\r\n"));  // a new file has CR LF line ends
   put("; service settings\n[ComSettings]\nDevAdr=1\n\n[Romlifter]\nDelay = 350\n\n");
   EXPECT_TRUE(WriteIniValue("COMSETTINGS", "devadr", "12", path));
   EXPECT_TRUE(WriteIniValue("ComSettings", "ComPort", "3", path));
   EXPECT_TRUE(WriteIniValue("Romlifter", "Status", "Succes", path));
   EXPECT_TRUE(WriteIniValue("Calvsettings", "Serial", "1235", path));
   EXPECT_TRUE(WriteIniValue("Romlifter", "Delay", "", path));  // "key=" reads back as missing
-  EXPECT_EQ(contents(), QByteArray("; service settings\n[ComSettings]\nDevAdr=12\nComPort=3\n\n"
-                                   "[Romlifter]\nDelay=\nStatus=Succes\n\n[Calvsettings]\nSerial=1235\n"));
   EXPECT_EQ(read("Romlifter", "Delay"), "");
+  EXPECT_EQ(read("Romlifter", "Delay", "350"), "350");
+  EXPECT_EQ(contents(), QByteArray("; service settings\n[ComSettings]\nDevAdr=12\nComPort=3\n\n"
+                                   "[Romlifter]\nDelay=350\nStatus=Succes\n\n[Calvsettings]\nSerial=1235\n"));
 
   put("[A]\rX=1");  // a last line without line end
   EXPECT_TRUE(WriteIniValue("B", "Y", " 2 ", path));
@@ -121,34 +109,33 @@ TEST_F(IniFile, RefusedWritesChangeNothingAndReadsGoOn) {
   EXPECT_FALSE(QFile::exists(elsewhere));
 }
 
-TEST_F(IniFile, RewriteReplacesTheFileAndKeepsItsModeAndOwner) {
-  put("[A]\r\nX=1\r\n");
-  ASSERT_EQ(::chmod(native.constData(), 0640), 0);
-  const bool root = ::geteuid() == 0;  // only root can hand the file to another owner
-  ASSERT_TRUE(!root || ::chown(native.constData(), 65534, 65534) == 0);
-  // A second name for the old file: a write in place would change it too.
-  const QString oldName = dir.filePath("old-link.ini");
-  ASSERT_EQ(::link(native.constData(), QFile::encodeName(oldName).constData()), 0);
-  EXPECT_TRUE(WriteIniValue("A", "X", "2", path));
-  EXPECT_EQ(contents(oldName), QByteArray("[A]\r\nX=1\r\n"));
-  EXPECT_EQ(contents(), QByteArray("[A]\r\nX=2\r\n"));
-  struct stat st {};
-  ASSERT_EQ(::stat(native.constData(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  EXPECT_EQ(st.st_uid, root ? 65534u : ::geteuid());  // root does not take it over
-  // No temporary file left; the lock file stays for the next writer.
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"old-link.ini", "setup.ini", "setup.ini.lock"}));
-}
-
-TEST_F(IniFile, AReadOnlyFolderIsRewrittenInPlaceWithoutALockFile) {
+// A read-only folder leaves only a rewrite in place, without a lock file;
+// otherwise the file is replaced and keeps its mode and owner.
+TEST_F(IniFile, RewriteReplacesTheFileAndKeepsItsModeAndOwnerButNotInAReadOnlyFolder) {
   put("[A]\r\nX=1\r\n");
   const QByteArray folder = QFile::encodeName(dir.path());
+  struct stat st {}, was {};
+  ASSERT_EQ(::stat(native.constData(), &was), 0);
   ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
   EXPECT_TRUE(WriteIniValue("A", "X", "2", path));
+  ASSERT_EQ(::stat(native.constData(), &st), 0);
+  EXPECT_EQ(st.st_ino, was.st_ino);  // the same file: root, too, adds nothing to the folder
   EXPECT_EQ(read("A", "Y", "3"), "3");
   EXPECT_EQ(contents(), QByteArray("[A]\r\nX=2\r\nY=3\r\n"));
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"setup.ini"});
-  ::chmod(folder.constData(), 0755);
+  ASSERT_EQ(::chmod(folder.constData(), 0755), 0);
+
+  ASSERT_EQ(::chmod(native.constData(), 0640), 0);
+  const bool root = ::geteuid() == 0;  // only root can hand the file to another owner
+  ASSERT_TRUE(!root || ::chown(native.constData(), 65534, 65534) == 0);
+  EXPECT_TRUE(WriteIniValue("A", "X", "4", path));
+  EXPECT_EQ(contents(), QByteArray("[A]\r\nX=4\r\nY=3\r\n"));
+  ASSERT_EQ(::stat(native.constData(), &st), 0);
+  EXPECT_NE(st.st_ino, was.st_ino);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(st.st_uid, root ? 65534u : ::geteuid());  // root does not take it over
+  // No temporary file left; the lock file stays for the next writer.
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"setup.ini", "setup.ini.lock"}));
 }
 
 // A child process running body, then ending with its result as exit status.
