@@ -3,12 +3,6 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
-namespace {
-QRegularExpressionMatch find(const QString& report, const char* pattern) {
-  return QRegularExpression(QStringLiteral("bootsim: ") + QString::fromLatin1(pattern)).match(report);
-}
-}  // namespace
-
 SimProcess::SimProcess(const QString& program, const QStringList& options) {
   process_.start(program, options);
   if (!process_.waitForStarted(5000)) return;
@@ -31,15 +25,10 @@ QString SimProcess::stop() {
   return report_;
 }
 
-int SimProcess::linesTaken(const QString& report) {
-  const auto m = find(report, "lines (\\d+)");
-  return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
-
 std::optional<SimProcess::Gaps> SimProcess::gaps(const QString& report) {
-  const auto m = find(report, "gaps (\\d+) min ([\\d.]+) median ([\\d.]+) max ([\\d.]+) ms");
+  static const QRegularExpression pattern(
+      QStringLiteral("bootsim: gaps (\\d+) min ([\\d.]+) median ([\\d.]+) max ([\\d.]+) ms"));
+  const auto m = pattern.match(report);
   if (!m.hasMatch()) return std::nullopt;
   return Gaps{m.captured(1).toInt(), m.captured(2).toDouble(), m.captured(3).toDouble(), m.captured(4).toDouble()};
 }
-
-QString SimProcess::verdict(const QString& report) { return find(report, "verdict (.*)").captured(1).trimmed(); }

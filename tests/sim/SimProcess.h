@@ -19,14 +19,12 @@ class SimProcess {
   // Ends it (once) and returns its report.
   QString stop();
 
-  // From a bootsim report; -1, nothing or empty when missing.
+  // The silences between lines, from a bootsim report; nothing when missing.
   struct Gaps {
     int count = 0;
     double min = 0, median = 0, max = 0;  // ms
   };
-  static int linesTaken(const QString& report);
   static std::optional<Gaps> gaps(const QString& report);
-  static QString verdict(const QString& report);
 
  private:
   QProcess process_;

@@ -113,10 +113,9 @@ bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
   return true;
 }
 
-QString writePortsIni(const QString& dir, int comNumber, const QString& devicePath) {
-  const QString path = QDir(dir).filePath(QStringLiteral("setup.ini"));
-  IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(comNumber), devicePath, path);
-  return path;
+void writePortsIni(const QString& dir, int comNumber, const QString& devicePath) {
+  IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(comNumber), devicePath,
+                                QDir(dir).filePath(QStringLiteral("setup.ini")));
 }
 
 QByteArray fileBytes(const QString& path) {

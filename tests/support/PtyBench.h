@@ -42,8 +42,8 @@ class PseudoTerminal {
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
 
 // Writes dir/setup.ini with section "Ports" mapping COM<comNumber> to
-// devicePath (an existing setup.ini keeps its other lines). Returns its path.
-QString writePortsIni(const QString& dir, int comNumber, const QString& devicePath);
+// devicePath (an existing setup.ini keeps its other lines).
+void writePortsIni(const QString& dir, int comNumber, const QString& devicePath);
 
 // A file's bytes; empty when it cannot be read.
 QByteArray fileBytes(const QString& path);
