@@ -8,14 +8,9 @@ namespace {
 // The six header lines, each 107 characters, as written for one start time.
 QByteArray header(const char* stamp) {
   const QByteArray stars(107, '*'), blank = '*' + QByteArray(105, ' ') + '*';
-  QByteArray out;
-  for (const QByteArray& line :
-       {stars, "*   Logfile for serial comunication between PC and Kestrune products" + QByteArray(38, ' ') + '*',
-        blank, "*   Start time : " + QByteArray(stamp) + QByteArray(70, ' ') + '*', blank, stars}) {
-    EXPECT_EQ(line.size(), 107) << line.constData();
-    out += line + "\r\n";
-  }
-  return out;
+  const QByteArray title = "*   Logfile for serial comunication between PC and Kestrune products" + QByteArray(38, ' ');
+  const QByteArray start = "*   Start time : " + QByteArray(stamp) + QByteArray(70, ' ');
+  return QByteArrayList{stars, title + '*', blank, start + '*', blank, stars}.join("\r\n") + "\r\n";
 }
 
 class TrafficLogTest : public SerialFormTest {
