@@ -12,9 +12,9 @@
 
 #include <map>
 
-using IniFileHandler::ReadIniValue;
-using IniFileHandler::WriteIniValue;
 #include "FuzzSupport.h"
+
+using namespace IniFileHandler;
 
 namespace {
 
@@ -30,13 +30,11 @@ struct Line {
 
 // CR LF, LF and a lone CR end a line; the last may have no end.
 QList<Line> linesOf(const QByteArray& data) {
+  static const QRegularExpression line(QStringLiteral("([^\r\n]*)(\r\n|\r|\n|\\z)"));
   QList<Line> lines;
-  for (qsizetype i = 0; i < data.size();) {
-    qsizetype end = i;
-    while (end < data.size() && data[end] != '\r' && data[end] != '\n') ++end;
-    const qsizetype endSize = data.mid(end, 2) == "\r\n" ? 2 : end < data.size() ? 1 : 0;
-    lines.append({data.mid(i, end - i), data.mid(end, endSize)});
-    i = end + endSize;
+  for (auto found = line.globalMatch(QString::fromLatin1(data)); found.hasNext();) {
+    const QRegularExpressionMatch m = found.next();
+    if (m.capturedLength() > 0) lines.append({m.captured(1).toLatin1(), m.captured(2).toLatin1()});
   }
   return lines;
 }
@@ -53,12 +51,8 @@ QString nameFrom(FuzzedDataProvider& in) {
 // Printable text with blanks, tabs and quotes; now and then a line break,
 // which a write must refuse.
 QString valueFrom(FuzzedDataProvider& in) {
-  QString value;
-  for (const char c : in.ConsumeRandomLengthString(300)) {
-    const auto u = static_cast<unsigned char>(c);
-    value += (u == '\r' || u == '\n' || u == '\t' || (u >= 0x20 && u < 0x7F)) ? QChar(u) : QChar(u'x');
-  }
-  return value;
+  static const QRegularExpression other(QStringLiteral("[^\r\n\t -~]"));
+  return QString::fromLatin1(in.ConsumeRandomLengthString(300)).replace(other, QStringLiteral("x"));
 }
 
 // What a read returns for a stored value: blanks and tabs trimmed, one
