@@ -64,12 +64,6 @@ QString asRead(QString v) {
   return v.left(IniFileHandler::kMaxValueLength);
 }
 
-bool isKeyLine(const QByteArray& text, const QString& key, const QString& value) {
-  const qsizetype eq = text.indexOf('=');
-  return eq > 0 && QString::fromLatin1(text.left(eq)).trimmed().toLower() == key.toLower() &&
-         text.mid(eq + 1) == value.toLatin1();
-}
-
 // The lines after a write must be those before with the key's line changed,
 // or the key's line added after another line, or its section and the key
 // appended. A line that gained a line end to make room counts as unchanged.
@@ -80,7 +74,11 @@ void checkOneLineChanged(const QList<Line>& before, const QList<Line>& after, co
   while (i < before.size() && i < after.size() && same(before[i], after[i])) ++i;
   const qsizetype added = after.size() - before.size();
   check(added >= 0 && added <= 2 && i < after.size(), "lines lost");
-  check(isKeyLine(after[i + (added == 2)].text, key, value), "the key's line is not key=value");
+  // The key (no '=' in it) in any letter case and with blanks around, then '=' and the value as given.
+  const QByteArray& keyLine = after[i + (added == 2)].text;
+  check(keyLine.endsWith('=' + value.toLatin1()) &&
+            keyLine.chopped(value.size() + 1).trimmed().toLower() == key.toLower().toLatin1(),
+        "the key's line is not key=value");
   if (added == 2) check(i == before.size() && after[i].text == "[" + section.toLatin1() + "]", "new section misplaced");
   const qsizetype rest = i + (added == 0 ? 1 : added);
   for (qsizetype j = rest; j < after.size(); ++j) check(after[j] == before[j - added], "a later line changed");
