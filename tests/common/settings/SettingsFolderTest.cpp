@@ -16,15 +16,8 @@ TEST(SettingsFolder, OnlyAMarkedCopyMovesItsSettingsToTheUsersConfigFolder) {
   EXPECT_EQ(SettingsFolder::choose("calvboot", bin, "/x/cfg", home), bin);
 
   ASSERT_TRUE(QFile(marker).open(QIODevice::WriteOnly));
-  const struct {
-    const char* program;
-    QString xdg;
-    QString expected;
-  } rows[] = {
-      {"calvboot", "/x/cfg/", "/x/cfg/calvboot"},
-      {"romlift", "", home + "/.config/romlift"},
-      {"calvboot", "relative/cfg", home + "/.config/calvboot"},  // not absolute: ignored
-  };
-  for (const auto& row : rows)
-    EXPECT_EQ(SettingsFolder::choose(row.program, bin, row.xdg, home), row.expected) << row.xdg.toStdString();
+  EXPECT_EQ(SettingsFolder::choose("calvboot", bin, "/x/cfg/", home), "/x/cfg/calvboot");
+  EXPECT_EQ(SettingsFolder::choose("romlift", bin, "", home), home + "/.config/romlift");
+  // A relative XDG_CONFIG_HOME is ignored.
+  EXPECT_EQ(SettingsFolder::choose("calvboot", bin, "relative/cfg", home), home + "/.config/calvboot");
 }
