@@ -21,8 +21,7 @@ struct Row {
   const char* last;              // how stdout's last line ends
   QString err = {};              // what standard error must hold
   const char* report = nullptr;  // the report's "Status", or nullptr: no report
-  QString file = kSample;        // empty: the sample with LF line ends
-  QString interruptAt = {};
+  QString file = kSample, interruptAt = {};  // empty file: the sample, LF line ends; SIGINT once stdout shows interruptAt
 };
 
 TEST(UploadRun, ExitStatuses) {
