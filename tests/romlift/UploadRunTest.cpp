@@ -21,7 +21,8 @@ struct Row {
   const char* last;              // how stdout's last line ends
   QString err = {};              // what standard error must hold
   const char* report = nullptr;  // the report's "Status", or nullptr: no report
-  QString file = kSample, interruptAt = {};  // empty file: the sample, LF line ends; SIGINT once stdout shows interruptAt
+  // file empty: the sample with LF line ends; interruptAt: SIGINT once standard output shows it.
+  QString file = kSample, interruptAt = {};
 };
 
 TEST(UploadRun, ExitStatuses) {
