@@ -56,6 +56,7 @@ struct Bench {
       : sim(simArgs + QStringList{"--trace", file("trace.txt"), "--flash-out", file("flash.bin"), "--ram-out",
                                   file("ram.bin")}) {
     writePortsIni(dir.path(), 1, sim.slavePath());
+    EXPECT_TRUE(sim.started()) << "calvsim did not start";
     RSfunctions::InitCommandTable();
     commands.ComPort = 1;
     commands.ReplyTimeout = 300ms;
@@ -64,10 +65,7 @@ struct Bench {
   }
 
   QString file(const QString& name) const { return dir.filePath(name); }
-  QString write(const QByteArray& content) {
-    writeFile(file("fw.ldr"), content);
-    return file("fw.ldr");
-  }
+  QString write(const QByteArray& content) { return writeFile(file("fw.ldr"), content) ? file("fw.ldr") : QString(); }
   // Runs the sequence, stops the simulator and reads the frames it got.
   bool run(const QString& path) {
     const bool ok = program.run(path);
@@ -97,46 +95,38 @@ int ldrCompare(const QString& dump, const QString& file) {
 
 TEST(ProgramModuleSim, AmplifierRunOfTwoBlockSample) {
   Bench b({});
-  ASSERT_TRUE(b.sim.started());
   ASSERT_TRUE(b.run(kTwoBlock));
   EXPECT_EQ(b.view.statuses, QStringList({"Init", "KVA5100+ with Calvaro found", "Checking file...", "File found",
                                           "File ok", "Programming Calvaro module", "Done with succes"}));
   EXPECT_EQ(b.view.details.count("   CRC ok"), 2);
   const QRegularExpression stored("^Flash CRC written - Value in block 42=0x([0-9A-F]{4})   Value \\(program\\)=0x\\1  Calculated=0x[0-9A-F]{4}$");
   EXPECT_EQ(b.view.details.filter(stored).size(), 1) << b.view.details.join(" / ").toStdString();
-  // Erase 0..5 and 42 before any data, the flash CRC stored, boot mode left last.
+  // Erase 0..5 and 42 before any data; the flash CRC and boot mode off last: CalvbootFaults.
   QList<int> erased;
   for (const QByteArray& f : b.frames)
     if (frameCode(f) == kErase) erased << std::uint8_t(f[7]);
   EXPECT_EQ(erased, QList<int>({0, 1, 2, 3, 4, 5, 42}));
   EXPECT_LT(b.codes.lastIndexOf(kErase), b.codes.indexOf(kWrite));
-  EXPECT_EQ(b.codes.mid(b.codes.size() - 2), QList<int>({kFlashCrc, kBootOff}));
   EXPECT_EQ(ldrCompare(b.file("flash.bin"), kTwoBlock), 0);
-  EXPECT_EQ(ldrCompare(b.file("flash.bin"), kSmall), 1);  // the comparison is not blind
 }
 
 // A stored number read, sent and advanced: ProgramRun.ParallelFixturesGetDistinctSerials.
 TEST(ProgramModuleSim, FixtureRunWritesAndAdvancesSerial) {
-  // Both send the default 65535.
-  const struct {
-    const char* stored;  // nullptr: no "Serial" key
-    QString after;
-  } cases[] = {
+  // The stored number (nullptr: no "Serial" key) and the one after the run; both send the default 65535.
+  const std::pair<const char*, QString> cases[] = {
       {nullptr, "?"},                  // the default read, written back
       {"99999999999", "99999999999"},  // does not fit 32 bits
   };
-  for (const auto& c : cases) {
+  for (const auto& [stored, after] : cases) {
     Bench b({"--fixture"});
-    ASSERT_TRUE(b.sim.started());
-    if (c.stored) IniFileHandler::WriteIniValue("Calvsettings", "Serial", c.stored, b.file("setup.ini"));
-    ASSERT_TRUE(b.run(kSmall)) << c.stored;
-    EXPECT_EQ(b.view.statuses[1], "Fixtur found");
+    if (stored) IniFileHandler::WriteIniValue("Calvsettings", "Serial", stored, b.file("setup.ini"));
+    ASSERT_TRUE(b.run(kSmall)) << stored;
     const QByteArray ram = fileBytes(b.file("ram.bin"));
-    EXPECT_EQ(ram.mid(0x7FFB, 5).toHex(' '), QByteArray("0b 00 00 ff ff")) << c.stored;
+    EXPECT_EQ(ram.mid(0x7FFB, 5).toHex(' '), QByteArray("0b 00 00 ff ff")) << stored;
     // The data went to the fixture's memory; its flash stays erased.
     EXPECT_EQ(ram.left(4).toHex(' '), QByteArray("7c 34 03 53"));
     EXPECT_EQ(fileBytes(b.file("flash.bin")).count(char(0xFF)), 7 * 65536);
-    EXPECT_EQ(IniFileHandler::ReadIniValue("Calvsettings", "Serial", "", b.file("setup.ini")), c.after);
+    EXPECT_EQ(IniFileHandler::ReadIniValue("Calvsettings", "Serial", "", b.file("setup.ini")), after);
     for (int never : {kErase, kProgram, kCrc, kFlashCrc}) EXPECT_FALSE(b.codes.contains(never)) << never;
     EXPECT_EQ(b.codes.last(), kBootOff);
   }
@@ -215,7 +205,6 @@ TEST(CalvbootFaults, Matrix) {
   for (const FaultRow& row : rows) {
     SCOPED_TRACE(row.name);
     Bench b(row.sim);
-    ASSERT_TRUE(b.sim.started());
     b.program.AnnounceTimeout = 300ms;
     const QString file = row.file.isEmpty() ? kSmall : row.file == "none" ? b.file("none.ldr") : b.write(row.file);
     b.view.onStatus = [&](const QString& s) {
@@ -245,13 +234,11 @@ TEST(ProgramModuleSim, BlockBookkeeping) {
     QList<float> progress;
     QStringList sim = {};
   } cases[] = {
-      {"no end-of-file record: the last block is still committed",
-       lines({block(0), record(0, 0, bytes(32)), record(0, 32, bytes(32))}), "0", {2}, {0, 50, 100}},
       {"end of file right after a block record commits the block before",
        lines({block(0), record(0, 0, bytes(32)), block(1), eof()}), "0", {1}, {0, 100}},
       {"second block record in a row is ignored", lines({block(3), block(1), record(0, 0x100, bytes(16)), eof()}),
        "3", {1}, {0, 100}},
-      {"two blocks without end-of-file record",
+      {"two blocks without end-of-file record: the last is still committed",
        lines({block(0), record(0, 0, bytes(16)), block(1), record(0, 0, bytes(16))}), "0 1", {1, 2}, {0, 50, 100}},
       // Neither a CRC mismatch nor a fault reply to the flash CRC stops the run or commits a block twice.
       {"CRC mismatch and flash CRC fault",
@@ -261,7 +248,6 @@ TEST(ProgramModuleSim, BlockBookkeeping) {
   };
   for (const auto& c : cases) {
     Bench b(c.sim);
-    ASSERT_TRUE(b.sim.started());
     ASSERT_TRUE(b.run(b.write(c.content))) << c.name;
     EXPECT_TRUE(b.simReport.contains("blocks programmed: " + c.programmed + ","))
         << c.name << ": " << b.simReport.toStdString();
@@ -277,7 +263,6 @@ TEST(ProgramModuleSim, BlockBookkeeping) {
 // status line, as the first test shows; in it they take it over.
 TEST(ProgramModuleSim, DetailTextsOnStatusLineInTestFileMode) {
   Bench b({"--fixture"});
-  ASSERT_TRUE(b.sim.started());
   b.program.TestFileMode = 0;
   EXPECT_FALSE(b.run(b.file("missing.ldr")));
   EXPECT_EQ(b.view.statuses, QStringList({"Init", "Fixtur found", "Fixtur found", "Checking file", "Checking file...",
