@@ -37,6 +37,12 @@ TEST(StreamLineReader, LineRules) {
   }
 }
 
+// Every record of the files below passes this check, and the fault matrix has a wrong checksum.
+TEST(CheckLineChecksum, Records) {
+  EXPECT_TRUE(FirmwareFile::CheckLineChecksum("x0300300002337a1e"));  // start not examined, lower case digits
+  EXPECT_FALSE(FirmwareFile::CheckLineChecksum(":0300300002337A"));   // checksum missing: reads as 0
+}
+
 QByteArray bigTwoBlockFile() {
   QList<QByteArray> recs{block(0)};
   for (int a = 0; a < 0x10000; a += 16) recs << record(0, a, bytes(16, a));
