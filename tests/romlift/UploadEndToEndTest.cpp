@@ -60,7 +60,8 @@ class UploadEndToEnd : public ::testing::Test {
     if (!simArgs.contains(QStringLiteral("--no-announce"))) simArgs << QStringLiteral("--announce-repeat") << "50";
     sim = std::make_unique<BootSimProcess>(simArgs << "--lines-out" << dir->filePath("taken"));
     ASSERT_TRUE(sim->started());
-    iniPath = writePortsIni(dir->path(), 1, sim->slavePath());
+    writePortsIni(dir->path(), 1, sim->slavePath());
+    iniPath = dir->filePath(QStringLiteral("setup.ini"));
     form = std::make_unique<LoaderForm>(dir->path());
     form->comForm().setPortMessage([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
     form->uploadDialogue().setReportClock([] { return QDateTime(QDate(2026, 3, 1), QTime(7, 5, 42)); });
