@@ -7,7 +7,8 @@ constexpr std::uint16_t kReflectedPoly = 0xA001;
 
 constexpr std::uint16_t tableEntry(std::uint16_t index) {
   std::uint16_t crc = index;
-  for (int bit = 0; bit < 8; ++bit) crc = (crc & 1U) ? std::uint16_t((crc >> 1) ^ kReflectedPoly) : std::uint16_t(crc >> 1);
+  for (int bit = 0; bit < 8; ++bit)
+    crc = (crc & 1U) ? std::uint16_t((crc >> 1) ^ kReflectedPoly) : std::uint16_t(crc >> 1);
   return crc;
 }
 
