@@ -1,7 +1,6 @@
 // The window: start-up from setup.ini, the port and speed menus, the about
 // box, and the S-record file check behind File > Load.
 #include <QAction>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -47,21 +46,15 @@ class LoaderFormWindow : public ::testing::Test {
     form->comForm().setPortMessage([](const QString&) {});  // no message box: the serial tests check the texts
     form->Form_Load();
   }
-  // The names of a menu's ticked entries.
-  static QStringList checked(const QMenu* menu) {
-    QStringList names;
-    for (const QAction* a : menu->actions())
-      if (a->isChecked()) names << a->objectName();
-    return names;
-  }
+  static QStringList checked(const QMenu* menu) { return checkedItems(menu->actions()); }
   // File > Load, the file dialog replaced by a chosen path.
   void load(const QString& path) {
     form->setFileChooser([path] { return path; });
     form->Load_Click();
   }
   QString write(const QByteArray& bytes) {
-    QFile f(dir.filePath(QStringLiteral("f%1.s19").arg(++files)));
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
+    const QString path = dir.filePath(QStringLiteral("f%1.s19").arg(++files));
+    return writeFile(path, bytes) ? path : QString();
   }
 
   QTemporaryDir dir;

@@ -60,8 +60,7 @@ class UploadEndToEnd : public ::testing::Test {
     if (!simArgs.contains(QStringLiteral("--no-announce"))) simArgs << QStringLiteral("--announce-repeat") << "50";
     sim = std::make_unique<BootSimProcess>(simArgs << "--lines-out" << dir->filePath("taken"));
     ASSERT_TRUE(sim->started());
-    writePortsIni(dir->path(), 1, sim->slavePath());
-    iniPath = dir->filePath(QStringLiteral("setup.ini"));
+    iniPath = writePortsIni(dir->path(), 1, sim->slavePath());
     form = std::make_unique<LoaderForm>(dir->path());
     form->comForm().setPortMessage([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
     form->uploadDialogue().setReportClock([] { return QDateTime(QDate(2026, 3, 1), QTime(7, 5, 42)); });
@@ -70,12 +69,11 @@ class UploadEndToEnd : public ::testing::Test {
   }
 
   QString load(const QByteArrayList& lines) {
-    QFile f(dir->filePath(QStringLiteral("fw.s19")));
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(onTheWire(lines)) > 0);
-    f.close();
-    form->setFileChooser([path = f.fileName()] { return path; });
+    const QString path = dir->filePath(QStringLiteral("fw.s19"));
+    EXPECT_TRUE(writeFile(path, onTheWire(lines)));
+    form->setFileChooser([path] { return path; });
     form->Load_Click();
-    return f.fileName();
+    return path;
   }
 
   // Ends bootsim and returns the bytes it took as lines.

@@ -1,6 +1,5 @@
 // romlift --upload as a production script runs it: the program copied into a
 // folder with its setup.ini, bootsim at the far end.
-#include <QFile>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -53,9 +52,9 @@ TEST(UploadRun, ExitStatuses) {
     const QString ini = QStringLiteral("[Ports]\r\nCOM1=%1\r\n").arg(sim.slavePath());
     folder.writeIni(ini.toUtf8());
     const QString file = row.file.isEmpty() ? folder.path(QStringLiteral("lf.s19")) : row.file;
-    QFile lf(file);
-    ASSERT_TRUE(row.file.size() || (lf.open(QFile::WriteOnly) && lf.write(fileBytes(kSample).replace("\r\n", "\n"))));
-    lf.close();
+    if (row.file.isEmpty()) {
+      ASSERT_TRUE(writeFile(file, fileBytes(kSample).replace("\r\n", "\n")));
+    }
     const QStringList args = QStringList(row.args).replaceInStrings(QRegularExpression("^FILE$"), file);
     const CliFolder::Result r = folder.run(args, row.interruptAt);
     EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);

@@ -18,8 +18,7 @@ CliFolder::CliFolder(const QString& program) : program_(dir_.filePath(QFileInfo(
 }
 
 void CliFolder::writeIni(const QByteArray& text) const {
-  QFile f(path(QStringLiteral("setup.ini")));
-  if (f.open(QIODevice::WriteOnly)) f.write(text);
+  writeFile(path(QStringLiteral("setup.ini")), text);
 }
 
 QByteArray CliFolder::ini() const { return fileBytes(path(QStringLiteral("setup.ini"))); }

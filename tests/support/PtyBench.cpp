@@ -1,5 +1,6 @@
 #include "PtyBench.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -113,14 +114,27 @@ bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
   return true;
 }
 
-void writePortsIni(const QString& dir, int comNumber, const QString& devicePath) {
-  IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(comNumber), devicePath,
-                                QDir(dir).filePath(QStringLiteral("setup.ini")));
+QString writePortsIni(const QString& dir, int comNumber, const QString& devicePath) {
+  const QString path = QDir(dir).filePath(QStringLiteral("setup.ini"));
+  IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(comNumber), devicePath, path);
+  return path;
 }
 
 QByteArray fileBytes(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
+}
+
+QStringList checkedItems(const QList<QAction*>& items) {
+  QStringList names;
+  for (const QAction* a : items)
+    if (a->isChecked()) names << a->objectName();
+  return names;
 }
 
 // The C library counts the whole process's processor time here.

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <chrono>
 #include <functional>
+
+class QAction;
 
 // Test bench: a pseudo-terminal pair in raw mode. The program under test
 // opens the slave side as its serial port; the test plays the far end on the
@@ -42,11 +46,16 @@ class PseudoTerminal {
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
 
 // Writes dir/setup.ini with section "Ports" mapping COM<comNumber> to
-// devicePath (an existing setup.ini keeps its other lines).
-void writePortsIni(const QString& dir, int comNumber, const QString& devicePath);
+// devicePath (an existing setup.ini keeps its other lines). Returns its path.
+QString writePortsIni(const QString& dir, int comNumber, const QString& devicePath);
 
 // A file's bytes; empty when it cannot be read.
 QByteArray fileBytes(const QString& path);
+// Writes a file whole, replacing what it held; false when it cannot.
+bool writeFile(const QString& path, const QByteArray& content);
+
+// Object names of the checked menu items.
+QStringList checkedItems(const QList<QAction*>& items);
 
 // Processor seconds this process has used so far, all threads together.
 double ownCpuSeconds();

@@ -39,14 +39,6 @@ QByteArray portsSection(const std::map<int, QString>& devices = {}) {
   return out.toLocal8Bit();
 }
 
-// Object names of the checked items.
-QStringList checkedItems(const QList<QAction*>& items) {
-  QStringList out;
-  for (QAction* a : items)
-    if (a->isChecked()) out << a->objectName();
-  return out;
-}
-
 // The window in a program folder of its own, its dialogs recorded.
 struct Window {
   // ini: content of setup.ini; a null array leaves the file missing.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <FirmwareFile.h>
+#include <PtyBench.h>
 
 #include "LdrText.h"
 

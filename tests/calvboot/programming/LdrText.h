@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 #include <QString>
 
@@ -27,10 +26,5 @@ inline QByteArray bytes(int n, int first = 0) {
 
 // Records joined with CR LF, the last one ended too.
 inline QByteArray lines(const QList<QByteArray>& records) { return records.join("\r\n") + "\r\n"; }
-
-inline bool writeFile(const QString& path, const QByteArray& content) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
-}
 
 }  // namespace LdrText

@@ -26,10 +26,7 @@ class IniFile : public ::testing::Test {
   QString path = dir.filePath("setup.ini");
   QByteArray native = QFile::encodeName(path);
 
-  void put(const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-  }
+  void put(const QByteArray& bytes) { ASSERT_TRUE(writeFile(path, bytes)); }
   QString read(const char* section, const char* key, const char* def = "") {
     return ReadIniValue(section, key, def, path);
   }
