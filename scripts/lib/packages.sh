@@ -30,6 +30,8 @@ BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-
 PACKAGE_PACKAGES=(librsvg2-bin dpkg-dev file desktop-file-utils lintian)
 # What the fuzz targets add: clang with libFuzzer and the sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# What the driver test adds: the emulator, and what builds and watches its guest.
+DRIVER_PACKAGES=(qemu-system-x86 busybox-static kmod cpio strace)
 # What the demo and the real-window tests add.
 DISPLAY_PACKAGES=(xvfb xauth imagemagick)
 
