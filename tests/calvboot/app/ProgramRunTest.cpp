@@ -75,6 +75,13 @@ TEST(ProgramRun, ExitStatuses) {
     EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);
     EXPECT_EQ(r.lastLine(), QString::fromLatin1(row.last)) << qPrintable(r.out);
     EXPECT_TRUE(r.err.contains(row.err)) << qPrintable(r.err);
+    if (r.lastLine() == QStringLiteral("Done with succes") && !row.args.contains(QStringLiteral("--window"))) {
+      // The bytes of the file, all sent, with the rate: the lines before the status.
+      const auto m = QRegularExpression(QStringLiteral("\n(\\d+) / \\1 bytes sent \\(100 %\\)\n(.*\n)*"
+                                                       "Programmed \\1 bytes in \\d+\\.\\d s \\(\\d+\\.\\d kB/s\\)\nDone with succes\n$"))
+                         .match(r.out);
+      EXPECT_TRUE(m.hasMatch() && m.captured(1).toInt() > 1000) << qPrintable(r.out);
+    }
     // Nothing of the run's own choices is stored, and the port is left free.
     EXPECT_EQ(folder.ini(), ini);
     EXPECT_EQ(QFile(folder.path(QStringLiteral("Log.txt"))).size() > 0, row.args.contains(QStringLiteral("--log")));
