@@ -20,7 +20,9 @@
 #include <SettingsFolder.h>
 #include <StopSignal.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 #include "CVboot.h"
 
@@ -62,8 +64,19 @@ Link linkFor(const QString& iniPath, const cli::CommandLine& line) {
   return link;
 }
 
-// What the run shows: detail lines with the elapsed seconds, boxes on
-// standard error; the last status is printed when the run has ended.
+QString kiloBytesPerSecond(qint64 bytes, double seconds) {
+  return QString::number(seconds > 0 ? bytes / seconds / 1000.0 : 0.0, 'f', 1) + QStringLiteral(" kB/s");
+}
+
+QString duration(double seconds) {
+  const auto whole = static_cast<qint64>(seconds + 0.5);
+  return whole < 60 ? QStringLiteral("%1 s").arg(whole)
+                    : QStringLiteral("%1 min %2 s").arg(whole / 60).arg(whole % 60, 2, 10, QChar(u'0'));
+}
+
+// What the run shows: detail lines with the elapsed seconds, the bytes sent
+// with the rate and the time left, boxes on standard error; the bytes sent
+// and the last status are printed when the run has ended.
 class ConsoleView : public ProgramView {
  public:
   explicit ConsoleView(cli::Console& console) : console_(console) {}
@@ -72,11 +85,36 @@ class ConsoleView : public ProgramView {
     if (!text.isEmpty()) console_.line(text);
   }
   void setProgress(float) override {}
+  void bytesSent(qint64 done, qint64 total) override {
+    if (done == 0 || !passStart_) passStart_ = std::chrono::steady_clock::now();
+    done_ = done;
+    total_ = total;
+    const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+    QString text = QStringLiteral("%1 / %2 bytes sent (%3 %)").arg(done).arg(total).arg(percent);
+    // The first second's rate says little: the blocks were just erased.
+    if (const double s = passSeconds(); s >= 1.0 && done > 0 && done < total)
+      text += QStringLiteral(", %1, %2 left").arg(kiloBytesPerSecond(done, s), duration(s * (total - done) / done));
+    console_.progress(text, percent);
+  }
   void showWarning(const QString& title, const QString& text) override { cli::Console::box(title, text); }
+  // From the first record to now.
+  QString transferSummary() const {
+    if (!passStart_) return {};
+    const double s = passSeconds();
+    const QString took = QStringLiteral("in %1 s (%2)").arg(s, 0, 'f', 1).arg(kiloBytesPerSecond(done_, s));
+    return done_ >= total_ ? QStringLiteral("Programmed %1 bytes %2").arg(done_).arg(took)
+                           : QStringLiteral("Sent %1 of %2 bytes %3").arg(done_).arg(total_).arg(took);
+  }
   QString status;
 
  private:
+  double passSeconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - *passStart_).count();
+  }
   cli::Console& console_;
+  std::optional<std::chrono::steady_clock::time_point> passStart_;
+  qint64 done_ = 0;
+  qint64 total_ = 0;
 };
 
 // The parts "Start" drives, without the window.
@@ -194,6 +232,7 @@ int main(int argc, char** argv) {
     app->exec();
   } else {
     done = program->run(file);
+    if (const QString summary = consoleView.transferSummary(); !summary.isEmpty()) console.plainLine(summary);
     console.plainLine(consoleView.status);
   }
   com->CloseMScomm();

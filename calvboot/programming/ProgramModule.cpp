@@ -157,6 +157,7 @@ ProgramModule::Step ProgramModule::programmingPass(const QString& path, double t
   Pass pass;
   pass.totalBytes = totalBytes;
   view_.setProgress(0);
+  view_.bytesSent(0, static_cast<qint64>(totalBytes));
   image_.ClearImageBuffer();
   status(QStringLiteral("Programming Calvaro module"));
 
@@ -220,6 +221,7 @@ ProgramModule::Step ProgramModule::sendRecord(Pass& pass, const LdrRecord& rec) 
     return Step::Fault;
   }
   view_.setProgress(progressFor(pass.bytesSent, pass.totalBytes));
+  view_.bytesSent(static_cast<qint64>(pass.bytesSent), static_cast<qint64>(pass.totalBytes));
   return Step::Ok;
 }
 

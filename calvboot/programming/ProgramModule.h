@@ -24,6 +24,9 @@ class ProgramView {
   virtual void detailText(const QString& text) { (void)text; }
   // 0..100.
   virtual void setProgress(float value) = 0;
+  // The data bytes of the file sent so far: 0 as the programming pass
+  // begins, then after each record. Only the command line shows them.
+  virtual void bytesSent(qint64 done, qint64 total) { (void)done, (void)total; }
   // Modal box with an exclamation icon and an OK button.
   virtual void showWarning(const QString& title, const QString& text) = 0;
 };

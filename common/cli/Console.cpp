@@ -17,15 +17,27 @@ QString oneLine(const QString& text) {
 
 Console::Console() : start_(std::chrono::steady_clock::now()), terminal_(::isatty(STDOUT_FILENO) == 1) {}
 
+namespace {
+// A terminal redraws the progress line no more often than this.
+constexpr auto kRedrawInterval = std::chrono::milliseconds{250};
+}  // namespace
+
+// The progress line, at its latest, stays as an ordinary line.
 void Console::endProgress() {
-  if (progressShown_ && terminal_) std::fputc('\n', stdout);
+  if (progressShown_ && terminal_) std::printf("\r\033[K%s\n", qPrintable(progressText_));
   progressShown_ = false;
 }
 
+// Other lines scroll above the progress line: clear it now, draw it again after them.
+void Console::clearProgress() {
+  if (progressShown_ && terminal_) std::fputs("\r\033[K", stdout);
+}
+
 void Console::line(const QString& text) {
-  endProgress();
+  clearProgress();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::printf("%7.2f %s\n", seconds, qPrintable(text));
+  if (progressShown_ && terminal_) std::fputs(qPrintable(progressText_), stdout);
   std::fflush(stdout);
 }
 
@@ -47,15 +59,28 @@ void Console::error(const QString& text) {
 
 void Console::progress(int done, int total) {
   const int percent = total > 0 ? done * 100 / total : 100;
+  progress(QStringLiteral("%1 / %2 lines sent (%3 %)").arg(done).arg(total).arg(percent), percent);
+}
+
+void Console::progress(const QString& text, int percent) {
+  const bool last = percent >= 100;
   if (terminal_) {
-    std::printf("\r%d / %d lines sent (%d %%)", done, total, percent);
+    const auto now = std::chrono::steady_clock::now();
+    if (progressShown_ && !last && now - lastDrawn_ < kRedrawInterval) {
+      progressText_ = text;
+      return;
+    }
+    lastDrawn_ = now;
+    progressText_ = text;
+    std::printf("\r\033[K%s", qPrintable(text));
     progressShown_ = true;
+    if (last) endProgress();
   } else {
     // A log file gets a line per tenth, not one per record.
     const int tenth = percent / 10;
     if (tenth == lastTenth_) return;
     lastTenth_ = tenth;
-    std::printf("%d / %d lines sent (%d %%)\n", done, total, percent);
+    std::printf("%s\n", qPrintable(text));
   }
   std::fflush(stdout);
 }

@@ -8,8 +8,9 @@ namespace cli {
 
 // Console output of a run: lines on standard output prefixed with the
 // seconds since the run began, message boxes as "Title: text" lines on
-// standard error, and a progress line (in place on a terminal, one plain
-// line per 10 % otherwise).
+// standard error, and a progress line (in place on a terminal, kept below
+// the other lines and redrawn at most a few times a second; one plain line
+// per 10 % otherwise).
 class Console {
  public:
   Console();
@@ -18,15 +19,20 @@ class Console {
   void plainLine(const QString& text);   // as it is (the final status line)
   static void box(const QString& title, const QString& text);
   static void error(const QString& text);
-  void progress(int done, int total);
+  void progress(int done, int total);  // "12 / 40 lines sent (30 %)"
+  // Any progress text; at 100 % it is shown and left as an ordinary line.
+  void progress(const QString& text, int percent);
 
  private:
   void endProgress();
+  void clearProgress();
 
   std::chrono::steady_clock::time_point start_;
   bool terminal_ = false;
   bool progressShown_ = false;
   int lastTenth_ = -1;
+  QString progressText_;
+  std::chrono::steady_clock::time_point lastDrawn_;
 };
 
 // CR LF separated text as one line: its non-empty lines joined by a blank.

@@ -1,21 +1,42 @@
 #include "PortList.h"
 
+#include <AdapterIdentity.h>
 #include <SerialPortControl.h>
+
+#include <QDir>
 
 #include <cstdio>
 
 namespace cli {
 
-void listPorts(const QString& iniPath) {
+namespace {
+
+constexpr const char* kIndent = "       ";  // under the device column
+
+void printIdentity(const AdapterIdentity& id) {
+  for (const QString& text : {id.summary(), id.byId, id.byPath})
+    if (!text.isEmpty()) std::printf("%s%s\n", kIndent, qPrintable(text));
+}
+
+}  // namespace
+
+void listPorts(const QString& iniPath) { listPorts(iniPath, SystemRoots::fromEnvironment()); }
+
+void listPorts(const QString& iniPath, const SystemRoots& roots) {
   SerialPortControl probe;
   probe.setPortsIniPath(iniPath);
+  QStringList reached;
+  QList<int> unused;
   for (int n = 1; n <= 16; ++n) {
     const QString device = SerialPortControl::deviceForPort(n, iniPath);
+    const QString tty = AdapterIdentity::ttyName(device, roots);
+    if (!tty.isEmpty()) reached << tty;
     probe.setCommPort(n);
     // Opening is the only sure test: a lock or exclusive use by another
     // program shows only then.
     QString state;
-    switch (probe.setPortOpen(true)) {
+    const int opened = probe.setPortOpen(true);
+    switch (opened) {
       case 0: state = QStringLiteral("present, free"); break;
       case SerialPortControl::kErrNoSuchPort: state = QStringLiteral("not present"); break;
       case SerialPortControl::kErrPortInUse: state = QStringLiteral("present, busy (held by another process)"); break;
@@ -26,6 +47,27 @@ void listPorts(const QString& iniPath) {
     }
     probe.setPortOpen(false);
     std::printf("COM%-3d %-24s %s\n", n, qPrintable(device), qPrintable(state));
+    if (opened == SerialPortControl::kErrNoSuchPort)
+      unused << n;
+    else
+      printIdentity(AdapterIdentity::of(tty, roots));
+  }
+
+  bool headed = false;
+  for (const QString& tty : AdapterIdentity::serialTtys(roots)) {
+    if (reached.contains(tty)) continue;
+    if (!headed)
+      std::printf("Serial devices no COM number reaches; to reach one, put its line under [Ports] in %s:\n",
+                  qPrintable(QDir::toNativeSeparators(iniPath)));
+    headed = true;
+    AdapterIdentity id = AdapterIdentity::of(tty, roots);
+    // The by-id name survives moving the adapter to another socket.
+    const QString node = QDir::cleanPath(roots.dev + u'/' + tty);
+    const QString number = unused.isEmpty() ? QStringLiteral("n") : QString::number(unused.takeFirst());
+    std::printf("%s%-24s COM%s=%s\n", kIndent, qPrintable(node), qPrintable(number),
+                qPrintable(id.byId.isEmpty() ? node : id.byId));
+    id.byId.clear();  // shown in the line above
+    printIdentity(id);
   }
   std::fflush(stdout);
 }

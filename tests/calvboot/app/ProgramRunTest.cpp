@@ -2,6 +2,7 @@
 // the program copied into a folder with its setup.ini, calvsim at the far end.
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <CliFolder.h>
 #include <PtyBench.h>
 
+#include <filesystem>
 #include <set>
 
 namespace {
@@ -73,11 +75,19 @@ TEST(ProgramRun, ExitStatuses) {
     EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);
     EXPECT_EQ(r.lastLine(), QString::fromLatin1(row.last)) << qPrintable(r.out);
     EXPECT_TRUE(r.err.contains(row.err)) << qPrintable(r.err);
+    if (r.lastLine() == QStringLiteral("Done with succes") && !row.args.contains(QStringLiteral("--window"))) {
+      // The bytes of the file, all sent, with the rate: the lines before the status.
+      const auto m = QRegularExpression(QStringLiteral("\n(\\d+) / \\1 bytes sent \\(100 %\\)\n(.*\n)*"
+                                                       "Programmed \\1 bytes in \\d+\\.\\d s \\(\\d+\\.\\d kB/s\\)\nDone with succes\n$"))
+                         .match(r.out);
+      EXPECT_TRUE(m.hasMatch() && m.captured(1).toInt() > 1000) << qPrintable(r.out);
+    }
     // Nothing of the run's own choices is stored, and the port is left free.
     EXPECT_EQ(folder.ini(), ini);
     EXPECT_EQ(QFile(folder.path(QStringLiteral("Log.txt"))).size() > 0, row.args.contains(QStringLiteral("--log")));
     const CliFolder::Result ports = folder.run({QStringLiteral("--list-ports")});
-    const QStringList lines = ports.out.split(u'\n');
+    // The port lines; what the system knows of a present device is indented below.
+    const QStringList lines = ports.out.split(u'\n').filter(QRegularExpression(QStringLiteral("^COM")));
     ASSERT_GE(lines.size(), 16);
     EXPECT_EQ(ports.exitCode, 0);
     EXPECT_TRUE(lines[0].contains(sim.slavePath() + " ") && lines[0].endsWith(u"present, free"))
@@ -121,6 +131,75 @@ TEST(ProgramRun, ParallelFixturesGetDistinctSerials) {
   EXPECT_EQ(serials, (std::set<std::string>{"0b00001388", "0b00001389", "0b0000138a", "0b0000138b", "0b0000138c",
                                             "0b0000138d", "0b0000138e", "0b0000138f"}));
   EXPECT_TRUE(folder.ini().contains("Serial=5008\r\n")) << folder.ini().constData();
+}
+
+// --list-ports on a fake /sys and /dev: what the kernel knows of each present
+// adapter, and the serial devices no COM number reaches with their "Ports" line.
+TEST(PortList, NamesAdaptersAndUnreachedDevices) {
+  namespace fs = std::filesystem;
+  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+  const fs::path sys = folder.path(QStringLiteral("sys")).toStdString();
+  const std::string dev = folder.path(QStringLiteral("dev")).toStdString();
+  const std::string usb = "pci0000:00/0000:00:01.2/usb1/1-";
+  struct Tty {
+    std::string name, device;                              // device: the tty's parent under devices/
+    std::vector<std::pair<std::string, std::string>> links, files;  // under devices/: to bus/, contents
+  };
+  const std::vector<Tty> ttys{
+      {"ttyUSB0", usb + "1/1-1:1.0/ttyUSB0", {{usb + "1/1-1:1.0/ttyUSB0/driver", "usb-serial/drivers/ftdi_sio"}},
+       {{usb + "1/idVendor", "0403\n"}, {usb + "1/idProduct", "6001\n"}, {usb + "1/manufacturer", "Kestrel\x1b[2J\n"},
+        {usb + "1/product", "Bench Serial\n"}, {usb + "1/serial", "KB0001\n"}, {usb + "1/1-1:1.0/ttyUSB0/latency_timer", "16\n"}}},
+      {"ttyUSB9", usb + "2/1-2:1.0/ttyUSB9", {{usb + "2/1-2:1.0/ttyUSB9/driver", "usb-serial/drivers/cp210x"}},
+       {{usb + "2/idVendor", "10c4"}, {usb + "2/idProduct", "ea60"}, {usb + "2/serial", "0001"}}},
+      {"ttyACM0", usb + "3/1-3:1.0", {{usb + "3/1-3:1.0/driver", "usb/drivers/cdc_acm"}},
+       {{usb + "3/idVendor", "2e8a"}, {usb + "3/idProduct", "000a"}}},
+      {"ttyS5", "pnp0/00:05", {{"pnp0/00:05/driver", "pnp/drivers/serial"}}, {{"pnp0/00:05/tty/ttyS5/type", "4\n"}}},
+      {"ttyS6", "pnp0/00:06/00:06:0/00:06:0.0",
+       {{"pnp0/00:06/driver", "pnp/drivers/serial"}, {"pnp0/00:06/00:06:0/subsystem", "serial-base"},
+        {"pnp0/00:06/00:06:0/00:06:0.0/subsystem", "serial-base"}}, {}},
+      {"ttyS4", "platform/serial8250", {{"platform/serial8250/driver", "platform/drivers/serial8250"}},
+       {{"platform/serial8250/tty/ttyS4/type", "0\n"}}},
+  };
+  PseudoTerminal adapter;
+  fs::create_directories(dev + "/serial/by-id");
+  fs::create_directories(dev + "/serial/by-path");
+  fs::create_directories(sys / "class/tty/tty7");  // a console: no device
+  for (const Tty& t : ttys) {
+    const fs::path node = sys / "devices" / t.device / "tty" / t.name;
+    fs::create_directories(node);
+    fs::create_directory_symlink(sys / "devices" / t.device, node / "device");
+    fs::create_directory_symlink(node, sys / "class/tty" / t.name);
+    for (const auto& [from, to] : t.links) {
+      fs::create_directories(sys / "bus" / to);
+      fs::create_directory_symlink(sys / "bus" / to, sys / "devices" / from);
+    }
+    for (const auto& [file, text] : t.files) writeFile(QString::fromStdString((sys / "devices" / file).string()), text.c_str());
+    if (t.name != "ttyUSB0") writeFile(QString::fromStdString(dev + "/" + t.name), {});
+  }
+  fs::create_symlink(adapter.slavePath().toStdString(), dev + "/ttyUSB0");
+  fs::create_symlink("../../ttyUSB0", dev + "/serial/by-id/usb-Kestrel_Bench_Serial_KB0001-if00-port0");
+  fs::create_symlink("../../ttyUSB0", dev + "/serial/by-path/pci-0000:00:01.2-usb-0:1:1.0-port0");
+  fs::create_symlink("../../ttyUSB9", dev + "/serial/by-id/usb-Other-if00-port0");
+  QStringList devices{QString::fromStdString(dev + "/ttyUSB0")};
+  for (int n = 2; n <= 16; ++n) devices << QStringLiteral("/dev/no-such-tty%1").arg(n);
+  folder.writeIni(portsIni(devices));
+
+  qputenv("KESTRUNE_SYSFS_ROOT", sys.c_str());
+  qputenv("KESTRUNE_DEV_ROOT", dev.c_str());
+  const CliFolder::Result r = folder.run({QStringLiteral("--list-ports")});
+  qunsetenv("KESTRUNE_SYSFS_ROOT");
+  qunsetenv("KESTRUNE_DEV_ROOT");
+  QString expected = QStringLiteral("COM1   %1/ttyUSB0 present, free\n"
+      "       driver ftdi_sio, USB 0403:6001, Kestrel?[2J, Bench Serial, serial KB0001, latency timer 16 ms\n"
+      "       %1/serial/by-id/usb-Kestrel_Bench_Serial_KB0001-if00-port0\n"
+      "       %1/serial/by-path/pci-0000:00:01.2-usb-0:1:1.0-port0\n");
+  for (int n = 2; n <= 16; ++n) expected += QStringLiteral("COM%1 /dev/no-such-tty%2       not present\n").arg(n, -3).arg(n, -2);
+  expected += QStringLiteral("Serial devices no COM number reaches; to reach one, put its line under [Ports] in %2:\n"
+      "       %1/ttyACM0 COM2=%1/ttyACM0\n       driver cdc_acm, USB 2e8a:000a\n"
+      "       %1/ttyS5 COM3=%1/ttyS5\n       driver serial\n"
+      "       %1/ttyS6 COM4=%1/ttyS6\n       driver serial\n"
+      "       %1/ttyUSB9 COM5=%1/serial/by-id/usb-Other-if00-port0\n       driver cp210x, USB 10c4:ea60, serial 0001\n");
+  EXPECT_EQ(r.out, expected.arg(QString::fromStdString(dev), folder.path(QStringLiteral("setup.ini"))));
 }
 
 }  // namespace
