@@ -4,6 +4,8 @@
 
 #include "PortPermission.h"
 
+#include <QTimer>
+
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -17,6 +19,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
 #endif
 
 namespace {
@@ -99,11 +104,28 @@ struct SerialPortControl::Private {
   QByteArray received;
   bool collecting = false;  // inside collectWaiting(): no receive events
   bool losing = false;      // closing a lost device: its own errors are moot
+  // Closed for the program, but the descriptor kept: a close followed by a
+  // setup of the same device at the same settings (calvboot does that before
+  // every frame) then costs a discard of input instead of a reopen, which a
+  // USB adapter pays with a dozen control transfers and a DTR pulse.
+  bool kept = false;
+  unsigned keptGeneration = 0;
+  // What the descriptor was opened for: a setup asking for anything else
+  // closes it for real and opens anew.
+  QString openDevice;
+  QString openSettings;
+  InputMode openMode = InputMode::Text;
+  // The driver's serial flags before low latency was asked for, to put back
+  // at the real close.
+  std::optional<int> flagsBeforeLowLatency;
 };
 
 SerialPortControl::SerialPortControl(QObject* parent) : QObject(parent), d(std::make_unique<Private>()) {
   d->port.setParent(this);
-  connect(&d->port, &QSerialPort::readyRead, this, [this] { deliverReceived(d->port.readAll()); });
+  connect(&d->port, &QSerialPort::readyRead, this, [this] {
+    const QByteArray bytes = d->port.readAll();
+    if (!d->kept) deliverReceived(bytes);  // a closed port receives nothing
+  });
   connect(&d->port, &QSerialPort::errorOccurred, this, &SerialPortControl::onPortError);
 }
 
@@ -127,13 +149,50 @@ void SerialPortControl::onPortError(QSerialPort::SerialPortError error) {
 void SerialPortControl::loseDevice() {
   // Closed at once, so no notifier keeps firing on a dead descriptor.
   const QString device = d->port.portName();
+  const bool wasKept = d->kept;
   d->losing = true;
-  d->port.close();
+  release();
   d->losing = false;
-  emit deviceLost(device);
+  // A port the program had closed already is not lost to it: its next setup
+  // opens anew and reports what it finds.
+  if (!wasKept) emit deviceLost(device);
 }
 
-SerialPortControl::~SerialPortControl() = default;
+#ifdef Q_OS_LINUX
+// Asks the driver to hand over short replies at once (an FTDI adapter holds
+// them up to its 16 ms latency timer otherwise). Drivers without the notion
+// ignore it; a pseudo-terminal refuses it, which is no error.
+static std::optional<int> askLowLatency(int fd) {
+  serial_struct info{};
+  if (::ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY)) return std::nullopt;
+  const int before = info.flags;
+  info.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(fd, TIOCSSERIAL, &info) != 0) return std::nullopt;
+  return before;
+}
+
+static void restoreLatency(int fd, int flags) {
+  serial_struct info{};
+  if (::ioctl(fd, TIOCGSERIAL, &info) != 0) return;
+  info.flags = (info.flags & ~ASYNC_LOW_LATENCY) | (flags & ASYNC_LOW_LATENCY);
+  ::ioctl(fd, TIOCSSERIAL, &info);
+}
+#endif
+
+void SerialPortControl::release() {
+  d->kept = false;
+  ++d->keptGeneration;
+  if (d->port.isOpen()) {
+#ifdef Q_OS_LINUX
+    if (d->flagsBeforeLowLatency) restoreLatency(int(d->port.handle()), *d->flagsBeforeLowLatency);
+#endif
+    d->port.close();
+  }
+  d->flagsBeforeLowLatency.reset();
+  d->received.clear();
+}
+
+SerialPortControl::~SerialPortControl() { release(); }
 
 void SerialPortControl::setPortsIniPath(const QString& iniPath) { d->iniPath = iniPath; }
 QString SerialPortControl::portsIniPath() const { return d->iniPath; }
@@ -162,12 +221,13 @@ int SerialPortControl::commPort() const { return d->commPort; }
 bool SerialPortControl::setSettings(const QString& settings) {
   const auto parsed = parseSettings(settings);
   if (!parsed) return false;
-  if (d->port.isOpen()) {
+  if (portOpen()) {
     // Applied at once on an open port, as a running line may be re-timed.
     d->port.setBaudRate(parsed->baud);
     d->port.setParity(parsed->parity);
     d->port.setDataBits(parsed->dataBits);
     d->port.setStopBits(parsed->stopBits);
+    d->openSettings = settings;
   }
   d->line = *parsed;
   d->settings = settings;
@@ -189,7 +249,7 @@ void SerialPortControl::setRThreshold(int n) { d->rThreshold = n < 0 ? 0 : n; }
 int SerialPortControl::rThreshold() const { return d->rThreshold; }
 
 int SerialPortControl::inBufferCount() const {
-  if (!d->port.isOpen()) return int(d->received.size());
+  if (!portOpen()) return int(d->received.size());
   qint64 n = d->received.size() + d->port.bytesAvailable();
 #ifdef Q_OS_UNIX
   n += kernelQueue(d->port.handle(), FIONREAD);
@@ -204,7 +264,7 @@ void SerialPortControl::setInBufferCount(int n) {
 }
 
 int SerialPortControl::outBufferCount() const {
-  if (!d->port.isOpen()) return 0;
+  if (!portOpen()) return 0;
   qint64 n = d->port.bytesToWrite();
 #ifdef Q_OS_UNIX
   n += kernelQueue(d->port.handle(), TIOCOUTQ);
@@ -214,10 +274,10 @@ int SerialPortControl::outBufferCount() const {
 
 void SerialPortControl::setOutBufferCount(int n) {
   if (n != 0) return;
-  if (d->port.isOpen()) d->port.clear(QSerialPort::Output);
+  if (portOpen()) d->port.clear(QSerialPort::Output);  // a kept line still sends what it took
 }
 
-bool SerialPortControl::portOpen() const { return d->port.isOpen(); }
+bool SerialPortControl::portOpen() const { return d->port.isOpen() && !d->kept; }
 
 QString SerialPortControl::lastOpenErrorText() const { return d->lastOpenError; }
 
@@ -251,14 +311,37 @@ static int classifyPermissionError(const QString& device, QString& reason) {
 
 int SerialPortControl::setPortOpen(bool open) {
   if (!open) {
-    if (d->port.isOpen()) d->port.close();
+    if (portOpen()) {
+      // Kept until the event loop runs again: a setup of the same line before
+      // then takes the descriptor over; otherwise the device is released.
+      d->kept = true;
+      const unsigned generation = ++d->keptGeneration;
+      QTimer::singleShot(0, this, [this, generation] {
+        if (d->kept && d->keptGeneration == generation) release();
+      });
+    }
     d->received.clear();
     return 0;
   }
-  if (d->port.isOpen()) return kErrPortInUse;
+  if (portOpen()) return kErrPortInUse;
 
   d->lastOpenError.clear();
   const QString device = d->deviceOverride.isEmpty() ? deviceForPort(d->commPort, d->iniPath) : d->deviceOverride;
+  if (d->kept) {
+    bool same = device == d->openDevice && d->settings == d->openSettings && d->inputMode == d->openMode;
+#ifdef Q_OS_UNIX
+    same = same && !descriptorGone(int(d->port.handle()));
+#endif
+    if (same) {
+      // What a reopen would have lost: everything received until now.
+      d->kept = false;
+      ++d->keptGeneration;
+      d->port.clear(QSerialPort::Input);
+      d->received.clear();
+      return 0;
+    }
+    release();
+  }
   if (device.isEmpty()) {
     d->lastOpenError = QStringLiteral("no device for port number %1").arg(d->commPort);
     return kErrNoSuchPort;
@@ -272,7 +355,15 @@ int SerialPortControl::setPortOpen(bool open) {
   d->port.setFlowControl(QSerialPort::NoFlowControl);
   d->port.clearError();
   d->received.clear();
-  if (d->port.open(QIODevice::ReadWrite)) return 0;
+  if (d->port.open(QIODevice::ReadWrite)) {
+    d->openDevice = device;
+    d->openSettings = d->settings;
+    d->openMode = d->inputMode;
+#ifdef Q_OS_LINUX
+    d->flagsBeforeLowLatency = askLowLatency(int(d->port.handle()));
+#endif
+    return 0;
+  }
 
   const QSerialPort::SerialPortError error = d->port.error();
   QString reason = d->port.errorString();
@@ -304,7 +395,7 @@ int SerialPortControl::setPortOpen(bool open) {
 }
 
 bool SerialPortControl::output(const QByteArray& bytes) {
-  if (!d->port.isOpen()) return false;
+  if (!portOpen()) return false;
   if (bytes.isEmpty()) return true;
   if (d->port.write(bytes) != bytes.size()) return false;
   // Qt writes only when the event loop runs; push to the driver now so a
@@ -314,11 +405,11 @@ bool SerialPortControl::output(const QByteArray& bytes) {
     const qint64 before = d->port.bytesToWrite();
     if (!d->port.flush() || d->port.bytesToWrite() >= before) break;
   }
-  return d->port.isOpen();  // a write that found the device gone closed it
+  return portOpen();  // a write that found the device gone closed it
 }
 
 bool SerialPortControl::drainOutput() {
-  if (!d->port.isOpen()) return false;
+  if (!portOpen()) return false;
 #ifdef Q_OS_UNIX
   // Bytes Qt still holds (the driver was full) go to the driver first,
   // without serving any event; bounded by their transmit time.
@@ -349,7 +440,7 @@ std::chrono::nanoseconds SerialPortControl::byteTime() const {
 }
 
 void SerialPortControl::collectWaiting() {
-  if (!d->port.isOpen()) return;
+  if (!portOpen()) return;
   d->received += d->port.readAll();
 #ifdef Q_OS_UNIX
   // Bytes the driver holds but Qt has not fetched yet (no event served since

@@ -82,6 +82,11 @@ class SerialPortControl : public QObject {
   bool portOpen() const;
   // Opens or closes. Returns 0, or the error number of a failed open
   // (kErrNoSuchPort, kErrPortInUse, kErrOpenFailed or another number).
+  // A close keeps the descriptor until the event loop runs again; an open of
+  // the same device at the same settings before then takes it over and
+  // discards what arrived, as a reopen would, without touching the line.
+  // Anything else releases the device for real. Opens ask the driver for
+  // low latency; the real close puts the previous setting back.
   int setPortOpen(bool open);
   // The system's reason for the last failed open.
   QString lastOpenErrorText() const;
@@ -114,6 +119,7 @@ class SerialPortControl : public QObject {
   void collectWaiting();
   void onPortError(QSerialPort::SerialPortError error);
   void loseDevice();
+  void release();  // the real close
 
   struct Private;
   std::unique_ptr<Private> d;
