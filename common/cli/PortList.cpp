@@ -23,29 +23,34 @@ void printIdentity(const AdapterIdentity& id) {
 void listPorts(const QString& iniPath) { listPorts(iniPath, SystemRoots::fromEnvironment()); }
 
 void listPorts(const QString& iniPath, const SystemRoots& roots) {
-  SerialPortControl probe;
-  probe.setPortsIniPath(iniPath);
   QStringList reached;
   QList<int> unused;
   for (int n = 1; n <= 16; ++n) {
     const QString device = SerialPortControl::deviceForPort(n, iniPath);
     const QString tty = AdapterIdentity::ttyName(device, roots);
     if (!tty.isEmpty()) reached << tty;
-    probe.setCommPort(n);
     // Opening is the only sure test: a lock or exclusive use by another
-    // program shows only then.
+    // program shows only then. The look ends with the probe, which releases
+    // the device before the adapter's settings are read.
+    int opened = 0;
+    QString reason;
+    {
+      SerialPortControl probe;
+      probe.setPortsIniPath(iniPath);
+      probe.setCommPort(n);
+      opened = probe.setPortOpen(true);
+      reason = probe.lastOpenErrorText();
+    }
     QString state;
-    const int opened = probe.setPortOpen(true);
     switch (opened) {
       case 0: state = QStringLiteral("present, free"); break;
       case SerialPortControl::kErrNoSuchPort: state = QStringLiteral("not present"); break;
       case SerialPortControl::kErrPortInUse: state = QStringLiteral("present, busy (held by another process)"); break;
       default:
         state = QStringLiteral("present, not accessible (%1; is the user in the 'dialout' group?)")
-                    .arg(probe.lastOpenErrorText());
+                    .arg(reason);
         break;
     }
-    probe.setPortOpen(false);
     std::printf("COM%-3d %-24s %s\n", n, qPrintable(device), qPrintable(state));
     if (opened == SerialPortControl::kErrNoSuchPort)
       unused << n;
