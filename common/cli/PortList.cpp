@@ -25,10 +25,17 @@ void listPorts(const QString& iniPath) { listPorts(iniPath, SystemRoots::fromEnv
 void listPorts(const QString& iniPath, const SystemRoots& roots) {
   QStringList reached;
   QList<int> unused;
+  const QStringList consoles = roots.consoles();
   for (int n = 1; n <= 16; ++n) {
     const QString device = SerialPortControl::deviceForPort(n, iniPath);
     const QString tty = AdapterIdentity::ttyName(device, roots);
     if (!tty.isEmpty()) reached << tty;
+    // An open would reset a serial console's line settings: look, don't touch.
+    if (!tty.isEmpty() && consoles.contains(tty)) {
+      std::printf("COM%-3d %-24s %s\n", n, qPrintable(device), "present, the system console (not opened)");
+      printIdentity(AdapterIdentity::of(tty, roots));
+      continue;
+    }
     // Opening is the only sure test: a lock or exclusive use by another
     // program shows only then. The look ends with the probe, which releases
     // the device before the adapter's settings are read.
@@ -47,8 +54,11 @@ void listPorts(const QString& iniPath, const SystemRoots& roots) {
       case SerialPortControl::kErrNoSuchPort: state = QStringLiteral("not present"); break;
       case SerialPortControl::kErrPortInUse: state = QStringLiteral("present, busy (held by another process)"); break;
       default:
-        state = QStringLiteral("present, not accessible (%1; is the user in the 'dialout' group?)")
-                    .arg(reason);
+        // The group hint only where the system refused this user: a name
+        // without a UART behind it (EIO) is not a question of groups.
+        state = SerialPortControl::accessRefused(device)
+                    ? QStringLiteral("present, not accessible (%1; is the user in the 'dialout' group?)").arg(reason)
+                    : QStringLiteral("present, but no device answers behind this name (%1)").arg(reason);
         break;
     }
     std::printf("COM%-3d %-24s %s\n", n, qPrintable(device), qPrintable(state));

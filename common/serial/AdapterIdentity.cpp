@@ -60,7 +60,18 @@ SystemRoots SystemRoots::fromEnvironment() {
   SystemRoots roots;
   if (const QString sys = qEnvironmentVariable("KESTRUNE_SYSFS_ROOT"); !sys.isEmpty()) roots.sys = sys;
   if (const QString dev = qEnvironmentVariable("KESTRUNE_DEV_ROOT"); !dev.isEmpty()) roots.dev = dev;
+  if (const QString proc = qEnvironmentVariable("KESTRUNE_PROC_ROOT"); !proc.isEmpty()) roots.proc = proc;
   return roots;
+}
+
+QStringList SystemRoots::consoles() const {
+  QFile file(proc + QStringLiteral("/consoles"));
+  QStringList names;
+  if (!file.open(QIODevice::ReadOnly)) return names;
+  // "ttyS0                -W- (EC p a)    4:64": the name comes first.
+  for (const QByteArray& line : file.readAll().split('\n'))
+    if (const QByteArray name = line.simplified().split(' ').value(0); !name.isEmpty()) names << QString::fromLocal8Bit(name);
+  return names;
 }
 
 QString AdapterIdentity::ttyName(const QString& device, const SystemRoots& roots) {

@@ -3,13 +3,17 @@
 #include <QString>
 #include <QStringList>
 
-// Where the kernel's device tree and the device nodes are: /sys and /dev,
-// unless KESTRUNE_SYSFS_ROOT or KESTRUNE_DEV_ROOT say otherwise (tests build
-// fake trees in a temporary folder).
+// Where the kernel's device tree, the device nodes and its process file
+// system are: /sys, /dev and /proc, unless KESTRUNE_SYSFS_ROOT,
+// KESTRUNE_DEV_ROOT or KESTRUNE_PROC_ROOT say otherwise (tests build fake
+// trees in a temporary folder).
 struct SystemRoots {
   QString sys = QStringLiteral("/sys");
   QString dev = QStringLiteral("/dev");
+  QString proc = QStringLiteral("/proc");
   static SystemRoots fromEnvironment();
+  // The ttys the kernel writes its messages to (/proc/consoles).
+  QStringList consoles() const;
 };
 
 // Who a serial device is, as the kernel tells it under /sys: the driver, the

@@ -281,6 +281,20 @@ bool SerialPortControl::portOpen() const { return d->port.isOpen() && !d->kept; 
 
 QString SerialPortControl::lastOpenErrorText() const { return d->lastOpenError; }
 
+bool SerialPortControl::accessRefused(const QString& device) {
+#ifdef Q_OS_UNIX
+  const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return false;
+  }
+  return errno == EACCES || errno == EPERM;
+#else
+  Q_UNUSED(device);
+  return false;
+#endif
+}
+
 #ifdef Q_OS_UNIX
 // Qt reports both a lock held by another program and a refused open as
 // PermissionError. Opening the device ourselves tells them apart.

@@ -90,6 +90,9 @@ class SerialPortControl : public QObject {
   int setPortOpen(bool open);
   // The system's reason for the last failed open.
   QString lastOpenErrorText() const;
+  // True when the system refuses this user the device (not a missing or
+  // silent device): the case for the serial-port group hint.
+  static bool accessRefused(const QString& device);
 
   // Hands bytes to the driver at once (does not wait for them to leave).
   // Returns false when the port is closed or the write fails.

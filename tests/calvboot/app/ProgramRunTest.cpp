@@ -13,6 +13,9 @@
 #include <filesystem>
 #include <set>
 
+#include <fcntl.h>
+#include <stdlib.h>
+
 namespace {
 
 const QString kSample = QStringLiteral(EXAMPLES_DIR "/calv-two-block.ldr");
@@ -133,8 +136,10 @@ TEST(ProgramRun, ParallelFixturesGetDistinctSerials) {
   EXPECT_TRUE(folder.ini().contains("Serial=5008\r\n")) << folder.ini().constData();
 }
 
-// --list-ports on a fake /sys and /dev: what the kernel knows of each present
-// adapter, and the serial devices no COM number reaches with their "Ports" line.
+// --list-ports on a fake /sys, /dev and /proc: what the kernel knows of each
+// present adapter, a console left unopened, a name without a device behind it
+// (a locked pseudo-terminal gives EIO, as a ttyS without a UART does), and the
+// serial devices no COM number reaches with their "Ports" line.
 TEST(PortList, NamesAdaptersAndUnreachedDevices) {
   namespace fs = std::filesystem;
   CliFolder folder(QStringLiteral(CALVBOOT_PATH));
@@ -180,26 +185,34 @@ TEST(PortList, NamesAdaptersAndUnreachedDevices) {
   fs::create_symlink("../../ttyUSB0", dev + "/serial/by-id/usb-Kestrel_Bench_Serial_KB0001-if00-port0");
   fs::create_symlink("../../ttyUSB0", dev + "/serial/by-path/pci-0000:00:01.2-usb-0:1:1.0-port0");
   fs::create_symlink("../../ttyUSB9", dev + "/serial/by-id/usb-Other-if00-port0");
-  QStringList devices{QString::fromStdString(dev + "/ttyUSB0")};
-  for (int n = 2; n <= 16; ++n) devices << QStringLiteral("/dev/no-such-tty%1").arg(n);
+  const int locked = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(locked, 0);
+  const QString silent = QString::fromLocal8Bit(::ptsname(locked));
+  fs::create_directories(folder.path(QStringLiteral("proc")).toStdString());
+  writeFile(folder.path(QStringLiteral("proc/consoles")), "ttyS5                -W- (EC p a)    4:69\n");
+  QStringList devices{QString::fromStdString(dev + "/ttyUSB0"), silent, QString::fromStdString(dev + "/ttyS5")};
+  for (int n = 4; n <= 16; ++n) devices << QStringLiteral("/dev/no-such-tty%1").arg(n);
   folder.writeIni(portsIni(devices));
 
   qputenv("KESTRUNE_SYSFS_ROOT", sys.c_str());
   qputenv("KESTRUNE_DEV_ROOT", dev.c_str());
+  qputenv("KESTRUNE_PROC_ROOT", folder.path(QStringLiteral("proc")).toLocal8Bit());
   const CliFolder::Result r = folder.run({QStringLiteral("--list-ports")});
-  qunsetenv("KESTRUNE_SYSFS_ROOT");
-  qunsetenv("KESTRUNE_DEV_ROOT");
+  for (const char* name : {"KESTRUNE_SYSFS_ROOT", "KESTRUNE_DEV_ROOT", "KESTRUNE_PROC_ROOT"}) qunsetenv(name);
+  ::close(locked);
   QString expected = QStringLiteral("COM1   %1/ttyUSB0 present, free\n"
       "       driver ftdi_sio, USB 0403:6001, Kestrel?[2J, Bench Serial, serial KB0001, latency timer 16 ms\n"
       "       %1/serial/by-id/usb-Kestrel_Bench_Serial_KB0001-if00-port0\n"
-      "       %1/serial/by-path/pci-0000:00:01.2-usb-0:1:1.0-port0\n");
-  for (int n = 2; n <= 16; ++n) expected += QStringLiteral("COM%1 /dev/no-such-tty%2       not present\n").arg(n, -3).arg(n, -2);
+      "       %1/serial/by-path/pci-0000:00:01.2-usb-0:1:1.0-port0\n"
+      "COM2   %3 present, but no device answers behind this name (Input/output error)\n"
+      "COM3   %1/ttyS5 present, the system console (not opened)\n       driver serial\n");
+  for (int n = 4; n <= 16; ++n) expected += QStringLiteral("COM%1 /dev/no-such-tty%2       not present\n").arg(n, -3).arg(n, -2);
   expected += QStringLiteral("Serial devices no COM number reaches; to reach one, put its line under [Ports] in %2:\n"
-      "       %1/ttyACM0 COM2=%1/ttyACM0\n       driver cdc_acm, USB 2e8a:000a\n"
-      "       %1/ttyS5 COM3=%1/ttyS5\n       driver serial\n"
-      "       %1/ttyS6 COM4=%1/ttyS6\n       driver serial\n"
-      "       %1/ttyUSB9 COM5=%1/serial/by-id/usb-Other-if00-port0\n       driver cp210x, USB 10c4:ea60, serial 0001\n");
-  EXPECT_EQ(r.out, expected.arg(QString::fromStdString(dev), folder.path(QStringLiteral("setup.ini"))));
+      "       %1/ttyACM0 COM4=%1/ttyACM0\n       driver cdc_acm, USB 2e8a:000a\n"
+      "       %1/ttyS6 COM5=%1/ttyS6\n       driver serial\n"
+      "       %1/ttyUSB9 COM6=%1/serial/by-id/usb-Other-if00-port0\n       driver cp210x, USB 10c4:ea60, serial 0001\n");
+  EXPECT_EQ(r.out, expected.arg(QString::fromStdString(dev), folder.path(QStringLiteral("setup.ini")),
+                                silent.leftJustified(24)));
 }
 
 }  // namespace
