@@ -43,9 +43,9 @@ inline double cpuSeconds(int who = RUSAGE_SELF) {
 using Clock = std::chrono::steady_clock;
 inline double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
-// calvsim --counters: bytes each way and the delays it made on purpose.
+// calvsim --counters: bytes each way, the delays it made on purpose, opens of its line.
 struct LineCount {
-  long long received = 0, sent = 0, delayUs = 0, baud = 0;
+  long long received = 0, sent = 0, delayUs = 0, baud = 0, opens = 0;
   bool valid() const { return received > 0 && baud > 0; }
   // Every byte that crossed at 10 bits, plus the pauses the far end was told to make.
   double floorSeconds() const { return double(received + sent) * 10.0 / double(baud) + double(delayUs) / 1e6; }
@@ -63,6 +63,7 @@ inline LineCount readCounters(const QString& path) {
     else if (p[0] == "sent") c.sent = v;
     else if (p[0] == "delay_us") c.delayUs = v;
     else if (p[0] == "baud") c.baud = v;
+    else if (p[0] == "opens") c.opens = v;
   }
   return c;
 }

@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     }
     const double floor = r.line.floorSeconds();
     const double ratio = r.wall / floor;
-    const QString limit = baud == 115200 ? QStringLiteral("1.10") : baud == 9600 ? QStringLiteral("1.03") : QString();
+    const QString limit = baud == 115200 ? QStringLiteral("1.05") : baud == 9600 ? QStringLiteral("1.02") : QString();
     bench::row(QStringLiteral("%1 / wire floor, %2 baud%3").arg(how).arg(baud).arg(note),
                limit.isEmpty() ? QStringLiteral("-") : QStringLiteral("<= ") + limit,
                QStringLiteral("%1 (%2 s / %3 s; %4 B out, %5 B back)")

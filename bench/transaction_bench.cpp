@@ -2,10 +2,14 @@
 // unpaced calvsim, where its time goes, and what the reply wait costs the
 // processor while a silent device keeps it waiting.
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <ComForm.h>
@@ -14,6 +18,9 @@
 #include <ModuleCommands.h>
 #include <RSfunctions.h>
 #include <SerialPortControl.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -133,6 +140,78 @@ void transactions(bool smoke) {
   sim.waitForFinished(5000);
 }
 
+// What the line sees of one transaction once a run has started: the child
+// below runs one transaction, then n more between two marks that strace
+// shows; the device's opens and closes, line-setting writes, modem-line
+// changes and lock files between the marks are counted. The serial work all
+// happens on the main thread, so it alone is traced.
+int syscallChild(const QString& dirPath, int n) {
+  const QDir dir(dirPath);
+  RSfunctions::InitCommandTable();
+  ComForm com(ComForm::Host::Calvboot, dir.path());
+  Steps sum;
+  if (!stepOnce(com, sum)) return 1;
+  ::access(qPrintable(dir.filePath("transaction-bench-start")), F_OK);
+  int ok = 0;
+  for (int i = 0; i < n; ++i) ok += stepOnce(com, sum);
+  ::access(qPrintable(dir.filePath("transaction-bench-end")), F_OK);
+  return ok == n ? 0 : 1;
+}
+
+void syscallCounts(bool smoke) {
+  const int n = smoke ? 20 : 200;
+  const QString figure = QStringLiteral("per transaction: device opens, closes, line-setting writes, modem-line "
+                                        "changes, lock files");
+  const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+  QTemporaryDir dir;
+  QProcess sim;
+  const QString pty = strace.isEmpty() ? QString() : startSim(sim, {});
+  if (pty.isEmpty() || !writeIni(dir, pty)) {
+    bench::row(figure, "0 each", strace.isEmpty() ? "strace not found" : "calvsim did not start", smoke ? "-" : "no");
+    return;
+  }
+  const QString trace = dir.filePath("trace.txt");
+  QProcess child;
+  child.start(strace, {"-qq", "-o", trace, "-e", "trace=open,openat,close,ioctl,access",
+                       QCoreApplication::applicationFilePath(), "--syscall-child", dir.path(), QString::number(n)});
+  const bool ran = child.waitForFinished(60000) && child.exitCode() == 0;
+  sim.terminate();
+  sim.waitForFinished(5000);
+  if (!ran) {
+    bench::row(figure, "0 each", "traced run failed", smoke ? "-" : "no");
+    return;
+  }
+  // Counted between the marks; the device's descriptors followed from its opens.
+  static const QRegularExpression result(QStringLiteral("= (-?\\d+)"));
+  static const QRegularExpression closed(QStringLiteral("^close\\((\\d+)\\)"));
+  QSet<QString> deviceFds;
+  bool counting = false;
+  int opens = 0, closes = 0, settings = 0, modem = 0, locks = 0;
+  QFile f(trace);
+  f.open(QIODevice::ReadOnly);
+  for (const QString& line : QString::fromLocal8Bit(f.readAll()).split(u'\n')) {
+    if (line.contains(u"transaction-bench-start")) counting = true;
+    if (line.contains(u"transaction-bench-end")) break;
+    const QString fd = result.match(line).captured(1);
+    if (line.startsWith(u"open") && line.contains(u'"' + pty + u'"') && !fd.startsWith(u'-')) {
+      deviceFds.insert(fd);
+      opens += counting;
+    } else if (const auto m = closed.match(line); m.hasMatch() && deviceFds.remove(m.captured(1))) {
+      closes += counting;
+    }
+    if (!counting || !line.startsWith(u"ioctl") && !line.startsWith(u"open")) continue;
+    settings += line.contains(u"TCSETS");
+    modem += line.contains(u"TIOCMBIS") || line.contains(u"TIOCMBIC") || line.contains(u"TIOCMSET");
+    locks += line.startsWith(u"open") && line.contains(u"LCK..") && line.contains(u"O_CREAT");
+  }
+  auto per = [n](int count) { return QString::number(double(count) / n, 'g', 3); };
+  bench::row(figure, "0 each",
+             QStringLiteral("%1, %2, %3, %4, %5 (%6 transactions)")
+                 .arg(per(opens), per(closes), per(settings), per(modem), per(locks))
+                 .arg(n),
+             bench::met(smoke, opens + closes + settings + modem + locks == 0));
+}
+
 // QSerialPort takes a lock file for the device at every open and removes it
 // at close, in the first of these folders it may write to. Its cost on that
 // folder's file system, beside the same on a memory file system.
@@ -194,8 +273,11 @@ void silentWait(bool smoke) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  if (argc == 4 && std::strcmp(argv[1], "--syscall-child") == 0)
+    return syscallChild(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
   const bool smoke = bench::smokeRun(argc, argv);
   transactions(smoke);
+  syscallCounts(smoke);
   lockFiles(smoke);
   silentWait(smoke);
   return 0;

@@ -282,7 +282,10 @@ Options:
                          and one blank per byte
   --counters FILE        at exit, write the bytes that crossed the line each
                          way and the delays added on purpose (replies,
-                         announcements, gaps), one "name value" per line
+                         announcements, gaps), one "name value" per line:
+                         received, sent, delay_us, baud, and opens (how often
+                         programs opened the terminal; two opens with no
+                         close between them may count as one)
 Numbers are decimal or 0x.. hexadecimal. Options take their value as the next
 argument or after "=" (--chunk=3).
 )";

@@ -40,7 +40,7 @@ struct SimOptions {
   int baud = 0;    // 0: no pacing
   int frameTimeoutMs = 500;
   std::string flashIn, flashOut, ramOut, trace;
-  std::string counters;  // bytes each way and declared delays, written at exit
+  std::string counters;  // bytes each way, declared delays and opens of the line, written at exit
   // Close the line instead of answering: at received frame vanishFrame, or
   // at the vanishOccurrence-th frame of vanishOp.
   int vanishFrame = 0;

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -132,10 +133,10 @@ class Line {
 
   // What a benchmark needs for the line's own time: bytes each way at 10
   // bits, plus the pauses this end was told to make.
-  void writeCounters(std::ostream& out) const {
+  void writeCounters(std::ostream& out, long opens) const {
     out << "received " << bytesIn_ << "\nsent " << bytesOut_ << "\ndelay_us "
         << std::chrono::duration_cast<std::chrono::microseconds>(declaredDelay_).count() << "\nbaud " << o_.baud
-        << "\n";
+        << "\nopens " << opens << "\n";
   }
 
   std::optional<Clock::time_point> nextEvent() const {
@@ -217,6 +218,25 @@ int main(int argc, char** argv) {
   // Held open so the line survives the program closing and reopening its port.
   const int slaveKeeper = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (slaveKeeper >= 0) makeRaw(slaveKeeper);
+  // Opens of the line by programs, for --counters: watched only after the
+  // keeper's own open. Closes are watched too, so that two opens in a row
+  // are not merged into one event while this side has not read them yet.
+  const int opensWatch = o.counters.empty() ? -1 : ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (opensWatch >= 0 && ::inotify_add_watch(opensWatch, slavePath.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+    std::cerr << "calvsim: cannot watch " << slavePath << ": " << std::strerror(errno) << "\n";
+    return 1;
+  }
+  long opens = 0;
+  auto countOpens = [&] {
+    alignas(inotify_event) char buf[4096];
+    ssize_t n;
+    while (opensWatch >= 0 && (n = ::read(opensWatch, buf, sizeof buf)) > 0)
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+        if (e->mask & IN_OPEN) ++opens;
+        at += ssize_t(sizeof(inotify_event) + e->len);
+      }
+  };
   if (!o.link.empty() && !LineLink::publish(slavePath, o.link, "calvsim")) return 1;
   std::cout << slavePath << std::endl;
 
@@ -285,9 +305,12 @@ int main(int argc, char** argv) {
       left.tv_sec = time_t(ns / 1'000'000'000);
       left.tv_nsec = long(ns % 1'000'000'000);
     }
-    pollfd fds[2] = {{master, short(POLLIN | (lineFull ? POLLOUT : 0)), 0}, {signalPipe[0], POLLIN, 0}};
-    if (::ppoll(fds, 2, wake ? &left : nullptr, nullptr) < 0 && errno != EINTR) break;
+    pollfd fds[3] = {{master, short(POLLIN | (lineFull ? POLLOUT : 0)), 0},
+                     {signalPipe[0], POLLIN, 0},
+                     {opensWatch, POLLIN, 0}};  // a negative descriptor is skipped
+    if (::ppoll(fds, 3, wake ? &left : nullptr, nullptr) < 0 && errno != EINTR) break;
     if (fds[1].revents & POLLIN) stop = true;
+    if (fds[2].revents & POLLIN) countOpens();
     if (fds[0].revents & POLLIN) {
       char buf[4096];
       ssize_t n;
@@ -305,8 +328,9 @@ int main(int argc, char** argv) {
     rc = 1;
   }
   if (!o.counters.empty()) {
+    countOpens();  // those since the last pass
     std::ofstream counters(o.counters, std::ios::trunc);
-    line.writeCounters(counters);
+    line.writeCounters(counters, opens);
     if (!counters) {
       std::cerr << "calvsim: cannot write " << o.counters << "\n";
       rc = 1;

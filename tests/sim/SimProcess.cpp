@@ -1,6 +1,7 @@
 #include "SimProcess.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QRegularExpression>
 
 SimProcess::SimProcess(const QString& program, const QStringList& options) {
@@ -31,4 +32,12 @@ std::optional<SimProcess::Gaps> SimProcess::gaps(const QString& report) {
   const auto m = pattern.match(report);
   if (!m.hasMatch()) return std::nullopt;
   return Gaps{m.captured(1).toInt(), m.captured(2).toDouble(), m.captured(3).toDouble(), m.captured(4).toDouble()};
+}
+
+long long SimProcess::counter(const QString& file, const QByteArray& name) {
+  QFile f(file);
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : f.readAll().split('\n'))
+    if (line.startsWith(name + ' ')) return line.mid(name.size() + 1).toLongLong();
+  return -1;
 }

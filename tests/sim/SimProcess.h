@@ -25,6 +25,8 @@ class SimProcess {
     double min = 0, median = 0, max = 0;  // ms
   };
   static std::optional<Gaps> gaps(const QString& report);
+  // One figure of a calvsim --counters file ("opens", "sent", ...); -1 when missing.
+  static long long counter(const QString& file, const QByteArray& name);
 
  private:
   QProcess process_;

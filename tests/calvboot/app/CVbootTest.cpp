@@ -296,13 +296,24 @@ TEST(CVbootRun, VanishingDeviceEndsTheRunAsATimeOutAndComesBack) {
   EXPECT_EQ(t.messages.last(), warning.first());
   EXPECT_EQ(w.LblStatusText->text(), "COM timeout");
 
-  // Back under its name.
-  sim = std::make_unique<CalvsimProcess>(QStringList{"--link", link});
+  // Back under its name. The menus stay live during a run: a new speed, and
+  // later a port number naming the same terminal by another path, each
+  // reopen the line at the next frame; no other frame does.
+  const QString counters = devices.filePath("counters");
+  sim = std::make_unique<CalvsimProcess>(QStringList{"--link", link, "--counters", counters});
   ASSERT_TRUE(sim->started());
+  writeFile(t.iniPath(), portsSection({{1, link}, {2, sim->slavePath()}}));
+  int events = 0;
+  QObject::connect(&w.comForm().MSComm1(), &SerialPortControl::commEvent, [&] {
+    if (++events == 1) w.Speed_115000->trigger();
+    if (events == 10) w.SelectComPort(2);
+  });
   t.messages.clear();
   w.BtnStart->click();
   EXPECT_EQ(w.LblStatusText->text(), "Done with succes");
   EXPECT_TRUE(t.messages.isEmpty()) << t.messages.join('/').toStdString();
+  sim->stop();
+  EXPECT_EQ(SimProcess::counter(counters, "opens"), 3);
 }
 
 }  // namespace

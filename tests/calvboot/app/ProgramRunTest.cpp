@@ -108,15 +108,17 @@ TEST(ProgramRun, ExitStatuses) {
 }
 
 // Eight fixtures programmed at once from one folder: every one gets its own
-// serial number and the counter moves on by exactly eight.
+// serial number, the counter moves on by exactly eight, and each line is
+// opened once however many frames cross it.
 TEST(ProgramRun, ParallelFixturesGetDistinctSerials) {
   constexpr int kFixtures = 8;
   CliFolder folder(QStringLiteral(CALVBOOT_PATH));
   std::vector<std::unique_ptr<CalvsimProcess>> sims;
   QStringList devices;
   for (int n = 0; n < kFixtures; ++n) {
-    sims.push_back(std::make_unique<CalvsimProcess>(QStringList{
-        QStringLiteral("--fixture"), QStringLiteral("--ram-out"), folder.path(QStringLiteral("ram%1").arg(n))}));
+    sims.push_back(std::make_unique<CalvsimProcess>(
+        QStringList{QStringLiteral("--fixture"), QStringLiteral("--ram-out"), folder.path(QStringLiteral("ram%1").arg(n)),
+                    QStringLiteral("--counters"), folder.path(QStringLiteral("counters%1").arg(n))}));
     ASSERT_TRUE(sims.back()->started());
     devices << sims.back()->slavePath();
   }
@@ -128,6 +130,8 @@ TEST(ProgramRun, ParallelFixturesGetDistinctSerials) {
   for (int n = 0; n < kFixtures; ++n) {
     EXPECT_EQ(CliFolder::finish(*runs[n]).exitCode, 0);
     sims[n]->stop();
+    // One open for the whole run: the line is kept from frame to frame.
+    EXPECT_EQ(SimProcess::counter(folder.path(QStringLiteral("counters%1").arg(n)), "opens"), 1);
     // The fixture's serial record: 0x0B, then the number high byte first (5000 is 0x1388).
     serials.insert(fileBytes(folder.path(QStringLiteral("ram%1").arg(n))).mid(0x7FFB, 5).toHex().toStdString());
   }

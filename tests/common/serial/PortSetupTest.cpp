@@ -1,4 +1,5 @@
 #include <QProcess>
+#include <QSerialPort>
 
 #include <grp.h>
 #include <pwd.h>
@@ -59,7 +60,8 @@ TEST_F(PortSetup, EachSetupClosesFirstAndChoosesItsLineSettings) {
 }
 
 // Each reason gets its message: no device, a device that is no serial port,
-// one another program holds (free again once it let go).
+// one another program holds (free again once it let go, and ours let go
+// once closed).
 TEST_F(PortSetup, OpenFailuresShowOneMessageExceptInProduction) {
   PseudoTerminal other;
   QProcess holder;
@@ -89,6 +91,11 @@ TEST_F(PortSetup, OpenFailuresShowOneMessageExceptInProduction) {
   holder.closeWriteChannel();
   ASSERT_TRUE(holder.waitForFinished(5000));
   EXPECT_TRUE(com.SetupMScomm(7, 0));
+  // Closed, the device is let go as soon as the event loop has run.
+  com.CloseMScomm();
+  waitUntil([] { return false; }, 20ms);
+  QSerialPort again(other.slavePath());
+  EXPECT_TRUE(again.open(QIODevice::ReadWrite)) << again.errorString().toStdString();
 }
 
 // A device the user may not open: besides the operator's message, stderr

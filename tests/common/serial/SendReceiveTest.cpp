@@ -100,6 +100,13 @@ TEST_F(SendReceive, ClearMScommInputDiscardsWaitingBytes) {
   waitUntil([] { return false; }, 50ms);  // any receive event now finds nothing
   EXPECT_TRUE(com.ReplyBuffer.isEmpty());
   EXPECT_EQ(com.Text2->text(), QString());
+  // What arrives between a close and the next frame's setup is gone, as a reopen loses it.
+  com.CloseMScomm();
+  ASSERT_TRUE(pty.write(QByteArray("\x05\x01\x02\x03\x04", 5)));
+  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(com.SetupMScomm(kPort, 0));
+  waitUntil([] { return false; }, 50ms);
+  EXPECT_TRUE(com.ReplyBuffer.isEmpty());
   ASSERT_TRUE(deliver(QByteArray("\x03\x01\x00", 3)));  // the line keeps working
   EXPECT_EQ(com.ReplyBuffer, QByteArray("\x03\x01\x00", 3));
 }
