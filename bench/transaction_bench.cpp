@@ -199,7 +199,7 @@ void syscallCounts(bool smoke) {
     } else if (const auto m = closed.match(line); m.hasMatch() && deviceFds.remove(m.captured(1))) {
       closes += counting;
     }
-    if (!counting || !line.startsWith(u"ioctl") && !line.startsWith(u"open")) continue;
+    if (!counting || (!line.startsWith(u"ioctl") && !line.startsWith(u"open"))) continue;
     settings += line.contains(u"TCSETS");
     modem += line.contains(u"TIOCMBIS") || line.contains(u"TIOCMBIC") || line.contains(u"TIOCMSET");
     locks += line.startsWith(u"open") && line.contains(u"LCK..") && line.contains(u"O_CREAT");

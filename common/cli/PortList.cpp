@@ -45,6 +45,7 @@ void listPorts(const QString& iniPath, const SystemRoots& roots) {
       SerialPortControl probe;
       probe.setPortsIniPath(iniPath);
       probe.setCommPort(n);
+      probe.setLookOnly(true);
       opened = probe.setPortOpen(true);
       reason = probe.lastOpenErrorText();
     }

@@ -133,6 +133,7 @@ bool ComForm::setup(Flavour flavour, std::uint8_t ComPort, std::uint8_t ComSpeed
                                                : SerialPortControl::InputMode::Text);
   comm.setRThreshold(1);
   comm.setOutBufferCount(0);
+  comm.setLookOnly(flavour == Flavour::Production);
 
   const int error = comm.setPortOpen(true);
   if (error == 0) return true;

@@ -82,6 +82,26 @@ bool descriptorGone(int fd) {
   termios tio{};
   return fd >= 0 && ::tcgetattr(fd, &tio) != 0 && isLostDeviceError(errno);
 }
+
+// QSerialPort puts back, at every close, the settings it found at the open.
+// A line found in the terminal's default mode (canonical, echoing) would
+// then echo what the equipment sends straight back to it after the close,
+// and at the next open until the switch to raw mode. So a line used for
+// traffic is closed on a duplicate of our own: QSerialPort's restore goes to
+// /dev/null put in its descriptor's place, and the line stays raw (the
+// kernel keeps its settings for the next open, by either program).
+void closeLeavingRaw(QSerialPort& port) {
+  const int fd = int(port.handle());
+  const int line = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (line >= 0 && null >= 0) ::dup2(null, fd);
+  if (null >= 0) ::close(null);
+  port.close();
+  if (line >= 0) {
+    ::ioctl(line, TIOCNXCL);
+    ::close(line);
+  }
+}
 #endif
 
 }  // namespace
@@ -110,6 +130,8 @@ struct SerialPortControl::Private {
   // USB adapter pays with a dozen control transfers and a DTR pulse.
   bool kept = false;
   unsigned keptGeneration = 0;
+  bool lookOnly = false;  // an open that only tests the port changes nothing
+  bool leaveRaw = false;  // the open descriptor was opened for traffic
   // What the descriptor was opened for: a setup asking for anything else
   // closes it for real and opens anew.
   QString openDevice;
@@ -186,7 +208,10 @@ void SerialPortControl::release() {
 #ifdef Q_OS_LINUX
     if (d->flagsBeforeLowLatency) restoreLatency(int(d->port.handle()), *d->flagsBeforeLowLatency);
 #endif
-    d->port.close();
+#ifdef Q_OS_UNIX
+    if (d->leaveRaw) closeLeavingRaw(d->port);
+#endif
+    if (d->port.isOpen()) d->port.close();
   }
   d->flagsBeforeLowLatency.reset();
   d->received.clear();
@@ -276,6 +301,8 @@ void SerialPortControl::setOutBufferCount(int n) {
   if (n != 0) return;
   if (portOpen()) d->port.clear(QSerialPort::Output);  // a kept line still sends what it took
 }
+
+void SerialPortControl::setLookOnly(bool lookOnly) { d->lookOnly = lookOnly; }
 
 bool SerialPortControl::portOpen() const { return d->port.isOpen() && !d->kept; }
 
@@ -373,6 +400,7 @@ int SerialPortControl::setPortOpen(bool open) {
     d->openDevice = device;
     d->openSettings = d->settings;
     d->openMode = d->inputMode;
+    d->leaveRaw = !d->lookOnly;
 #ifdef Q_OS_LINUX
     d->flagsBeforeLowLatency = askLowLatency(int(d->port.handle()));
 #endif

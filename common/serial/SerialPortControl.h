@@ -80,6 +80,11 @@ class SerialPortControl : public QObject {
   void setOutBufferCount(int n);    // 0 discards them
 
   bool portOpen() const;
+  // Opens that only test a port (start-up probes, the port list) leave the
+  // line's settings as they found them; a line opened for traffic is left
+  // raw, without echo, when it is closed, so that what the equipment sends
+  // later is never sent back to it.
+  void setLookOnly(bool lookOnly);
   // Opens or closes. Returns 0, or the error number of a failed open
   // (kErrNoSuchPort, kErrPortInUse, kErrOpenFailed or another number).
   // A close keeps the descriptor until the event loop runs again; an open of

@@ -71,4 +71,16 @@ TEST(UploadRun, ExitStatuses) {
   }
 }
 
+// A line found echoing is left raw by an upload: the boot loader's "..." is
+// never sent back into it.
+TEST(UploadRun, LeavesTheLineRaw) {
+  CliFolder folder(QStringLiteral(ROMLIFT_PATH));
+  BootSimProcess sim;
+  ASSERT_TRUE(sim.started());
+  folder.writeIni(QStringLiteral("[Ports]\r\nCOM1=%1\r\n").arg(sim.slavePath()).toUtf8());
+  ASSERT_TRUE(cookLine(sim.slavePath()).echoes());
+  EXPECT_EQ(folder.run({QStringLiteral("--upload"), kSample, QStringLiteral("--delay"), QStringLiteral("150")}).exitCode, 0);
+  EXPECT_FALSE(lineModes(sim.slavePath()).echoes());
+}
+
 }  // namespace

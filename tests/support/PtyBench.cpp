@@ -10,6 +10,10 @@
 
 #include <IniFileHandler.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <ctime>
 #include <cstdlib>
@@ -155,3 +159,23 @@ void idleFor(std::chrono::milliseconds span) {
   QTimer::singleShot(span, &loop, &QEventLoop::quit);
   loop.exec();
 }
+
+static LineModes withLine(const QString& device, bool cook) {
+  LineModes m;
+  const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios t{};
+  if (fd < 0) return m;
+  if (::tcgetattr(fd, &t) == 0 && cook) {
+    t.c_iflag = ICRNL | IXON;
+    t.c_oflag = OPOST | ONLCR;
+    t.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN | ECHOCTL | ECHOKE;
+    ::tcsetattr(fd, TCSANOW, &t);
+    ::tcgetattr(fd, &t);
+  }
+  ::close(fd);
+  return {unsigned(t.c_iflag), unsigned(t.c_oflag), unsigned(t.c_lflag)};
+}
+
+bool LineModes::echoes() const { return (lflag & (ECHO | ICANON)) != 0; }
+LineModes lineModes(const QString& device) { return withLine(device, false); }
+LineModes cookLine(const QString& device) { return withLine(device, true); }

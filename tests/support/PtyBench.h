@@ -63,3 +63,14 @@ double ownCpuSeconds();
 double cpuSecondsOf(qint64 pid);
 // Serves Qt events for span, sleeping while none is pending.
 void idleFor(std::chrono::milliseconds span);
+
+// The echo-relevant settings of a line (input, output and local modes), read
+// through a descriptor of the test's own; cookLine first puts the line in
+// the terminal's default mode (canonical, echoing) and returns what it set.
+struct LineModes {
+  unsigned iflag = 0, oflag = 0, lflag = 0;
+  bool operator==(const LineModes&) const = default;
+  bool echoes() const;
+};
+LineModes lineModes(const QString& device);
+LineModes cookLine(const QString& device);

@@ -167,10 +167,11 @@ TEST(CVbootMenus, LayoutSpeedAboutAndExit) {
 }
 
 // Only ports that open are offered; neither the probe nor a choice leaves a
-// port open or sends anything. A run goes to the chosen port.
+// port open, changes its settings or sends anything. A run goes to the chosen port.
 TEST(CVbootMenus, PortsOfferedSelectedAndRunOn) {
   PseudoTerminal one, three, held;
   ASSERT_TRUE(one.isOpen() && three.isOpen() && held.isOpen());
+  const LineModes found = cookLine(one.slavePath());
   QSerialPort holder(held.slavePath());  // another program holds this one
   ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
   Window t(portsSection({{1, one.slavePath()}, {3, three.slavePath()}, {5, held.slavePath()}}) + kSmallFileSetting);
@@ -180,6 +181,7 @@ TEST(CVbootMenus, PortsOfferedSelectedAndRunOn) {
     if (a->isVisible()) visible << a->text();
   EXPECT_EQ(visible, QStringList({"&COM1", "&COM3"}));
   EXPECT_TRUE(t.messages.isEmpty());
+  EXPECT_EQ(lineModes(one.slavePath()), found);
 
   w.COM[2]->trigger();  // the run below goes to COM3
   EXPECT_EQ(checkedItems(t.comItems()), QStringList({"COM3"}));

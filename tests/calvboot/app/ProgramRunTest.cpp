@@ -140,6 +140,21 @@ TEST(ProgramRun, ParallelFixturesGetDistinctSerials) {
   EXPECT_TRUE(folder.ini().contains("Serial=5008\r\n")) << folder.ini().constData();
 }
 
+// A line found in the terminal's default mode: a listing leaves it exactly so;
+// a run leaves it raw, so that nothing the module sends later comes back to it.
+TEST(ProgramRun, LeavesALineItUsedRawAndALineItLookedAtAsFound) {
+  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+  CalvsimProcess sim;
+  ASSERT_TRUE(sim.started());
+  folder.writeIni(portsIni({sim.slavePath()}));
+  const LineModes found = cookLine(sim.slavePath());
+  ASSERT_TRUE(found.echoes());
+  EXPECT_EQ(folder.run({QStringLiteral("--list-ports")}).exitCode, 0);
+  EXPECT_EQ(lineModes(sim.slavePath()), found);
+  EXPECT_EQ(folder.run({QStringLiteral("--program"), kSample}).exitCode, 0);
+  EXPECT_FALSE(lineModes(sim.slavePath()).echoes());
+}
+
 // --list-ports on a fake /sys, /dev and /proc: what the kernel knows of each
 // present adapter, a console left unopened, a name without a device behind it
 // (a locked pseudo-terminal gives EIO, as a ttyS without a UART does), and the
