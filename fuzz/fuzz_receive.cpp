@@ -29,7 +29,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   static QTemporaryDir folder;
   calvboot = new ComForm(ComForm::Host::Calvboot, folder.path());
   romlift = new ComForm(ComForm::Host::Romlift, folder.path());
-  romlift->SetRomliftActive();
   for (ComForm* form : {calvboot, romlift}) form->MSComm1().setRThreshold(1);
   return 0;
 }

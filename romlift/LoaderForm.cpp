@@ -48,7 +48,7 @@ LoaderForm::LoaderForm(const QString& programFolder, QWidget* parent)
   com_ = new ComForm(ComForm::Host::Romlift, programFolder_, this);
   com_->setWindowFlag(Qt::Window, true);
   com_->setWindowTitle(QStringLiteral("ComForm"));
-  upload_ = std::make_unique<UploadDialogue>(*com_, static_cast<UploadView&>(*this), iniPath_);
+  upload_ = std::make_unique<UploadDialogue>(com_->link(), static_cast<UploadView&>(*this), iniPath_);
 
   chooseFile_ = [this] {
     return QFileDialog::getOpenFileName(this, QString(), QString(), kFileFilter);
@@ -177,7 +177,6 @@ void LoaderForm::Form_Load() {
   com_->show();
   const QString debug = readSetting(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"));
   com_->SetVisibility(ComForm::isDebugValue(debug));
-  com_->SetRomliftActive();
 }
 
 QString LoaderForm::readSetting(const QString& section, const QString& key, const QString& defaultValue) const {

@@ -1,6 +1,6 @@
 #include "UploadDialogue.h"
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <EventYield.h>
 #include <IniFileHandler.h>
 
@@ -38,7 +38,7 @@ class RunningFlag {
 const QString UploadDialogue::kOpenCaption = QStringLiteral("Open Comm Port");
 const QString UploadDialogue::kCloseCaption = QStringLiteral("Close Comm Port");
 
-UploadDialogue::UploadDialogue(ComForm& com, UploadView& view, QString iniPath)
+UploadDialogue::UploadDialogue(SerialLink& com, UploadView& view, QString iniPath)
     : com_(com), view_(view), iniPath_(std::move(iniPath)) {}
 
 void UploadDialogue::closePort() {
@@ -64,7 +64,7 @@ void UploadDialogue::Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed)
   com_.ReplyBuffer.clear();
   view_.setLogText(QString());
 
-  if (!com_.SetupMScomm(ComPort, ComSpeed)) return;  // ComForm told the operator why
+  if (!com_.SetupMScomm(ComPort, ComSpeed)) return;  // the link told the operator why
   view_.setPortCaption(kCloseCaption);
   view_.setLogText(QStringLiteral("Waiting for response...\r\n"));
 

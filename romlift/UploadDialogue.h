@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-class ComForm;
+class SerialLink;
 
 // What the upload dialogue changes on the window: the on-screen log
 // Text_Serinput, the port button's caption and the Upload button.
@@ -43,7 +43,7 @@ class UploadDialogue {
   static const QString kOpenCaption;
   static const QString kCloseCaption;
 
-  UploadDialogue(ComForm& com, UploadView& view, QString iniPath);
+  UploadDialogue(SerialLink& com, UploadView& view, QString iniPath);
 
   bool BootReady = false;
   bool StopRequest = false;
@@ -76,7 +76,7 @@ class UploadDialogue {
   void closePort();
   void writeReport(const UploadFile& file, const QString& status);
 
-  ComForm& com_;
+  SerialLink& com_;
   UploadView& view_;
   QString iniPath_;
   bool waiting_ = false;

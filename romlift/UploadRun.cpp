@@ -7,6 +7,7 @@
 
 #include <CommandLine.h>
 #include <ComForm.h>
+#include <SerialLink.h>
 #include <Console.h>
 #include <IniFileHandler.h>
 #include <PortList.h>
@@ -89,7 +90,7 @@ QString lastWord(const QString& log) {
 namespace UploadRun {
 
 int main(int argc, char** argv) {
-  auto app = cli::makeApplication(argc, argv);
+  auto app = cli::makeApplication(argc, argv, cli::windowApplication<QApplication>);
   QApplication::setApplicationName(QStringLiteral("romlift"));
   QApplication::setApplicationDisplayName(QStringLiteral("Romlift"));
   const SerialAbout::Identity id = SerialAbout::programIdentity();
@@ -158,7 +159,7 @@ int main(int argc, char** argv) {
   const std::uint8_t speed = line.port().speedCode.value_or(0);
 
   ConsoleView consoleView(console, lineCount(file));
-  std::unique_ptr<ComForm> headlessCom;
+  std::unique_ptr<SerialLink> headlessCom;
   std::unique_ptr<UploadDialogue> headlessUpload;
   std::unique_ptr<LoaderForm> window;
   if (p.isSet(QStringLiteral("window"))) {
@@ -171,12 +172,11 @@ int main(int argc, char** argv) {
     window->Load_Click();
     window->show();
   } else {
-    headlessCom = std::make_unique<ComForm>(ComForm::Host::Romlift, folder);
-    headlessCom->SetRomliftActive();
+    headlessCom = std::make_unique<SerialLink>(SerialLink::ReceiveMode::Uploader, folder);
     headlessUpload = std::make_unique<UploadDialogue>(*headlessCom, consoleView, iniPath);
     headlessUpload->LineDelay = StartupSettings::lineDelayFromText(read("Romlifter", "Delay", "350"));
   }
-  ComForm& com = window ? window->comForm() : *headlessCom;
+  SerialLink& com = window ? window->comForm().link() : *headlessCom;
   UploadDialogue& upload = window ? window->uploadDialogue() : *headlessUpload;
   if (delay) upload.LineDelay = *delay;
   upload.setBootWaitLimit(std::chrono::seconds{*waitBoot});

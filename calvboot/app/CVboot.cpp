@@ -67,7 +67,7 @@ CVboot::CVboot(const QString& programFolder, QWidget* parent)
     dialogs.messageBox(QGuiApplication::applicationDisplayName(), text, QMessageBox::NoIcon);
   });
   image_ = std::make_unique<ImageBuffer>();
-  commands_ = std::make_unique<ModuleCommands>(*comForm_, *image_);
+  commands_ = std::make_unique<ModuleCommands>(comForm_->link(), *image_);
   program_ = std::make_unique<ProgramModule>(*commands_, *image_, *this,
                                              QDir(programFolder_).filePath(QStringLiteral("setup.ini")));
 

@@ -9,6 +9,7 @@
 
 #include <CommandLine.h>
 #include <ComForm.h>
+#include <SerialLink.h>
 #include <Console.h>
 #include <ImageBuffer.h>
 #include <IniFileHandler.h>
@@ -53,7 +54,7 @@ Link linkFor(const QString& iniPath, const cli::CommandLine& line) {
   const double speed = LenientNumber::numericValue(read(kComSettings, "ComSpeed", "9600"));
   link.comSpeed = speed == 115200 ? 2 : speed == 57600 ? 1 : 0;
   link.address = read(kComSettings, "DevAdr", "1");
-  link.log = ComForm::isDebugValue(read(QStringLiteral("AmpCom"), "Debug", "0"));
+  link.log = SerialLink::isDebugValue(read(QStringLiteral("AmpCom"), "Debug", "0"));
 
   const cli::PortChoice& choice = line.port();
   if (choice.comPort != 0) link.comPort = choice.comPort;
@@ -120,10 +121,10 @@ class ConsoleView : public ProgramView {
 // The parts "Start" drives, without the window.
 struct Headless {
   explicit Headless(const QString& folder, ProgramView& view)
-      : com(ComForm::Host::Calvboot, folder),
+      : com(SerialLink::ReceiveMode::Frame, folder),
         commands(com, image),
         program(commands, image, view, QDir(folder).filePath(QStringLiteral("setup.ini"))) {}
-  ComForm com;
+  SerialLink com;
   ImageBuffer image;
   ModuleCommands commands;
   ProgramModule program;
@@ -145,7 +146,7 @@ int exitStatus(const ProgramModule& program, bool done, bool portFailed, bool st
 namespace ProgramRun {
 
 int main(int argc, char** argv) {
-  auto app = cli::makeApplication(argc, argv);
+  auto app = cli::makeApplication(argc, argv, cli::windowApplication<QApplication>);
   QApplication::setApplicationName(QStringLiteral("calvboot"));
   const QString about = CVboot::aboutText();
   const QStringList aboutLines = about.split(QStringLiteral("\r\n"));
@@ -179,7 +180,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<Headless> headless;
   std::unique_ptr<CVboot> window;
   ProgramModule* program = nullptr;
-  ComForm* com = nullptr;
+  SerialLink* com = nullptr;
   if (line.parser().isSet(QStringLiteral("window"))) {
     window = std::make_unique<CVboot>(folder);
     window->dialogs.messageBox = [](const QString& title, const QString& text, QMessageBox::Icon) {
@@ -191,7 +192,7 @@ int main(int argc, char** argv) {
     window->SelectSpeed(link.comSpeed);
     window->TxtCalvfile->setText(file);
     program = &window->program();
-    com = &window->comForm();
+    com = &window->comForm().link();
   } else {
     headless = std::make_unique<Headless>(folder, consoleView);
     program = &headless->program;
@@ -205,7 +206,11 @@ int main(int argc, char** argv) {
   commands.ComSpeed = link.comSpeed;
   commands.DevAdr = link.address;
   com->MSComm1().setDeviceOverride(link.device);
-  if (link.log) com->SetLogOn();
+  if (link.log) {
+    // In the window the check box shows it.
+    if (window) window->comForm().SetLogOn();
+    else com->SetLogOn();
+  }
 
   bool portFailed = false;
   com->setPortMessage([&](const QString& text) {

@@ -1,6 +1,6 @@
 #include "ProgramModule.h"
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <EventYield.h>
 #include <HexText.h>
 #include <ImageBuffer.h>
@@ -114,7 +114,7 @@ ProgramModule::Step ProgramModule::sequence(const QString& path) {
 ProgramModule::Step ProgramModule::awaitAnnouncement() {
   // EnterBootMode has emptied ReplyBuffer; the announcement is a frame of the
   // module's own, judged by its length byte like a reply.
-  const QByteArray& reply = commands_.comForm().ReplyBuffer;
+  const QByteArray& reply = commands_.link().ReplyBuffer;
   int expected = 255;
   const auto start = std::chrono::steady_clock::now();
   std::chrono::steady_clock::duration elapsed{};

@@ -1,6 +1,6 @@
 #include "ModuleCommands.h"
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <EventYield.h>
 #include <HexText.h>
 #include <ImageBuffer.h>
@@ -49,7 +49,7 @@ QString hex(std::uint8_t b) { return HexText::myDecToHexString(b); }
 
 }  // namespace
 
-ModuleCommands::ModuleCommands(ComForm& com, ImageBuffer& image) : com_(com), image_(image) {}
+ModuleCommands::ModuleCommands(SerialLink& com, ImageBuffer& image) : com_(com), image_(image) {}
 
 std::int32_t ModuleCommands::networkAddress() const {
   const auto value = LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(DevAdr));

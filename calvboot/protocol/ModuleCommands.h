@@ -9,11 +9,11 @@
 #include <initializer_list>
 #include <optional>
 
-class ComForm;
+class SerialLink;
 class ImageBuffer;
 
 // calvboot's command layer: frames a command for the module, sends it
-// through ComForm (close and reopen the port, then send), waits for the reply
+// through the SerialLink (close and reopen the port, then send), waits for the reply
 // that the receive handler collects in ReplyBuffer, and judges it. The main
 // window owns one instance; one transaction runs at a time.
 class ModuleCommands {
@@ -22,7 +22,7 @@ class ModuleCommands {
   static constexpr std::uint8_t kSfoMarker = 0x23;
   static constexpr int kFrameBufSize = 51;  // indices 0..50, index 1 is the first byte sent
 
-  ModuleCommands(ComForm& com, ImageBuffer& image);
+  ModuleCommands(SerialLink& com, ImageBuffer& image);
 
   // Link values the window keeps (menus and start-up change them).
   QString DevAdr = QStringLiteral("1");
@@ -67,7 +67,7 @@ class ModuleCommands {
   // The numeric value of DevAdr when it fits 16 bits, else -1 (no frame is sent).
   std::int32_t networkAddress() const;
 
-  ComForm& comForm() { return com_; }
+  SerialLink& link() { return com_; }
 
  private:
   // Byte `number` (counted from 1) of the reply, 0 past its end.
@@ -78,6 +78,6 @@ class ModuleCommands {
   // The short-reply or status fault (setting CmdState), or nothing on success.
   std::optional<QString> judgeReply(int minLength, std::uint8_t faultState, const QString& shortText);
 
-  ComForm& com_;
+  SerialLink& com_;
   ImageBuffer& image_;
 };

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <ModuleCommands.h>
@@ -79,7 +79,7 @@ struct Bench {
   QTemporaryDir dir;
   CalvsimProcess sim;
   ImageBuffer image;
-  ComForm com{ComForm::Host::Calvboot, dir.path()};
+  SerialLink com{SerialLink::ReceiveMode::Frame, dir.path()};
   ModuleCommands commands{com, image};
   RecordingView view;
   ProgramModule program{commands, image, view, file("setup.ini")};
