@@ -93,7 +93,7 @@ Run programOnce(int baud, const QString& file, bool cli) {
     ProgramModule program(commands, image, view, dir.filePath("setup.ini"));
     const double cpu0 = bench::cpuSeconds();
     const auto start = bench::Clock::now();
-    run.ok = program.run(file);
+    run.ok = program.run(file) == ProgramModule::RunOutcome::Done;
     run.wall = bench::since(start);
     run.cpu = bench::cpuSeconds() - cpu0;
     if (!run.ok) std::fprintf(stderr, "calvboot_bench: %s\n", qPrintable(view.last));

@@ -227,10 +227,10 @@ void LoaderForm::About_Click() {
   if (runAbout_) runAbout_(box);
 }
 
-void LoaderForm::Commport_Click() { upload_->Commport_Click(comPort_, comSpeed_); }
+std::optional<UploadEnd> LoaderForm::Commport_Click() { return upload_->Commport_Click(comPort_, comSpeed_); }
 
-void LoaderForm::BtnUpload_Click() {
-  upload_->BtnUpload_Click(UploadFile{check_.FileValid, check_.FileName, check_.ProductCode});
+UploadEnd LoaderForm::BtnUpload_Click() {
+  return upload_->BtnUpload_Click(UploadFile{check_.FileValid, check_.FileName, check_.ProductCode});
 }
 
 void LoaderForm::Serial_cancel_Click() { upload_->Serial_cancel_Click(); }

@@ -42,8 +42,8 @@ class LoaderForm : public QMainWindow, private UploadView {
   void Load_Click();
   void Close_Click();
   void About_Click();
-  void Commport_Click();
-  void BtnUpload_Click();
+  std::optional<UploadEnd> Commport_Click();
+  UploadEnd BtnUpload_Click();
   void Serial_cancel_Click();
 
   void SelectComPort(std::uint8_t port);

@@ -30,6 +30,17 @@ struct UploadFile {
   std::uint8_t ProductCode = 0;
 };
 
+// How an upload, or the wait for the boot loader before it, ended.
+enum class UploadEnd {
+  Succeeded,     // "Updated with success"
+  Failed,        // "Update Failed": no "OK", or the file could not be read to its end
+  Cancelled,     // "Update cancelled", or the port button during the wait
+  WrongFile,     // the boot loader refused a line
+  NotStarted,    // the port did not open, or no file or boot loader was ready
+  PortLost,      // the device vanished
+  NoBootLoader,  // no announcement within a command-line run's wait limit
+};
+
 // The dialogue with a product's boot loader: open the port and wait for its
 // announcement, send the file line by line at a fixed pace, watch for the
 // refusal, wait for the final acknowledgement and write the upload report.
@@ -51,10 +62,12 @@ class UploadDialogue {
 
   // The port button: opens the port and waits for "...", or asks the
   // running wait or upload to stop, or closes an idle open port at once.
-  void Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed);
+  // Nothing when the boot loader is ready or a running loop was asked to
+  // stop; else how the wait ended.
+  std::optional<UploadEnd> Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed);
   // "Upload": sends file when the boot loader is ready. A click while an
-  // upload runs is ignored.
-  void BtnUpload_Click(const UploadFile& file);
+  // upload runs is ignored (NotStarted).
+  UploadEnd BtnUpload_Click(const UploadFile& file);
   // "Cancel Upload".
   void Serial_cancel_Click();
 
@@ -70,7 +83,6 @@ class UploadDialogue {
   // A command-line run waits for "..." only so long, then closes the port as
   // the port button does; the window never sets it and waits for the operator.
   void setBootWaitLimit(std::optional<std::chrono::milliseconds> limit) { bootWaitLimit_ = limit; }
-  bool bootWaitExpired() const { return bootWaitExpired_; }
 
  private:
   void closePort();
@@ -84,5 +96,4 @@ class UploadDialogue {
   std::chrono::milliseconds finalWait_ = kFinalWait;
   std::function<QDateTime()> reportClock_;
   std::optional<std::chrono::milliseconds> bootWaitLimit_;
-  bool bootWaitExpired_ = false;
 };

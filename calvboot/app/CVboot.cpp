@@ -313,13 +313,14 @@ void CVboot::setFileControlsEnabled(bool enabled) {
     w->setEnabled(enabled);
 }
 
-void CVboot::BtnStart_Click() {
+ProgramModule::RunOutcome CVboot::BtnStart_Click() {
   BtnStart->setEnabled(false);
   setFileControlsEnabled(false);
   const QString path = program_->TestFileMode == 1 ? TxtCalvfile->text() : TxtTestFile->text();
-  program_->run(path);
+  const ProgramModule::RunOutcome outcome = program_->run(path);
   setFileControlsEnabled(true);
   BtnStart->setEnabled(true);
+  return outcome;
 }
 
 QString CVboot::ChooseFirmwareFile(QLineEdit* T) {

@@ -65,7 +65,7 @@ class CVboot : public QMainWindow, public ProgramView {
   void Com_Adress_Click();
   void Exit_Click();
   void About_Click();
-  void BtnStart_Click();
+  ProgramModule::RunOutcome BtnStart_Click();
   void BtnCalvbrowse_Click();
   void BtnCalvtestBrowse_Click();
   QString ChooseFirmwareFile(QLineEdit* T);

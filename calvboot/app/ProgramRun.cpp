@@ -130,15 +130,17 @@ struct Headless {
   ProgramModule program;
 };
 
-int exitStatus(const ProgramModule& program, bool done, bool portFailed, bool stopped) {
+// The one table from how a run ended to its exit status.
+int exitStatus(ProgramModule::RunOutcome outcome, bool crcMismatch, bool portFailed, bool stopped) {
+  using Outcome = ProgramModule::RunOutcome;
   if (portFailed) return ProgramRun::kExitPort;
-  if (stopped && !done) return cli::kExitInterrupted;
-  if (!done) return program.TimedOut ? ProgramRun::kExitTimeout : ProgramRun::kExitFault;
-  if (program.CrcFaultBlocks.empty()) return cli::kExitOk;
-  QStringList blocks;
-  for (std::uint8_t b : program.CrcFaultBlocks) blocks << QString::number(b);
-  cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") + blocks.join(u", "));
-  return ProgramRun::kExitCrcMismatch;
+  if (stopped && outcome != Outcome::Done) return cli::kExitInterrupted;
+  switch (outcome) {
+    case Outcome::Timeout: return ProgramRun::kExitTimeout;
+    case Outcome::Fault: return ProgramRun::kExitFault;
+    case Outcome::Done: break;
+  }
+  return crcMismatch ? ProgramRun::kExitCrcMismatch : cli::kExitOk;
 }
 
 }  // namespace
@@ -222,26 +224,33 @@ int main(int argc, char** argv) {
 
   // The port is tried once before the pass, so that a missing one ends the
   // run at once instead of after a probe.
-  if (!com->SetupMScomm(commands.ComPort, commands.ComSpeed)) return kExitPort;
+  if (!com->SetupMScomm(commands.ComPort, commands.ComSpeed))
+    return exitStatus(ProgramModule::RunOutcome::Fault, false, true, stop.raised());
   com->CloseMScomm();
 
-  bool done = false;
+  auto outcome = ProgramModule::RunOutcome::Fault;
   if (window) {
     window->show();
     QTimer::singleShot(0, window.get(), [&] {
-      window->BtnStart_Click();
-      done = window->LblStatusText->text() == QStringLiteral("Done with succes");
+      outcome = window->BtnStart_Click();
       QTimer::singleShot(cli::kWindowLinger, app.get(), &QCoreApplication::quit);
       console.plainLine(window->LblStatusText->text());
     });
     app->exec();
   } else {
-    done = program->run(file);
+    outcome = program->run(file);
     if (const QString summary = consoleView.transferSummary(); !summary.isEmpty()) console.plainLine(summary);
     console.plainLine(consoleView.status);
   }
   com->CloseMScomm();
-  return exitStatus(*program, done, portFailed, stop.raised());
+  const bool crcMismatch = !program->CrcFaultBlocks.empty();
+  if (outcome == ProgramModule::RunOutcome::Done && crcMismatch && !portFailed) {
+    QStringList blocks;
+    for (std::uint8_t b : program->CrcFaultBlocks) blocks << QString::number(b);
+    cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") +
+                        blocks.join(u", "));
+  }
+  return exitStatus(outcome, crcMismatch, portFailed, stop.raised());
 }
 
 }  // namespace ProgramRun

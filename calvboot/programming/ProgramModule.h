@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "FirmwareFile.h"
+#include "ModuleCommands.h"
 
 class ImageBuffer;
-class ModuleCommands;
 
 // What the programming sequence needs from the window around it: the status
 // line, the detail texts, the progress bar and a warning box. The main window
@@ -55,14 +55,15 @@ class ProgramModule {
   // sequence tests it between transactions and then takes the fault exit.
   // The window never sets it.
   bool StopRequest = false;
-  // After run(): whether it ended on the time-out exit, and the blocks whose
-  // module CRC differed from the PC's (shown as "   CRC fault", not fatal).
-  bool TimedOut = false;
+  // After run(): the blocks whose module CRC differed from the PC's (shown
+  // as "   CRC fault", not fatal).
   std::vector<std::uint8_t> CrcFaultBlocks;
 
-  // ProgramModule: one whole run on the file; true only when it ends with
-  // "Done with succes".
-  bool run(const QString& path);
+  // How a run ended: "Done with succes", the fault exit or the time-out exit.
+  enum class RunOutcome { Done, Fault, Timeout };
+
+  // ProgramModule: one whole run on the file.
+  RunOutcome run(const QString& path);
 
   // The check pass; its texts go to the view.
   FirmwareFile::CheckResult CheckFirmwareFile(const QString& path);
@@ -88,6 +89,10 @@ class ProgramModule {
   Step sendRecord(Pass& pass, const LdrRecord& rec);
   Step finishBlock(Pass& pass);
   Step finalSteps();
+  // Shows an operation's text and turns its outcome into the next step; a
+  // faultState of 0 means only a time-out ends the run.
+  Step after(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState = 0);
+  Step judged(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState);
   void advanceSerialSetting();
   void status(const QString& text);
   bool stopHere();

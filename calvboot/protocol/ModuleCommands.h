@@ -45,6 +45,12 @@ class ModuleCommands {
   static constexpr std::uint8_t kStateProgramFault = 9;
   static constexpr std::uint8_t kStateCrcFault = 10;
   static constexpr std::uint8_t kStateProbeUnusable = 11;
+  // What one operation came to: the CmdState it left and its result text.
+  struct CmdOutcome {
+    std::uint8_t state = kStateStarted;
+    QString text;
+  };
+
   std::int32_t ReceivedCrc = 0;
   QString ReceivedCrcText = QStringLiteral("??");
 
@@ -54,15 +60,15 @@ class ModuleCommands {
   bool WaitForReply();  // true: complete; false: timed out
   static QString GetErrorText(std::uint8_t Errorcode);
 
-  // Operations; each returns its result text and leaves CmdState.
+  // Operations; each returns its outcome and leaves CmdState as well.
   std::uint8_t ProbeDevice();  // 0 none usable, 1 fixture, 2 amplifier
-  QString EnterBootMode();
-  QString ExitBootMode();
-  QString WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, const std::uint8_t* DataBuf);
-  QString EraseFlashBlockNo(std::uint8_t BlockNo);
-  QString WriteFlashBlockNo(std::uint8_t BlockNo);
-  QString GetCRCfromRAM();
-  QString WriteFlashCRC();
+  CmdOutcome EnterBootMode();
+  CmdOutcome ExitBootMode();
+  CmdOutcome WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, const std::uint8_t* DataBuf);
+  CmdOutcome EraseFlashBlockNo(std::uint8_t BlockNo);
+  CmdOutcome WriteFlashBlockNo(std::uint8_t BlockNo);
+  CmdOutcome GetCRCfromRAM();
+  CmdOutcome WriteFlashCRC();
 
   // The numeric value of DevAdr when it fits 16 bits, else -1 (no frame is sent).
   std::int32_t networkAddress() const;
@@ -76,6 +82,7 @@ class ModuleCommands {
   bool sfoTransaction(std::initializer_list<std::uint8_t> message);
   bool bootModeTransaction(std::uint8_t action);
   // The short-reply or status fault (setting CmdState), or nothing on success.
+  CmdOutcome ended(QString text) const { return {CmdState, std::move(text)}; }
   std::optional<QString> judgeReply(int minLength, std::uint8_t faultState, const QString& shortText);
 
   SerialLink& com_;

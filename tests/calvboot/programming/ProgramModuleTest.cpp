@@ -68,7 +68,8 @@ struct Bench {
   QString write(const QByteArray& content) { return writeFile(file("fw.ldr"), content) ? file("fw.ldr") : QString(); }
   // Runs the sequence, stops the simulator and reads the frames it got.
   bool run(const QString& path) {
-    const bool ok = program.run(path);
+    outcome = program.run(path);
+    const bool ok = outcome == ProgramModule::RunOutcome::Done;
     simReport = sim.stop();
     for (const QByteArray& line : fileBytes(file("trace.txt")).split('\n'))
       if (!line.trimmed().isEmpty()) frames << QByteArray::fromHex(line);
@@ -83,6 +84,7 @@ struct Bench {
   ModuleCommands commands{com, image};
   RecordingView view;
   ProgramModule program{commands, image, view, file("setup.ini")};
+  ProgramModule::RunOutcome outcome{};
   QString simReport;
   QStringList portMessages;
   QList<QByteArray> frames;
@@ -216,6 +218,9 @@ TEST(CalvbootFaults, Matrix) {
     EXPECT_EQ(b.commands.CmdState, row.cmdState);
     EXPECT_EQ(b.codes.value(b.codes.size() - 1), row.lastFrame);
     EXPECT_EQ(ok, row.status == done);
+    EXPECT_EQ(b.outcome, row.status == done      ? ProgramModule::RunOutcome::Done
+                         : row.status == timeout ? ProgramModule::RunOutcome::Timeout
+                                                 : ProgramModule::RunOutcome::Fault);
     // Success only when the flash holds the file: every byte, every block committed.
     EXPECT_TRUE(row.status != done || ldrCompare(b.file("flash.bin"), file) == 0);
     EXPECT_EQ(b.view.warnings, ok ? QStringList() : QStringList({"Warning|Error!\r\n\r\nFault during upload."}));
