@@ -69,29 +69,32 @@ std::optional<UploadEnd> UploadDialogue::Commport_Click(std::uint8_t ComPort, st
   view_.setLogText(QStringLiteral("Waiting for response...\r\n"));
 
   RunningFlag running(waiting_);
-  const auto waitStart = std::chrono::steady_clock::now();
   bool expired = false;
-  for (;;) {
-    yieldToEventLoop();
-    if (bootWaitLimit_ && std::chrono::steady_clock::now() - waitStart > *bootWaitLimit_) {
-      expired = true;
-      StopRequest = true;
-    }
-    // A device that vanished ends the wait as the port button would.
-    if (StopRequest || !com_.CheckMScomm()) {
-      const bool lost = !StopRequest;
-      StopRequest = false;
-      closePort();
-      view_.appendLogText(kPortClosed);
-      return expired ? UploadEnd::NoBootLoader : lost ? UploadEnd::PortLost : UploadEnd::Cancelled;
-    }
-    if (com_.ReplyBuffer.contains(kAnnouncement)) {
-      view_.setLogText(
-          QStringLiteral("Amplifier and CD Boot Loader\r\nWaiting for firmware upload..."));
-      BootReady = true;
-      return std::nullopt;
-    }
+  bool lost = false;
+  const bool announced = waitFor(
+      [&](bool limitPassed) -> std::optional<bool> {
+        if (limitPassed) {
+          expired = true;
+          StopRequest = true;
+        }
+        // A device that vanished ends the wait as the port button would.
+        if (StopRequest || !com_.CheckMScomm()) {
+          lost = !StopRequest;
+          return false;
+        }
+        if (com_.ReplyBuffer.contains(kAnnouncement)) return true;
+        return std::nullopt;
+      },
+      bootWaitLimit_);
+  if (!announced) {
+    StopRequest = false;
+    closePort();
+    view_.appendLogText(kPortClosed);
+    return expired ? UploadEnd::NoBootLoader : lost ? UploadEnd::PortLost : UploadEnd::Cancelled;
   }
+  view_.setLogText(QStringLiteral("Amplifier and CD Boot Loader\r\nWaiting for firmware upload..."));
+  BootReady = true;
+  return std::nullopt;
 }
 
 void UploadDialogue::Serial_cancel_Click() {
@@ -182,7 +185,6 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     }
   }
 
-  const auto finalWaitStart = std::chrono::steady_clock::now();
   UploadEnd end = UploadEnd::Failed;
   if (readFailed) {
     // Part of the file went out: the boot loader holds an unfinished image.
@@ -200,31 +202,29 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     view_.appendLogText(QStringLiteral("\r\nUpdate cancelled"));
     writeReport(file, QStringLiteral("Cancelled"));
   } else {
-    for (;;) {
-      yieldToEventLoop();
-      if (std::chrono::steady_clock::now() - finalWaitStart > finalWait_) {
-        view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
-        writeReport(file, QStringLiteral("Failed"));
-        view_.repaintLog();
-        break;
-      }
-      if (com_.ReplyBuffer.contains(kAccepted)) {
-        view_.appendLogText(QStringLiteral("\r\nUpdated with success") + kPortClosed);
-        writeReport(file, QStringLiteral("Succes"));
-        view_.repaintLog();
-        BootReady = false;
-        closePort();
-        return UploadEnd::Succeeded;
-      }
-      // Only after "OK" was looked for: a boot loader may accept and then drop the line.
-      if (!com_.CheckMScomm()) {
-        view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
-        writeReport(file, QStringLiteral("Failed"));
-        view_.repaintLog();
-        end = UploadEnd::PortLost;
-        break;
-      }
+    const bool accepted = waitFor(
+        [&](bool timedOut) -> std::optional<bool> {
+          if (timedOut) return false;
+          if (com_.ReplyBuffer.contains(kAccepted)) return true;
+          // Only after "OK" was looked for: a boot loader may accept and then drop the line.
+          if (!com_.CheckMScomm()) {
+            end = UploadEnd::PortLost;
+            return false;
+          }
+          return std::nullopt;
+        },
+        finalWait_);
+    if (accepted) {
+      view_.appendLogText(QStringLiteral("\r\nUpdated with success") + kPortClosed);
+      writeReport(file, QStringLiteral("Succes"));
+      view_.repaintLog();
+      BootReady = false;
+      closePort();
+      return UploadEnd::Succeeded;
     }
+    view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
+    writeReport(file, QStringLiteral("Failed"));
+    view_.repaintLog();
   }
   in.close();
   closePort();

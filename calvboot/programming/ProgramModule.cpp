@@ -127,13 +127,13 @@ ProgramModule::Step ProgramModule::awaitAnnouncement() {
   // module's own, judged by its length byte like a reply.
   const QByteArray& reply = commands_.link().ReplyBuffer;
   int expected = 255;
-  const auto start = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::duration elapsed{};
-  do {
-    elapsed = std::chrono::steady_clock::now() - start;
-    yieldToEventLoop();
-    if (!reply.isEmpty() && expected == 255) expected = static_cast<std::uint8_t>(reply.at(0));
-  } while (elapsed <= AnnounceTimeout && reply.size() != expected);
+  waitFor(
+      [&](bool timedOut) -> std::optional<bool> {
+        if (!reply.isEmpty() && expected == 255) expected = static_cast<std::uint8_t>(reply.at(0));
+        if (timedOut || reply.size() == expected) return true;
+        return std::nullopt;
+      },
+      AnnounceTimeout);
 
   const bool accepted = reply.size() >= 5 && static_cast<std::uint8_t>(reply.at(2)) == kAnnounceMarker &&
                         static_cast<std::uint8_t>(reply.at(3)) == 0;

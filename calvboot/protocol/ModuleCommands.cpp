@@ -98,19 +98,19 @@ bool ModuleCommands::SFOsendNew() {
 }
 
 bool ModuleCommands::WaitForReply() {
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    yieldToEventLoop();
-    const QByteArray& reply = com_.ReplyBuffer;
-    if (!reply.isEmpty() && ReplyLength == kNoLengthYet) ReplyLength = std::uint8_t(reply.at(0));
-    if (elapsed > ReplyTimeout) return false;
-    // An empty buffer (emptied by the serial link's overflow rule) is never a reply.
-    if (!reply.isEmpty() && reply.size() == ReplyLength) return true;
-    // A port that is not open (device gone, or it could not be reopened)
-    // brings nothing more: a time-out now rather than after the full wait.
-    if (!com_.CheckMScomm()) return false;
-  }
+  return waitFor(
+      [this](bool timedOut) -> std::optional<bool> {
+        const QByteArray& reply = com_.ReplyBuffer;
+        if (!reply.isEmpty() && ReplyLength == kNoLengthYet) ReplyLength = std::uint8_t(reply.at(0));
+        if (timedOut) return false;
+        // An empty buffer (emptied by the serial link's overflow rule) is never a reply.
+        if (!reply.isEmpty() && reply.size() == ReplyLength) return true;
+        // A port that is not open (device gone, or it could not be reopened)
+        // brings nothing more: a time-out now rather than after the full wait.
+        if (!com_.CheckMScomm()) return false;
+        return std::nullopt;
+      },
+      ReplyTimeout);
 }
 
 QString ModuleCommands::GetErrorText(std::uint8_t Errorcode) {
