@@ -176,8 +176,9 @@ void silentWait(bool smoke) {
     RSfunctions::InitCommandTable();
     SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
     ImageBuffer image;
-    ModuleCommands commands(com, image);
-    if (smoke) commands.ReplyTimeout = std::chrono::milliseconds{300};
+    Timing timing;
+    if (smoke) timing.reply = std::chrono::milliseconds{300};
+    ModuleCommands commands(com, image, timing);
     const double cpu0 = bench::cpuSeconds();
     const auto start = Clock::now();
     commands.ProbeDevice();

@@ -38,17 +38,17 @@ QString onScreen(QString text) {
 
 const QString LoaderForm::kCaption = QStringLiteral("Kestrune Audio - Romlift");
 
-LoaderForm::LoaderForm(const QString& programFolder, QWidget* parent)
+LoaderForm::LoaderForm(const QString& programFolder, const Timing& timing, QWidget* parent)
     : QMainWindow(parent), programFolder_(programFolder) {
   setObjectName(QStringLiteral("LoaderForm"));
   setWindowTitle(kCaption);
   buildControls();
   buildMenus();
 
-  com_ = new ComForm(ComForm::Host::Romlift, programFolder_, this);
+  com_ = new ComForm(ComForm::Host::Romlift, programFolder_, this, timing);
   com_->setWindowFlag(Qt::Window, true);
   com_->setWindowTitle(QStringLiteral("ComForm"));
-  upload_ = std::make_unique<UploadDialogue>(com_->link(), static_cast<UploadView&>(*this), iniPath_);
+  upload_ = std::make_unique<UploadDialogue>(com_->link(), static_cast<UploadView&>(*this), iniPath_, timing);
 
   chooseFile_ = [this] {
     return QFileDialog::getOpenFileName(this, QString(), QString(), kFileFilter);

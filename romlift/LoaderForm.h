@@ -30,7 +30,7 @@ class LoaderForm : public QMainWindow, private UploadView {
   static constexpr std::uint8_t kPortCount = 16;
 
   // programFolder holds setup.ini; the program passes its own folder.
-  explicit LoaderForm(const QString& programFolder, QWidget* parent = nullptr);
+  explicit LoaderForm(const QString& programFolder, const Timing& timing = {}, QWidget* parent = nullptr);
   ~LoaderForm() override;
 
   // Start-up: settings, port and speed, usable ports, serial window.

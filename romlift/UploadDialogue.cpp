@@ -38,8 +38,8 @@ class RunningFlag {
 const QString UploadDialogue::kOpenCaption = QStringLiteral("Open Comm Port");
 const QString UploadDialogue::kCloseCaption = QStringLiteral("Close Comm Port");
 
-UploadDialogue::UploadDialogue(SerialLink& com, UploadView& view, QString iniPath)
-    : com_(com), view_(view), iniPath_(std::move(iniPath)) {}
+UploadDialogue::UploadDialogue(SerialLink& com, UploadView& view, QString iniPath, const Timing& timing)
+    : com_(com), view_(view), iniPath_(std::move(iniPath)), finalWait_(timing.finalWait), reportClock_(timing.clock) {}
 
 void UploadDialogue::closePort() {
   com_.CloseMScomm();
@@ -234,7 +234,7 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
 
 void UploadDialogue::writeReport(const UploadFile& file, const QString& status) {
   const Product* product = ProductTable::forCode(file.ProductCode);
-  const QDateTime now = reportClock_ ? reportClock_() : QDateTime::currentDateTime();
+  const QDateTime now = reportClock_();
   IniFileHandler::WriteIniValue(kReportSection, QStringLiteral("Product"),
                                 product ? QString::fromLatin1(product->displayName) : QString(),
                                 iniPath_);

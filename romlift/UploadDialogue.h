@@ -9,6 +9,8 @@
 #include <functional>
 #include <optional>
 
+#include <Timing.h>
+
 class SerialLink;
 
 // What the upload dialogue changes on the window: the on-screen log
@@ -48,13 +50,12 @@ enum class UploadEnd {
 // clicks and received bytes are taken in meanwhile.
 class UploadDialogue {
  public:
-  static constexpr auto kFinalWait = std::chrono::seconds{5};
   static constexpr std::int16_t kDefaultLineDelay = 350;  // ms
 
   static const QString kOpenCaption;
   static const QString kCloseCaption;
 
-  UploadDialogue(SerialLink& com, UploadView& view, QString iniPath);
+  UploadDialogue(SerialLink& com, UploadView& view, QString iniPath, const Timing& timing = {});
 
   bool BootReady = false;
   bool StopRequest = false;
@@ -77,9 +78,6 @@ class UploadDialogue {
   bool isWaitingForBootLoader() const { return waiting_; }
   bool isUploading() const { return uploading_; }
 
-  // Test seams: the final wait for "OK", and the wall clock of the report.
-  void setFinalWait(std::chrono::milliseconds wait) { finalWait_ = wait; }
-  void setReportClock(std::function<QDateTime()> clock) { reportClock_ = std::move(clock); }
   // A command-line run waits for "..." only so long, then closes the port as
   // the port button does; the window never sets it and waits for the operator.
   void setBootWaitLimit(std::optional<std::chrono::milliseconds> limit) { bootWaitLimit_ = limit; }
@@ -93,7 +91,7 @@ class UploadDialogue {
   QString iniPath_;
   bool waiting_ = false;
   bool uploading_ = false;
-  std::chrono::milliseconds finalWait_ = kFinalWait;
+  std::chrono::milliseconds finalWait_;
   std::function<QDateTime()> reportClock_;
   std::optional<std::chrono::milliseconds> bootWaitLimit_;
 };

@@ -46,7 +46,7 @@ class CVboot : public QMainWindow, public ProgramView {
   };
 
   // programFolder holds setup.ini and Log.txt.
-  explicit CVboot(const QString& programFolder, QWidget* parent = nullptr);
+  explicit CVboot(const QString& programFolder, const Timing& timing = {}, QWidget* parent = nullptr);
   ~CVboot() override;
 
   Dialogs dialogs;
@@ -69,7 +69,6 @@ class CVboot : public QMainWindow, public ProgramView {
   void BtnCalvbrowse_Click();
   void BtnCalvtestBrowse_Click();
   QString ChooseFirmwareFile(QLineEdit* T);
-  std::int32_t ReadSerialSetting() const;
   static QString aboutText();
 
   // ProgramView: what the sequence shows.

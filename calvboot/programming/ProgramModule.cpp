@@ -43,8 +43,9 @@ struct ProgramModule::Pass {
 };
 
 ProgramModule::ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view,
-                             QString iniPath)
-    : commands_(commands), image_(image), view_(view), iniPath_(std::move(iniPath)) {}
+                             QString iniPath, const Timing& timing)
+    : commands_(commands), image_(image), view_(view), iniPath_(std::move(iniPath)),
+      announceTimeout_(timing.announce) {}
 
 void ProgramModule::status(const QString& text) { view_.setStatusText(text); }
 
@@ -133,7 +134,7 @@ ProgramModule::Step ProgramModule::awaitAnnouncement() {
         if (timedOut || reply.size() == expected) return true;
         return std::nullopt;
       },
-      AnnounceTimeout);
+      announceTimeout_);
 
   const bool accepted = reply.size() >= 5 && static_cast<std::uint8_t>(reply.at(2)) == kAnnounceMarker &&
                         static_cast<std::uint8_t>(reply.at(3)) == 0;

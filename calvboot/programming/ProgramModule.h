@@ -40,16 +40,14 @@ class ProgramModule {
   static constexpr std::uint8_t kFixture = 1;
   static constexpr std::uint8_t kAmplifier = 2;
   static constexpr std::int32_t kSerialAddress = 0x7FFB;
-  static constexpr auto kAnnounceTimeout = std::chrono::milliseconds{2000};
   static constexpr std::array<std::uint8_t, 7> kEraseBlocks{0, 1, 2, 3, 4, 5, 42};
 
-  ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view, QString iniPath);
+  ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view, QString iniPath,
+                const Timing& timing = {});
 
   std::uint8_t DeviceKind = 0;
   // 1: the module file box is used and detail texts stay off the status line.
   std::uint8_t TestFileMode = 1;
-  // Test seam for the wait for the boot announcement.
-  std::chrono::milliseconds AnnounceTimeout{kAnnounceTimeout};
 
   // Set from outside the sequence (a stop signal of a command-line run); the
   // sequence tests it between transactions and then takes the fault exit.
@@ -101,4 +99,5 @@ class ProgramModule {
   ImageBuffer& image_;
   ProgramView& view_;
   QString iniPath_;
+  std::chrono::milliseconds announceTimeout_;
 };

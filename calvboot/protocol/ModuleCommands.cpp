@@ -49,7 +49,8 @@ QString hex(std::uint8_t b) { return HexText::myDecToHexString(b); }
 
 }  // namespace
 
-ModuleCommands::ModuleCommands(SerialLink& com, ImageBuffer& image) : com_(com), image_(image) {}
+ModuleCommands::ModuleCommands(SerialLink& com, ImageBuffer& image, const Timing& timing)
+    : com_(com), image_(image), replyTimeout_(timing.reply) {}
 
 std::int32_t ModuleCommands::networkAddress() const {
   const auto value = LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(DevAdr));
@@ -110,7 +111,7 @@ bool ModuleCommands::WaitForReply() {
         if (!com_.CheckMScomm()) return false;
         return std::nullopt;
       },
-      ReplyTimeout);
+      replyTimeout_);
 }
 
 QString ModuleCommands::GetErrorText(std::uint8_t Errorcode) {

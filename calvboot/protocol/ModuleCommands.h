@@ -9,6 +9,8 @@
 #include <initializer_list>
 #include <optional>
 
+#include <Timing.h>
+
 class SerialLink;
 class ImageBuffer;
 
@@ -18,11 +20,10 @@ class ImageBuffer;
 // window owns one instance; one transaction runs at a time.
 class ModuleCommands {
  public:
-  static constexpr auto kReplyTimeout = std::chrono::seconds{12};
   static constexpr std::uint8_t kSfoMarker = 0x23;
   static constexpr int kFrameBufSize = 51;  // indices 0..50, index 1 is the first byte sent
 
-  ModuleCommands(SerialLink& com, ImageBuffer& image);
+  ModuleCommands(SerialLink& com, ImageBuffer& image, const Timing& timing = {});
 
   // Link values the window keeps (menus and start-up change them).
   QString DevAdr = QStringLiteral("1");
@@ -33,8 +34,6 @@ class ModuleCommands {
   std::array<std::uint8_t, kFrameBufSize> FrameBuf{};
   std::array<std::uint8_t, kFrameBufSize> SfoBuf{};
   std::uint8_t ReplyLength = 255;
-  // Test seam: tests shorten it; the program keeps 12 seconds.
-  std::chrono::milliseconds ReplyTimeout{kReplyTimeout};
   std::uint8_t CmdState = 0;
 
   // CmdState values: the outcome of the last command operation.
@@ -87,4 +86,5 @@ class ModuleCommands {
 
   SerialLink& com_;
   ImageBuffer& image_;
+  std::chrono::milliseconds replyTimeout_;
 };

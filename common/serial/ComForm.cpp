@@ -22,16 +22,16 @@ void showModalMessage(QWidget* owner, const QString& text) {
   box.exec();
 }
 
-std::unique_ptr<SerialLink> linkFor(ComForm::Host host, const QString& programFolder) {
+std::unique_ptr<SerialLink> linkFor(ComForm::Host host, const QString& programFolder, const Timing& timing) {
   return std::make_unique<SerialLink>(
       host == ComForm::Host::Calvboot ? SerialLink::ReceiveMode::Frame : SerialLink::ReceiveMode::Uploader,
-      programFolder);
+      programFolder, timing);
 }
 
 }  // namespace
 
-ComForm::ComForm(Host host, const QString& programFolder, QWidget* owner)
-    : ComForm(linkFor(host, programFolder), host, owner) {}
+ComForm::ComForm(Host host, const QString& programFolder, QWidget* owner, const Timing& timing)
+    : ComForm(linkFor(host, programFolder, timing), host, owner) {}
 
 ComForm::ComForm(std::unique_ptr<SerialLink> link, Host host, QWidget* owner)
     : QWidget(owner, Qt::Window),

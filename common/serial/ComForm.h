@@ -29,7 +29,7 @@ class ComForm : public QWidget {
 
   // programFolder holds setup.ini (its "Ports" section maps port numbers to
   // devices) and Log.txt. The caption is left to the program.
-  ComForm(Host host, const QString& programFolder, QWidget* owner = nullptr);
+  ComForm(Host host, const QString& programFolder, QWidget* owner = nullptr, const Timing& timing = {});
   ~ComForm() override;
 
   SerialLink& link() { return *link_; }

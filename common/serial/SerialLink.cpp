@@ -25,11 +25,11 @@ QString rxLine(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexTex
 
 }  // namespace
 
-SerialLink::SerialLink(ReceiveMode mode, const QString& programFolder, QObject* parent)
+SerialLink::SerialLink(ReceiveMode mode, const QString& programFolder, const Timing& timing, QObject* parent)
     : QObject(parent),
       mode_(mode),
       port_(std::make_unique<SerialPortControl>()),
-      log_(std::make_unique<TrafficLog>(QDir(programFolder).filePath(QStringLiteral("Log.txt")))) {
+      log_(std::make_unique<TrafficLog>(QDir(programFolder).filePath(QStringLiteral("Log.txt")), timing.clock)) {
   setObjectName(QStringLiteral("SerialLink"));
   port_->setObjectName(QStringLiteral("MSComm1"));
   port_->setPortsIniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini")));

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "SerialPortControl.h"
+#include "Timing.h"
 #include "TrafficLog.h"
 
 // The serial session both programs run on: the port (MSComm1), the received
@@ -28,8 +29,8 @@ class SerialLink : public QObject {
   static constexpr int kBufferSize = 96;
 
   // programFolder holds setup.ini (its "Ports" section maps port numbers to
-  // devices) and Log.txt.
-  SerialLink(ReceiveMode mode, const QString& programFolder, QObject* parent = nullptr);
+  // devices) and Log.txt; the log's time stamps come from timing's clock.
+  SerialLink(ReceiveMode mode, const QString& programFolder, const Timing& timing = {}, QObject* parent = nullptr);
   ~SerialLink() override;
 
   ReceiveMode receiveMode() const { return mode_; }

@@ -52,14 +52,14 @@ struct RecordingView : ProgramView {
 // One run of the real sequence against calvsim, which prints the slave path
 // of its pseudo-terminal first and writes its trace and dumps on SIGTERM.
 struct Bench {
-  explicit Bench(const QStringList& simArgs)
+  explicit Bench(const QStringList& simArgs, std::chrono::milliseconds announce = 2000ms)
       : sim(simArgs + QStringList{"--trace", file("trace.txt"), "--flash-out", file("flash.bin"), "--ram-out",
-                                  file("ram.bin")}) {
+                                  file("ram.bin")}),
+        timing{.reply = 300ms, .announce = announce} {
     writePortsIni(dir.path(), 1, sim.slavePath());
     EXPECT_TRUE(sim.started()) << "calvsim did not start";
     RSfunctions::InitCommandTable();
     commands.ComPort = 1;
-    commands.ReplyTimeout = 300ms;
     // A port that will not reopen is a recorded fault here, not a modal box that hangs the run.
     com.setPortMessage([this](const QString& text) { portMessages << text; });
   }
@@ -79,11 +79,12 @@ struct Bench {
 
   QTemporaryDir dir;
   CalvsimProcess sim;
+  Timing timing;
   ImageBuffer image;
   SerialLink com{SerialLink::ReceiveMode::Frame, dir.path()};
-  ModuleCommands commands{com, image};
+  ModuleCommands commands{com, image, timing};
   RecordingView view;
-  ProgramModule program{commands, image, view, file("setup.ini")};
+  ProgramModule program{commands, image, view, file("setup.ini"), timing};
   ProgramModule::RunOutcome outcome{};
   QString simReport;
   QStringList portMessages;
@@ -206,8 +207,7 @@ TEST(CalvbootFaults, Matrix) {
   };
   for (const FaultRow& row : rows) {
     SCOPED_TRACE(row.name);
-    Bench b(row.sim);
-    b.program.AnnounceTimeout = 300ms;
+    Bench b(row.sim, 300ms);
     const QString file = row.file.isEmpty() ? kSmall : row.file == "none" ? b.file("none.ldr") : b.write(row.file);
     b.view.onStatus = [&](const QString& s) {
       if (row.goneAfterCheck && s == "File ok") QFile::remove(file);

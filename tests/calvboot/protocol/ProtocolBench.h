@@ -70,10 +70,14 @@ class PeerBench : public ::testing::Test {
     writePortsIni(dir.path(), 1, pty.slavePath());
     com = std::make_unique<SerialLink>(SerialLink::ReceiveMode::Frame, dir.path());
     com->setPortMessage([](const QString&) {});  // a port failure shows in the results, not in a modal box
-    cmd = std::make_unique<ModuleCommands>(*com, image);
+    setReplyTimeout(300ms);
+  }
+
+  // The command layer anew, waiting so long for each reply.
+  void setReplyTimeout(std::chrono::milliseconds timeout) {
+    cmd = std::make_unique<ModuleCommands>(*com, image, Timing{.reply = timeout});
     cmd->ComPort = 1;
     cmd->ComSpeed = 2;
-    cmd->ReplyTimeout = 300ms;
   }
 
   QTemporaryDir dir;

@@ -4,7 +4,7 @@
 
 // An idle wait costs almost no processor time, yet a reply ends it at once.
 TEST_F(PeerBench, WaitingNeitherSpinsNorLags) {
-  cmd->ReplyTimeout = 600ms;
+  setReplyTimeout(600ms);
   const double cpuBefore = ownCpuSeconds();
   QElapsedTimer wall;
   wall.start();
@@ -14,7 +14,7 @@ TEST_F(PeerBench, WaitingNeitherSpinsNorLags) {
   // A spinning wait would take the whole 0.6 s of one core.
   EXPECT_LT(ownCpuSeconds() - cpuBefore, 0.15) << "processor seconds spent waiting";
 
-  cmd->ReplyTimeout = 5000ms;
+  setReplyTimeout(5000ms);
   peer->delay = 200ms;
   peer->replyWith("07 01 00 00 BE EF B5");
   wall.restart();
