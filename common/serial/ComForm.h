@@ -23,10 +23,6 @@ class ComForm : public QWidget {
   // romlift's takes the boot loader's texts.
   enum class Host { Calvboot, Romlift };
 
-  static constexpr int kOverflowLength = SerialLink::kOverflowLength;
-  static constexpr int kBufferSize = SerialLink::kBufferSize;
-  static constexpr int kDebugValue = SerialLink::kDebugValue;
-
   // programFolder holds setup.ini (its "Ports" section maps port numbers to
   // devices) and Log.txt. The caption is left to the program.
   ComForm(Host host, const QString& programFolder, QWidget* owner = nullptr, const Timing& timing = {});
