@@ -10,7 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <ProgramModule.h>
@@ -83,7 +83,7 @@ Run programOnce(int baud, const QString& file, bool cli) {
     if (ini.open(QIODevice::WriteOnly)) ini.write("[Ports]\r\nCOM1=" + pty.toLocal8Bit() + "\r\n");
     ini.close();
     RSfunctions::InitCommandTable();
-    ComForm com(ComForm::Host::Calvboot, dir.path());
+    SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
     com.setPortMessage([](const QString& t) { std::fprintf(stderr, "port: %s\n", qPrintable(t)); });
     ImageBuffer image;
     ModuleCommands commands(com, image);
@@ -93,7 +93,7 @@ Run programOnce(int baud, const QString& file, bool cli) {
     ProgramModule program(commands, image, view, dir.filePath("setup.ini"));
     const double cpu0 = bench::cpuSeconds();
     const auto start = bench::Clock::now();
-    run.ok = program.run(file);
+    run.ok = program.run(file) == ProgramModule::RunOutcome::Done;
     run.wall = bench::since(start);
     run.cpu = bench::cpuSeconds() - cpu0;
     if (!run.ok) std::fprintf(stderr, "calvboot_bench: %s\n", qPrintable(view.last));

@@ -12,7 +12,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <EventYield.h>
 #include <ImageBuffer.h>
 #include <ModuleCommands.h>
@@ -42,7 +42,7 @@ struct Steps {
   double close = 0, open = 0, write = 0, firstByte = 0, rest = 0, wakeUps = 0;
 };
 
-bool stepOnce(ComForm& com, Steps& sum) {
+bool stepOnce(SerialLink& com, Steps& sum) {
   auto t = Clock::now();
   auto lap = [&t] {
     const double s = bench::since(t);
@@ -98,7 +98,7 @@ void transactions(bool smoke) {
     return;
   }
   RSfunctions::InitCommandTable();
-  ComForm com(ComForm::Host::Calvboot, dir.path());
+  SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
   ImageBuffer image;
   ModuleCommands commands(com, image);
   commands.ComPort = 1;
@@ -253,10 +253,11 @@ void silentWait(bool smoke) {
   QTemporaryDir dir;
   if (writeIni(dir, QString::fromLocal8Bit(ptsname(master)))) {
     RSfunctions::InitCommandTable();
-    ComForm com(ComForm::Host::Calvboot, dir.path());
+    SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
     ImageBuffer image;
-    ModuleCommands commands(com, image);
-    if (smoke) commands.ReplyTimeout = std::chrono::milliseconds{300};
+    Timing timing;
+    if (smoke) timing.reply = std::chrono::milliseconds{300};
+    ModuleCommands commands(com, image, timing);
     const double cpu0 = bench::cpuSeconds();
     const auto start = Clock::now();
     commands.ProbeDevice();

@@ -38,17 +38,17 @@ QString onScreen(QString text) {
 
 const QString LoaderForm::kCaption = QStringLiteral("Kestrune Audio - Romlift");
 
-LoaderForm::LoaderForm(const QString& programFolder, QWidget* parent)
+LoaderForm::LoaderForm(const QString& programFolder, const Timing& timing, QWidget* parent)
     : QMainWindow(parent), programFolder_(programFolder) {
   setObjectName(QStringLiteral("LoaderForm"));
   setWindowTitle(kCaption);
   buildControls();
   buildMenus();
 
-  com_ = new ComForm(ComForm::Host::Romlift, programFolder_, this);
+  com_ = new ComForm(ComForm::Host::Romlift, programFolder_, this, timing);
   com_->setWindowFlag(Qt::Window, true);
   com_->setWindowTitle(QStringLiteral("ComForm"));
-  upload_ = std::make_unique<UploadDialogue>(*com_, static_cast<UploadView&>(*this), iniPath_);
+  upload_ = std::make_unique<UploadDialogue>(com_->link(), static_cast<UploadView&>(*this), iniPath_, timing);
 
   chooseFile_ = [this] {
     return QFileDialog::getOpenFileName(this, QString(), QString(), kFileFilter);
@@ -177,7 +177,6 @@ void LoaderForm::Form_Load() {
   com_->show();
   const QString debug = readSetting(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"));
   com_->SetVisibility(ComForm::isDebugValue(debug));
-  com_->SetRomliftActive();
 }
 
 QString LoaderForm::readSetting(const QString& section, const QString& key, const QString& defaultValue) const {
@@ -228,10 +227,10 @@ void LoaderForm::About_Click() {
   if (runAbout_) runAbout_(box);
 }
 
-void LoaderForm::Commport_Click() { upload_->Commport_Click(comPort_, comSpeed_); }
+std::optional<UploadEnd> LoaderForm::Commport_Click() { return upload_->Commport_Click(comPort_, comSpeed_); }
 
-void LoaderForm::BtnUpload_Click() {
-  upload_->BtnUpload_Click(UploadFile{check_.FileValid, check_.FileName, check_.ProductCode});
+UploadEnd LoaderForm::BtnUpload_Click() {
+  return upload_->BtnUpload_Click(UploadFile{check_.FileValid, check_.FileName, check_.ProductCode});
 }
 
 void LoaderForm::Serial_cancel_Click() { upload_->Serial_cancel_Click(); }

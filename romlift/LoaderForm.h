@@ -30,7 +30,7 @@ class LoaderForm : public QMainWindow, private UploadView {
   static constexpr std::uint8_t kPortCount = 16;
 
   // programFolder holds setup.ini; the program passes its own folder.
-  explicit LoaderForm(const QString& programFolder, QWidget* parent = nullptr);
+  explicit LoaderForm(const QString& programFolder, const Timing& timing = {}, QWidget* parent = nullptr);
   ~LoaderForm() override;
 
   // Start-up: settings, port and speed, usable ports, serial window.
@@ -42,8 +42,8 @@ class LoaderForm : public QMainWindow, private UploadView {
   void Load_Click();
   void Close_Click();
   void About_Click();
-  void Commport_Click();
-  void BtnUpload_Click();
+  std::optional<UploadEnd> Commport_Click();
+  UploadEnd BtnUpload_Click();
   void Serial_cancel_Click();
 
   void SelectComPort(std::uint8_t port);

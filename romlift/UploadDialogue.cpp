@@ -1,6 +1,6 @@
 #include "UploadDialogue.h"
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <EventYield.h>
 #include <IniFileHandler.h>
 
@@ -38,59 +38,63 @@ class RunningFlag {
 const QString UploadDialogue::kOpenCaption = QStringLiteral("Open Comm Port");
 const QString UploadDialogue::kCloseCaption = QStringLiteral("Close Comm Port");
 
-UploadDialogue::UploadDialogue(ComForm& com, UploadView& view, QString iniPath)
-    : com_(com), view_(view), iniPath_(std::move(iniPath)) {}
+UploadDialogue::UploadDialogue(SerialLink& com, UploadView& view, QString iniPath, const Timing& timing)
+    : com_(com), view_(view), iniPath_(std::move(iniPath)), finalWait_(timing.finalWait), reportClock_(timing.clock) {}
 
 void UploadDialogue::closePort() {
   com_.CloseMScomm();
   view_.setPortCaption(kOpenCaption);
 }
 
-void UploadDialogue::Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+std::optional<UploadEnd> UploadDialogue::Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed) {
   BootReady = false;
   if (com_.CheckMScomm()) {
     if (waiting_ || uploading_) {
       // The running loop serves the request and closes the port itself.
       StopRequest = true;
-      return;
+      return std::nullopt;
     }
     // Open and idle: no loop would ever serve a request, so close now.
     StopRequest = false;
     closePort();
     view_.appendLogText(kPortClosed);
-    return;
+    return UploadEnd::Cancelled;
   }
   StopRequest = false;
   com_.ReplyBuffer.clear();
   view_.setLogText(QString());
 
-  if (!com_.SetupMScomm(ComPort, ComSpeed)) return;  // ComForm told the operator why
+  if (!com_.SetupMScomm(ComPort, ComSpeed)) return UploadEnd::NotStarted;  // the link told the operator why
   view_.setPortCaption(kCloseCaption);
   view_.setLogText(QStringLiteral("Waiting for response...\r\n"));
 
   RunningFlag running(waiting_);
-  const auto waitStart = std::chrono::steady_clock::now();
-  bootWaitExpired_ = false;
-  for (;;) {
-    yieldToEventLoop();
-    if (bootWaitLimit_ && std::chrono::steady_clock::now() - waitStart > *bootWaitLimit_) {
-      bootWaitExpired_ = true;
-      StopRequest = true;
-    }
-    // A device that vanished ends the wait as the port button would.
-    if (StopRequest || !com_.CheckMScomm()) {
-      StopRequest = false;
-      closePort();
-      view_.appendLogText(kPortClosed);
-      return;
-    }
-    if (com_.ReplyBuffer.contains(kAnnouncement)) {
-      view_.setLogText(
-          QStringLiteral("Amplifier and CD Boot Loader\r\nWaiting for firmware upload..."));
-      BootReady = true;
-      return;
-    }
+  bool expired = false;
+  bool lost = false;
+  const bool announced = waitFor(
+      [&](bool limitPassed) -> std::optional<bool> {
+        if (limitPassed) {
+          expired = true;
+          StopRequest = true;
+        }
+        // A device that vanished ends the wait as the port button would.
+        if (StopRequest || !com_.CheckMScomm()) {
+          lost = !StopRequest;
+          return false;
+        }
+        if (com_.ReplyBuffer.contains(kAnnouncement)) return true;
+        return std::nullopt;
+      },
+      bootWaitLimit_);
+  if (!announced) {
+    StopRequest = false;
+    closePort();
+    view_.appendLogText(kPortClosed);
+    return expired ? UploadEnd::NoBootLoader : lost ? UploadEnd::PortLost : UploadEnd::Cancelled;
   }
+  view_.setLogText(QStringLiteral("Amplifier and CD Boot Loader\r\nWaiting for firmware upload..."));
+  BootReady = true;
+  return std::nullopt;
 }
 
 void UploadDialogue::Serial_cancel_Click() {
@@ -98,10 +102,10 @@ void UploadDialogue::Serial_cancel_Click() {
   StopRequest = true;
 }
 
-void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
+UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
   // Possible once "Cancel Upload" enabled the button again; a second run
   // would open the file twice and interleave its lines with the first.
-  if (uploading_) return;
+  if (uploading_) return UploadEnd::NotStarted;
   RunningFlag running(uploading_);
 
   SequentialLineInput in;
@@ -120,20 +124,20 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
 
   if (!file.FileValid) {
     view_.appendLogText(kFileNotReady);
-    return;
+    return UploadEnd::NotStarted;
   }
   // A refused, failed or cancelled upload closed the port: sending on it
   // would go nowhere, so it no longer counts as ready.
   if (!BootReady || !com_.CheckMScomm()) {
     view_.appendLogText(QStringLiteral("\r\nNot ready for boot"));
-    return;
+    return UploadEnd::NotStarted;
   }
 
   StopRequest = false;
   // Moved, deleted or unreadable since the check: nothing sent, no report.
   if (!in.open(file.FileName) || (in.atEnd() && in.failed())) {
     view_.appendLogText(kFileNotReady);
-    return;
+    return UploadEnd::NotStarted;
   }
 
   const std::chrono::milliseconds pause{LineDelay};
@@ -173,7 +177,7 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
       in.close();
       closePort();
       view_.appendLogText(QStringLiteral("\r\nWrong File") + kPortClosed);
-      return;
+      return UploadEnd::WrongFile;
     }
     if (!com_.CheckMScomm()) {
       portLost = true;
@@ -181,7 +185,7 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     }
   }
 
-  const auto finalWaitStart = std::chrono::steady_clock::now();
+  UploadEnd end = UploadEnd::Failed;
   if (readFailed) {
     // Part of the file went out: the boot loader holds an unfinished image.
     view_.appendLogText(kFileNotReady);
@@ -191,44 +195,46 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
     writeReport(file, QStringLiteral("Failed"));
     view_.repaintLog();
+    end = UploadEnd::PortLost;
   } else if (StopRequest) {
     StopRequest = false;
+    end = UploadEnd::Cancelled;
     view_.appendLogText(QStringLiteral("\r\nUpdate cancelled"));
     writeReport(file, QStringLiteral("Cancelled"));
   } else {
-    for (;;) {
-      yieldToEventLoop();
-      if (std::chrono::steady_clock::now() - finalWaitStart > finalWait_) {
-        view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
-        writeReport(file, QStringLiteral("Failed"));
-        view_.repaintLog();
-        break;
-      }
-      if (com_.ReplyBuffer.contains(kAccepted)) {
-        view_.appendLogText(QStringLiteral("\r\nUpdated with success") + kPortClosed);
-        writeReport(file, QStringLiteral("Succes"));
-        view_.repaintLog();
-        BootReady = false;
-        closePort();
-        return;
-      }
-      // Only after "OK" was looked for: a boot loader may accept and then drop the line.
-      if (!com_.CheckMScomm()) {
-        view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
-        writeReport(file, QStringLiteral("Failed"));
-        view_.repaintLog();
-        break;
-      }
+    const bool accepted = waitFor(
+        [&](bool timedOut) -> std::optional<bool> {
+          if (timedOut) return false;
+          if (com_.ReplyBuffer.contains(kAccepted)) return true;
+          // Only after "OK" was looked for: a boot loader may accept and then drop the line.
+          if (!com_.CheckMScomm()) {
+            end = UploadEnd::PortLost;
+            return false;
+          }
+          return std::nullopt;
+        },
+        finalWait_);
+    if (accepted) {
+      view_.appendLogText(QStringLiteral("\r\nUpdated with success") + kPortClosed);
+      writeReport(file, QStringLiteral("Succes"));
+      view_.repaintLog();
+      BootReady = false;
+      closePort();
+      return UploadEnd::Succeeded;
     }
+    view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
+    writeReport(file, QStringLiteral("Failed"));
+    view_.repaintLog();
   }
   in.close();
   closePort();
   view_.appendLogText(kPortClosed);
+  return end;
 }
 
 void UploadDialogue::writeReport(const UploadFile& file, const QString& status) {
   const Product* product = ProductTable::forCode(file.ProductCode);
-  const QDateTime now = reportClock_ ? reportClock_() : QDateTime::currentDateTime();
+  const QDateTime now = reportClock_();
   IniFileHandler::WriteIniValue(kReportSection, QStringLiteral("Product"),
                                 product ? QString::fromLatin1(product->displayName) : QString(),
                                 iniPath_);

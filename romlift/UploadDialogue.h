@@ -9,7 +9,9 @@
 #include <functional>
 #include <optional>
 
-class ComForm;
+#include <Timing.h>
+
+class SerialLink;
 
 // What the upload dialogue changes on the window: the on-screen log
 // Text_Serinput, the port button's caption and the Upload button.
@@ -30,6 +32,17 @@ struct UploadFile {
   std::uint8_t ProductCode = 0;
 };
 
+// How an upload, or the wait for the boot loader before it, ended.
+enum class UploadEnd {
+  Succeeded,     // "Updated with success"
+  Failed,        // "Update Failed": no "OK", or the file could not be read to its end
+  Cancelled,     // "Update cancelled", or the port button during the wait
+  WrongFile,     // the boot loader refused a line
+  NotStarted,    // the port did not open, or no file or boot loader was ready
+  PortLost,      // the device vanished
+  NoBootLoader,  // no announcement within a command-line run's wait limit
+};
+
 // The dialogue with a product's boot loader: open the port and wait for its
 // announcement, send the file line by line at a fixed pace, watch for the
 // refusal, wait for the final acknowledgement and write the upload report.
@@ -37,13 +50,12 @@ struct UploadFile {
 // clicks and received bytes are taken in meanwhile.
 class UploadDialogue {
  public:
-  static constexpr auto kFinalWait = std::chrono::seconds{5};
   static constexpr std::int16_t kDefaultLineDelay = 350;  // ms
 
   static const QString kOpenCaption;
   static const QString kCloseCaption;
 
-  UploadDialogue(ComForm& com, UploadView& view, QString iniPath);
+  UploadDialogue(SerialLink& com, UploadView& view, QString iniPath, const Timing& timing = {});
 
   bool BootReady = false;
   bool StopRequest = false;
@@ -51,10 +63,12 @@ class UploadDialogue {
 
   // The port button: opens the port and waits for "...", or asks the
   // running wait or upload to stop, or closes an idle open port at once.
-  void Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed);
+  // Nothing when the boot loader is ready or a running loop was asked to
+  // stop; else how the wait ended.
+  std::optional<UploadEnd> Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed);
   // "Upload": sends file when the boot loader is ready. A click while an
-  // upload runs is ignored.
-  void BtnUpload_Click(const UploadFile& file);
+  // upload runs is ignored (NotStarted).
+  UploadEnd BtnUpload_Click(const UploadFile& file);
   // "Cancel Upload".
   void Serial_cancel_Click();
 
@@ -64,25 +78,20 @@ class UploadDialogue {
   bool isWaitingForBootLoader() const { return waiting_; }
   bool isUploading() const { return uploading_; }
 
-  // Test seams: the final wait for "OK", and the wall clock of the report.
-  void setFinalWait(std::chrono::milliseconds wait) { finalWait_ = wait; }
-  void setReportClock(std::function<QDateTime()> clock) { reportClock_ = std::move(clock); }
   // A command-line run waits for "..." only so long, then closes the port as
   // the port button does; the window never sets it and waits for the operator.
   void setBootWaitLimit(std::optional<std::chrono::milliseconds> limit) { bootWaitLimit_ = limit; }
-  bool bootWaitExpired() const { return bootWaitExpired_; }
 
  private:
   void closePort();
   void writeReport(const UploadFile& file, const QString& status);
 
-  ComForm& com_;
+  SerialLink& com_;
   UploadView& view_;
   QString iniPath_;
   bool waiting_ = false;
   bool uploading_ = false;
-  std::chrono::milliseconds finalWait_ = kFinalWait;
+  std::chrono::milliseconds finalWait_;
   std::function<QDateTime()> reportClock_;
   std::optional<std::chrono::milliseconds> bootWaitLimit_;
-  bool bootWaitExpired_ = false;
 };

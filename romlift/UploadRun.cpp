@@ -7,6 +7,7 @@
 
 #include <CommandLine.h>
 #include <ComForm.h>
+#include <SerialLink.h>
 #include <Console.h>
 #include <IniFileHandler.h>
 #include <PortList.h>
@@ -69,10 +70,18 @@ class ConsoleView : public UploadView {
   int sent_ = 0;
 };
 
-int outcomeOf(const QString& log) {
-  if (log.contains(QStringLiteral("Updated with success"))) return cli::kExitOk;
-  if (log.contains(QStringLiteral("Wrong File"))) return UploadRun::kExitWrongFile;
-  if (log.contains(QStringLiteral("Update cancelled"))) return cli::kExitInterrupted;
+// The one table from how a run ended to its exit status.
+int exitStatus(UploadEnd end, bool portFailed) {
+  if (portFailed) return UploadRun::kExitPort;
+  switch (end) {
+    case UploadEnd::Succeeded: return cli::kExitOk;
+    case UploadEnd::WrongFile: return UploadRun::kExitWrongFile;
+    case UploadEnd::Cancelled: return cli::kExitInterrupted;
+    case UploadEnd::NoBootLoader: return UploadRun::kExitNoBootLoader;
+    case UploadEnd::Failed:
+    case UploadEnd::NotStarted:
+    case UploadEnd::PortLost: break;
+  }
   return UploadRun::kExitFailed;
 }
 
@@ -89,7 +98,7 @@ QString lastWord(const QString& log) {
 namespace UploadRun {
 
 int main(int argc, char** argv) {
-  auto app = cli::makeApplication(argc, argv);
+  auto app = cli::makeApplication(argc, argv, cli::windowApplication<QApplication>);
   QApplication::setApplicationName(QStringLiteral("romlift"));
   QApplication::setApplicationDisplayName(QStringLiteral("Romlift"));
   const SerialAbout::Identity id = SerialAbout::programIdentity();
@@ -158,7 +167,7 @@ int main(int argc, char** argv) {
   const std::uint8_t speed = line.port().speedCode.value_or(0);
 
   ConsoleView consoleView(console, lineCount(file));
-  std::unique_ptr<ComForm> headlessCom;
+  std::unique_ptr<SerialLink> headlessCom;
   std::unique_ptr<UploadDialogue> headlessUpload;
   std::unique_ptr<LoaderForm> window;
   if (p.isSet(QStringLiteral("window"))) {
@@ -171,12 +180,11 @@ int main(int argc, char** argv) {
     window->Load_Click();
     window->show();
   } else {
-    headlessCom = std::make_unique<ComForm>(ComForm::Host::Romlift, folder);
-    headlessCom->SetRomliftActive();
+    headlessCom = std::make_unique<SerialLink>(SerialLink::ReceiveMode::Uploader, folder);
     headlessUpload = std::make_unique<UploadDialogue>(*headlessCom, consoleView, iniPath);
     headlessUpload->LineDelay = StartupSettings::lineDelayFromText(read("Romlifter", "Delay", "350"));
   }
-  ComForm& com = window ? window->comForm() : *headlessCom;
+  SerialLink& com = window ? window->comForm().link() : *headlessCom;
   UploadDialogue& upload = window ? window->uploadDialogue() : *headlessUpload;
   if (delay) upload.LineDelay = *delay;
   upload.setBootWaitLimit(std::chrono::seconds{*waitBoot});
@@ -190,24 +198,22 @@ int main(int argc, char** argv) {
   // As the port button (during the wait) or "Cancel Upload" would.
   StopSignal stop([&] { upload.StopRequest = true; });
 
-  int status = cli::kExitOk;
+  UploadEnd end = UploadEnd::NotStarted;
   QString finalLine;
   auto runUpload = [&] {
-    if (window) window->Commport_Click();  // the port button, with the run's port and speed
-    else upload.Commport_Click(comPort, speed);
+    // The port button, with the run's port and speed.
+    const std::optional<UploadEnd> waited = window ? window->Commport_Click() : upload.Commport_Click(comPort, speed);
     if (portFailed) {
-      status = kExitPort;
+      end = UploadEnd::NotStarted;
     } else if (!upload.BootReady) {
-      status = upload.bootWaitExpired() ? kExitNoBootLoader : cli::kExitInterrupted;
+      end = waited.value_or(UploadEnd::Cancelled);
       finalLine = kPortClosed;
-      if (upload.bootWaitExpired())
+      if (end == UploadEnd::NoBootLoader)
         cli::Console::error(QStringLiteral("romlift: no boot loader within %1 s").arg(*waitBoot));
     } else {
-      if (window) window->BtnUpload_Click();
-      else upload.BtnUpload_Click(UploadFile{check.FileValid, check.FileName, check.ProductCode});
-      const QString& log = window ? window->serinputText() : consoleView.log;
-      status = outcomeOf(log);
-      finalLine = lastWord(log);
+      end = window ? window->BtnUpload_Click()
+                   : upload.BtnUpload_Click(UploadFile{check.FileValid, check.FileName, check.ProductCode});
+      finalLine = lastWord(window ? window->serinputText() : consoleView.log);
     }
     com.CloseMScomm();
   };
@@ -224,7 +230,7 @@ int main(int argc, char** argv) {
     runUpload();
     if (!finalLine.isEmpty()) console.plainLine(finalLine);
   }
-  return status;
+  return exitStatus(end, portFailed);
 }
 
 }  // namespace UploadRun

@@ -39,7 +39,7 @@ QString screenText(QString text) { return text.replace(QStringLiteral("\r\n"), Q
 
 }  // namespace
 
-CVboot::CVboot(const QString& programFolder, QWidget* parent)
+CVboot::CVboot(const QString& programFolder, const Timing& timing, QWidget* parent)
     : QMainWindow(parent), programFolder_(programFolder) {
   setObjectName(QStringLiteral("CVboot"));
   setWindowTitle(QStringLiteral("Calvaro Bootloader"));
@@ -62,14 +62,14 @@ CVboot::CVboot(const QString& programFolder, QWidget* parent)
     std::_Exit(0);
   };
 
-  comForm_ = new ComForm(ComForm::Host::Calvboot, programFolder_, this);
+  comForm_ = new ComForm(ComForm::Host::Calvboot, programFolder_, this, timing);
   comForm_->setPortMessage([this](const QString& text) {
     dialogs.messageBox(QGuiApplication::applicationDisplayName(), text, QMessageBox::NoIcon);
   });
   image_ = std::make_unique<ImageBuffer>();
-  commands_ = std::make_unique<ModuleCommands>(*comForm_, *image_);
+  commands_ = std::make_unique<ModuleCommands>(comForm_->link(), *image_, timing);
   program_ = std::make_unique<ProgramModule>(*commands_, *image_, *this,
-                                             QDir(programFolder_).filePath(QStringLiteral("setup.ini")));
+                                             QDir(programFolder_).filePath(QStringLiteral("setup.ini")), timing);
 
   buildControls();
   buildMenus();
@@ -218,7 +218,6 @@ void CVboot::Form_Load() {
 
   setFileControlsEnabled(true);
   LblStatusText->setText(QStringLiteral("Please select..."));
-  commands_->ReplyTimeout = ModuleCommands::kReplyTimeout;
   image_->InitCrcTable();
   image_->ClearImageBuffer();
 
@@ -313,13 +312,14 @@ void CVboot::setFileControlsEnabled(bool enabled) {
     w->setEnabled(enabled);
 }
 
-void CVboot::BtnStart_Click() {
+ProgramModule::RunOutcome CVboot::BtnStart_Click() {
   BtnStart->setEnabled(false);
   setFileControlsEnabled(false);
   const QString path = program_->TestFileMode == 1 ? TxtCalvfile->text() : TxtTestFile->text();
-  program_->run(path);
+  const ProgramModule::RunOutcome outcome = program_->run(path);
   setFileControlsEnabled(true);
   BtnStart->setEnabled(true);
+  return outcome;
 }
 
 QString CVboot::ChooseFirmwareFile(QLineEdit* T) {
@@ -346,7 +346,6 @@ void CVboot::BtnCalvtestBrowse_Click() {
     IniFileHandler::WriteIniValue(kCalvsettings, QStringLiteral("FirmwareTestFile"), TxtTestFile->text(), IniPath);
 }
 
-std::int32_t CVboot::ReadSerialSetting() const { return program_->ReadSerialSetting(); }
 
 void CVboot::setStatusText(const QString& text) {
   LblStatusText->setText(text);

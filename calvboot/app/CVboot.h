@@ -46,7 +46,7 @@ class CVboot : public QMainWindow, public ProgramView {
   };
 
   // programFolder holds setup.ini and Log.txt.
-  explicit CVboot(const QString& programFolder, QWidget* parent = nullptr);
+  explicit CVboot(const QString& programFolder, const Timing& timing = {}, QWidget* parent = nullptr);
   ~CVboot() override;
 
   Dialogs dialogs;
@@ -65,11 +65,10 @@ class CVboot : public QMainWindow, public ProgramView {
   void Com_Adress_Click();
   void Exit_Click();
   void About_Click();
-  void BtnStart_Click();
+  ProgramModule::RunOutcome BtnStart_Click();
   void BtnCalvbrowse_Click();
   void BtnCalvtestBrowse_Click();
   QString ChooseFirmwareFile(QLineEdit* T);
-  std::int32_t ReadSerialSetting() const;
   static QString aboutText();
 
   // ProgramView: what the sequence shows.

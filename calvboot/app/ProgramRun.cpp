@@ -9,6 +9,7 @@
 
 #include <CommandLine.h>
 #include <ComForm.h>
+#include <SerialLink.h>
 #include <Console.h>
 #include <ImageBuffer.h>
 #include <IniFileHandler.h>
@@ -53,7 +54,7 @@ Link linkFor(const QString& iniPath, const cli::CommandLine& line) {
   const double speed = LenientNumber::numericValue(read(kComSettings, "ComSpeed", "9600"));
   link.comSpeed = speed == 115200 ? 2 : speed == 57600 ? 1 : 0;
   link.address = read(kComSettings, "DevAdr", "1");
-  link.log = ComForm::isDebugValue(read(QStringLiteral("AmpCom"), "Debug", "0"));
+  link.log = SerialLink::isDebugValue(read(QStringLiteral("AmpCom"), "Debug", "0"));
 
   const cli::PortChoice& choice = line.port();
   if (choice.comPort != 0) link.comPort = choice.comPort;
@@ -120,24 +121,26 @@ class ConsoleView : public ProgramView {
 // The parts "Start" drives, without the window.
 struct Headless {
   explicit Headless(const QString& folder, ProgramView& view)
-      : com(ComForm::Host::Calvboot, folder),
+      : com(SerialLink::ReceiveMode::Frame, folder),
         commands(com, image),
         program(commands, image, view, QDir(folder).filePath(QStringLiteral("setup.ini"))) {}
-  ComForm com;
+  SerialLink com;
   ImageBuffer image;
   ModuleCommands commands;
   ProgramModule program;
 };
 
-int exitStatus(const ProgramModule& program, bool done, bool portFailed, bool stopped) {
+// The one table from how a run ended to its exit status.
+int exitStatus(ProgramModule::RunOutcome outcome, bool crcMismatch, bool portFailed, bool stopped) {
+  using Outcome = ProgramModule::RunOutcome;
   if (portFailed) return ProgramRun::kExitPort;
-  if (stopped && !done) return cli::kExitInterrupted;
-  if (!done) return program.TimedOut ? ProgramRun::kExitTimeout : ProgramRun::kExitFault;
-  if (program.CrcFaultBlocks.empty()) return cli::kExitOk;
-  QStringList blocks;
-  for (std::uint8_t b : program.CrcFaultBlocks) blocks << QString::number(b);
-  cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") + blocks.join(u", "));
-  return ProgramRun::kExitCrcMismatch;
+  if (stopped && outcome != Outcome::Done) return cli::kExitInterrupted;
+  switch (outcome) {
+    case Outcome::Timeout: return ProgramRun::kExitTimeout;
+    case Outcome::Fault: return ProgramRun::kExitFault;
+    case Outcome::Done: break;
+  }
+  return crcMismatch ? ProgramRun::kExitCrcMismatch : cli::kExitOk;
 }
 
 }  // namespace
@@ -145,7 +148,7 @@ int exitStatus(const ProgramModule& program, bool done, bool portFailed, bool st
 namespace ProgramRun {
 
 int main(int argc, char** argv) {
-  auto app = cli::makeApplication(argc, argv);
+  auto app = cli::makeApplication(argc, argv, cli::windowApplication<QApplication>);
   QApplication::setApplicationName(QStringLiteral("calvboot"));
   const QString about = CVboot::aboutText();
   const QStringList aboutLines = about.split(QStringLiteral("\r\n"));
@@ -179,7 +182,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<Headless> headless;
   std::unique_ptr<CVboot> window;
   ProgramModule* program = nullptr;
-  ComForm* com = nullptr;
+  SerialLink* com = nullptr;
   if (line.parser().isSet(QStringLiteral("window"))) {
     window = std::make_unique<CVboot>(folder);
     window->dialogs.messageBox = [](const QString& title, const QString& text, QMessageBox::Icon) {
@@ -191,7 +194,7 @@ int main(int argc, char** argv) {
     window->SelectSpeed(link.comSpeed);
     window->TxtCalvfile->setText(file);
     program = &window->program();
-    com = &window->comForm();
+    com = &window->comForm().link();
   } else {
     headless = std::make_unique<Headless>(folder, consoleView);
     program = &headless->program;
@@ -205,7 +208,11 @@ int main(int argc, char** argv) {
   commands.ComSpeed = link.comSpeed;
   commands.DevAdr = link.address;
   com->MSComm1().setDeviceOverride(link.device);
-  if (link.log) com->SetLogOn();
+  if (link.log) {
+    // In the window the check box shows it.
+    if (window) window->comForm().SetLogOn();
+    else com->SetLogOn();
+  }
 
   bool portFailed = false;
   com->setPortMessage([&](const QString& text) {
@@ -217,26 +224,33 @@ int main(int argc, char** argv) {
 
   // The port is tried once before the pass, so that a missing one ends the
   // run at once instead of after a probe.
-  if (!com->SetupMScomm(commands.ComPort, commands.ComSpeed)) return kExitPort;
+  if (!com->SetupMScomm(commands.ComPort, commands.ComSpeed))
+    return exitStatus(ProgramModule::RunOutcome::Fault, false, true, stop.raised());
   com->CloseMScomm();
 
-  bool done = false;
+  auto outcome = ProgramModule::RunOutcome::Fault;
   if (window) {
     window->show();
     QTimer::singleShot(0, window.get(), [&] {
-      window->BtnStart_Click();
-      done = window->LblStatusText->text() == QStringLiteral("Done with succes");
+      outcome = window->BtnStart_Click();
       QTimer::singleShot(cli::kWindowLinger, app.get(), &QCoreApplication::quit);
       console.plainLine(window->LblStatusText->text());
     });
     app->exec();
   } else {
-    done = program->run(file);
+    outcome = program->run(file);
     if (const QString summary = consoleView.transferSummary(); !summary.isEmpty()) console.plainLine(summary);
     console.plainLine(consoleView.status);
   }
   com->CloseMScomm();
-  return exitStatus(*program, done, portFailed, stop.raised());
+  const bool crcMismatch = !program->CrcFaultBlocks.empty();
+  if (outcome == ProgramModule::RunOutcome::Done && crcMismatch && !portFailed) {
+    QStringList blocks;
+    for (std::uint8_t b : program->CrcFaultBlocks) blocks << QString::number(b);
+    cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") +
+                        blocks.join(u", "));
+  }
+  return exitStatus(outcome, crcMismatch, portFailed, stop.raised());
 }
 
 }  // namespace ProgramRun

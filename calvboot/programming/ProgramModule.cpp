@@ -1,12 +1,11 @@
 #include "ProgramModule.h"
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <EventYield.h>
 #include <HexText.h>
 #include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <LenientNumber.h>
-#include <ModuleCommands.h>
 #include <SettingsLock.h>
 
 #include <limits>
@@ -44,8 +43,9 @@ struct ProgramModule::Pass {
 };
 
 ProgramModule::ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view,
-                             QString iniPath)
-    : commands_(commands), image_(image), view_(view), iniPath_(std::move(iniPath)) {}
+                             QString iniPath, const Timing& timing)
+    : commands_(commands), image_(image), view_(view), iniPath_(std::move(iniPath)),
+      announceTimeout_(timing.announce) {}
 
 void ProgramModule::status(const QString& text) { view_.setStatusText(text); }
 
@@ -70,18 +70,31 @@ bool ProgramModule::stopHere() {
   return true;
 }
 
-bool ProgramModule::run(const QString& path) {
+ProgramModule::RunOutcome ProgramModule::run(const QString& path) {
   CrcFaultBlocks.clear();
   const Step outcome = sequence(path);
-  TimedOut = outcome == Step::Timeout;
-  if (outcome == Step::Ok) return true;
+  if (outcome == Step::Ok) return RunOutcome::Done;
   if (outcome == Step::Timeout) {
     ShowDetailText(QStringLiteral("Timeout"));
     status(QStringLiteral("COM timeout"));
   }
   view_.setProgress(0);
   view_.showWarning(QStringLiteral("Warning"), QStringLiteral("Error!\r\n\r\nFault during upload."));
-  return false;
+  return outcome == Step::Timeout ? RunOutcome::Timeout : RunOutcome::Fault;
+}
+
+ProgramModule::Step ProgramModule::after(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState) {
+  ShowDetailText(outcome.text);
+  return judged(outcome, faultState);
+}
+
+ProgramModule::Step ProgramModule::judged(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState) {
+  if (outcome.state == ModuleCommands::kStateTimeout) return Step::Timeout;
+  if (faultState != 0 && outcome.state == faultState) {
+    status(QStringLiteral("Fault"));
+    return Step::Fault;
+  }
+  return Step::Ok;
 }
 
 ProgramModule::Step ProgramModule::sequence(const QString& path) {
@@ -98,8 +111,7 @@ ProgramModule::Step ProgramModule::sequence(const QString& path) {
   const FirmwareFile::CheckResult check = CheckFirmwareFile(path);
   if (!check.passed || stopHere()) return Step::Fault;
 
-  ShowDetailText(commands_.EnterBootMode());
-  if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
+  if (after(commands_.EnterBootMode()) == Step::Timeout) return Step::Timeout;
   if (stopHere()) return Step::Fault;
 
   if (DeviceKind == kAmplifier) {
@@ -114,15 +126,15 @@ ProgramModule::Step ProgramModule::sequence(const QString& path) {
 ProgramModule::Step ProgramModule::awaitAnnouncement() {
   // EnterBootMode has emptied ReplyBuffer; the announcement is a frame of the
   // module's own, judged by its length byte like a reply.
-  const QByteArray& reply = commands_.comForm().ReplyBuffer;
+  const QByteArray& reply = commands_.link().ReplyBuffer;
   int expected = 255;
-  const auto start = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::duration elapsed{};
-  do {
-    elapsed = std::chrono::steady_clock::now() - start;
-    yieldToEventLoop();
-    if (!reply.isEmpty() && expected == 255) expected = static_cast<std::uint8_t>(reply.at(0));
-  } while (elapsed <= AnnounceTimeout && reply.size() != expected);
+  waitFor(
+      [&](bool timedOut) -> std::optional<bool> {
+        if (!reply.isEmpty() && expected == 255) expected = static_cast<std::uint8_t>(reply.at(0));
+        if (timedOut || reply.size() == expected) return true;
+        return std::nullopt;
+      },
+      announceTimeout_);
 
   const bool accepted = reply.size() >= 5 && static_cast<std::uint8_t>(reply.at(2)) == kAnnounceMarker &&
                         static_cast<std::uint8_t>(reply.at(3)) == 0;
@@ -136,12 +148,8 @@ ProgramModule::Step ProgramModule::awaitAnnouncement() {
 ProgramModule::Step ProgramModule::erase() {
   for (std::uint8_t block : kEraseBlocks) {
     if (stopHere()) return Step::Fault;
-    ShowDetailText(commands_.EraseFlashBlockNo(block));
-    if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
-    if (commands_.CmdState == ModuleCommands::kStateEraseFault) {
-      status(QStringLiteral("Fault"));
-      return Step::Fault;
-    }
+    if (const Step s = after(commands_.EraseFlashBlockNo(block), ModuleCommands::kStateEraseFault); s != Step::Ok)
+      return s;
   }
   return Step::Ok;
 }
@@ -214,12 +222,10 @@ ProgramModule::Step ProgramModule::sendRecord(Pass& pass, const LdrRecord& rec) 
   pass.DataBuf.fill(0);
   for (int i = 0; i < n; ++i) pass.DataBuf[i] = rec.dataByte(i);
   const std::int32_t adr = rec.address();
-  ShowDetailText(commands_.WriteSFOmem(static_cast<std::uint8_t>(n), adr, pass.DataBuf.data()));
-  if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
-  if (commands_.CmdState == ModuleCommands::kStateWriteFault) {
-    status(QStringLiteral("Fault"));
-    return Step::Fault;
-  }
+  if (const Step s = after(commands_.WriteSFOmem(static_cast<std::uint8_t>(n), adr, pass.DataBuf.data()),
+                           ModuleCommands::kStateWriteFault);
+      s != Step::Ok)
+    return s;
   view_.setProgress(progressFor(pass.bytesSent, pass.totalBytes));
   view_.bytesSent(static_cast<qint64>(pass.bytesSent), static_cast<qint64>(pass.totalBytes));
   return Step::Ok;
@@ -229,13 +235,10 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
   if (DeviceKind == kAmplifier) {
     if (stopHere()) return Step::Fault;
     ShowDetailText(QString());
-    ShowDetailText(commands_.GetCRCfromRAM());
+    const ModuleCommands::CmdOutcome crc = commands_.GetCRCfromRAM();
+    ShowDetailText(crc.text);
     ShowDetailText(QStringLiteral("Calvaro: ") + commands_.ReceivedCrcText);
-    if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
-    if (commands_.CmdState == ModuleCommands::kStateCrcFault) {
-      status(QStringLiteral("Fault"));
-      return Step::Fault;
-    }
+    if (const Step s = judged(crc, ModuleCommands::kStateCrcFault); s != Step::Ok) return s;
     const std::int32_t pcCrc = image_.CalcImageCrc();
     ShowDetailText(QStringLiteral("   PC: 0x") + hex16(pcCrc));
     // A mismatch is shown, not fatal: the block is committed all the same.
@@ -243,12 +246,9 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
     if (pcCrc != commands_.ReceivedCrc) CrcFaultBlocks.push_back(pass.currentBlock);
     ShowDetailText(QStringLiteral("   Calculated: 0x") + hex16(image_.CalcFlashCrc()));
     if (stopHere()) return Step::Fault;
-    ShowDetailText(commands_.WriteFlashBlockNo(pass.currentBlock));
-    if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
-    if (commands_.CmdState == ModuleCommands::kStateProgramFault) {
-      status(QStringLiteral("Fault"));
-      return Step::Fault;
-    }
+    if (const Step s = after(commands_.WriteFlashBlockNo(pass.currentBlock), ModuleCommands::kStateProgramFault);
+        s != Step::Ok)
+      return s;
     ShowDetailText(QString());
   }
   pass.currentBlock = pass.nextBlock;
@@ -271,16 +271,14 @@ ProgramModule::Step ProgramModule::finalSteps() {
     record[3] = static_cast<std::uint8_t>(serial >> 8);
     record[4] = static_cast<std::uint8_t>(serial);
     // The fixture keeps whatever it got: the outcome is not tested.
-    ShowDetailText(commands_.WriteSFOmem(5, kSerialAddress, record.data()));
+    ShowDetailText(commands_.WriteSFOmem(5, kSerialAddress, record.data()).text);
     ShowDetailText(QString());
     advanceSerialSetting();
   } else {
-    ShowDetailText(commands_.WriteFlashCRC());
-    if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
+    if (after(commands_.WriteFlashCRC()) == Step::Timeout) return Step::Timeout;
   }
   if (stopHere()) return Step::Fault;
-  ShowDetailText(commands_.ExitBootMode());
-  if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
+  if (after(commands_.ExitBootMode()) == Step::Timeout) return Step::Timeout;
   status(QStringLiteral("Done with succes"));
   return Step::Ok;
 }

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "FirmwareFile.h"
+#include "ModuleCommands.h"
 
 class ImageBuffer;
-class ModuleCommands;
 
 // What the programming sequence needs from the window around it: the status
 // line, the detail texts, the progress bar and a warning box. The main window
@@ -40,29 +40,28 @@ class ProgramModule {
   static constexpr std::uint8_t kFixture = 1;
   static constexpr std::uint8_t kAmplifier = 2;
   static constexpr std::int32_t kSerialAddress = 0x7FFB;
-  static constexpr auto kAnnounceTimeout = std::chrono::milliseconds{2000};
   static constexpr std::array<std::uint8_t, 7> kEraseBlocks{0, 1, 2, 3, 4, 5, 42};
 
-  ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view, QString iniPath);
+  ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view, QString iniPath,
+                const Timing& timing = {});
 
   std::uint8_t DeviceKind = 0;
   // 1: the module file box is used and detail texts stay off the status line.
   std::uint8_t TestFileMode = 1;
-  // Test seam for the wait for the boot announcement.
-  std::chrono::milliseconds AnnounceTimeout{kAnnounceTimeout};
 
   // Set from outside the sequence (a stop signal of a command-line run); the
   // sequence tests it between transactions and then takes the fault exit.
   // The window never sets it.
   bool StopRequest = false;
-  // After run(): whether it ended on the time-out exit, and the blocks whose
-  // module CRC differed from the PC's (shown as "   CRC fault", not fatal).
-  bool TimedOut = false;
+  // After run(): the blocks whose module CRC differed from the PC's (shown
+  // as "   CRC fault", not fatal).
   std::vector<std::uint8_t> CrcFaultBlocks;
 
-  // ProgramModule: one whole run on the file; true only when it ends with
-  // "Done with succes".
-  bool run(const QString& path);
+  // How a run ended: "Done with succes", the fault exit or the time-out exit.
+  enum class RunOutcome { Done, Fault, Timeout };
+
+  // ProgramModule: one whole run on the file.
+  RunOutcome run(const QString& path);
 
   // The check pass; its texts go to the view.
   FirmwareFile::CheckResult CheckFirmwareFile(const QString& path);
@@ -88,6 +87,10 @@ class ProgramModule {
   Step sendRecord(Pass& pass, const LdrRecord& rec);
   Step finishBlock(Pass& pass);
   Step finalSteps();
+  // Shows an operation's text and turns its outcome into the next step; a
+  // faultState of 0 means only a time-out ends the run.
+  Step after(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState = 0);
+  Step judged(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState);
   void advanceSerialSetting();
   void status(const QString& text);
   bool stopHere();
@@ -96,4 +99,5 @@ class ProgramModule {
   ImageBuffer& image_;
   ProgramView& view_;
   QString iniPath_;
+  std::chrono::milliseconds announceTimeout_;
 };

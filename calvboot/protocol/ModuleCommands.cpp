@@ -1,6 +1,6 @@
 #include "ModuleCommands.h"
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <EventYield.h>
 #include <HexText.h>
 #include <ImageBuffer.h>
@@ -49,7 +49,8 @@ QString hex(std::uint8_t b) { return HexText::myDecToHexString(b); }
 
 }  // namespace
 
-ModuleCommands::ModuleCommands(ComForm& com, ImageBuffer& image) : com_(com), image_(image) {}
+ModuleCommands::ModuleCommands(SerialLink& com, ImageBuffer& image, const Timing& timing)
+    : com_(com), image_(image), replyTimeout_(timing.reply) {}
 
 std::int32_t ModuleCommands::networkAddress() const {
   const auto value = LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(DevAdr));
@@ -98,19 +99,19 @@ bool ModuleCommands::SFOsendNew() {
 }
 
 bool ModuleCommands::WaitForReply() {
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    yieldToEventLoop();
-    const QByteArray& reply = com_.ReplyBuffer;
-    if (!reply.isEmpty() && ReplyLength == kNoLengthYet) ReplyLength = std::uint8_t(reply.at(0));
-    if (elapsed > ReplyTimeout) return false;
-    // An empty buffer (emptied by the serial link's overflow rule) is never a reply.
-    if (!reply.isEmpty() && reply.size() == ReplyLength) return true;
-    // A port that is not open (device gone, or it could not be reopened)
-    // brings nothing more: a time-out now rather than after the full wait.
-    if (!com_.CheckMScomm()) return false;
-  }
+  return waitFor(
+      [this](bool timedOut) -> std::optional<bool> {
+        const QByteArray& reply = com_.ReplyBuffer;
+        if (!reply.isEmpty() && ReplyLength == kNoLengthYet) ReplyLength = std::uint8_t(reply.at(0));
+        if (timedOut) return false;
+        // An empty buffer (emptied by the serial link's overflow rule) is never a reply.
+        if (!reply.isEmpty() && reply.size() == ReplyLength) return true;
+        // A port that is not open (device gone, or it could not be reopened)
+        // brings nothing more: a time-out now rather than after the full wait.
+        if (!com_.CheckMScomm()) return false;
+        return std::nullopt;
+      },
+      replyTimeout_);
 }
 
 QString ModuleCommands::GetErrorText(std::uint8_t Errorcode) {
@@ -184,33 +185,33 @@ std::uint8_t ModuleCommands::ProbeDevice() {
   return fixture ? 1 : 2;
 }
 
-QString ModuleCommands::EnterBootMode() {
+ModuleCommands::CmdOutcome ModuleCommands::EnterBootMode() {
   CmdState = kStateStarted;
   if (!bootModeTransaction(kEnterBootMode)) {
     CmdState = kStateTimeout;
-    return QStringLiteral("Enter bootmode fault");
+    return ended(QStringLiteral("Enter bootmode fault"));
   }
   // The module's boot announcement follows; the caller waits for it in an empty buffer.
   com_.ReplyBuffer.clear();
-  return QStringLiteral("Bootmode");
+  return ended(QStringLiteral("Bootmode"));
 }
 
-QString ModuleCommands::ExitBootMode() {
+ModuleCommands::CmdOutcome ModuleCommands::ExitBootMode() {
   CmdState = kStateStarted;
   if (!bootModeTransaction(kExitBootMode)) {
     CmdState = kStateTimeout;
-    return QStringLiteral("Exit bootmode fault");
+    return ended(QStringLiteral("Exit bootmode fault"));
   }
-  return QStringLiteral("Exit bootmode");
+  return ended(QStringLiteral("Exit bootmode"));
 }
 
-QString ModuleCommands::WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, const std::uint8_t* DataBuf) {
+ModuleCommands::CmdOutcome ModuleCommands::WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, const std::uint8_t* DataBuf) {
   CmdState = kStateStarted;
   const int N = NofBytes;
   // Never write outside ImageBuf or read past the 32 data bytes a record can hold.
   if (N < 1 || N > kMaxWriteBytes || adr < 0 || adr > kMemoryTop - (N - 1) || DataBuf == nullptr) {
     CmdState = kStateWriteFault;
-    return QStringLiteral("Write memory fault");
+    return ended(QStringLiteral("Write memory fault"));
   }
   std::array<std::uint8_t, kMaxWriteBytes + 1> block;
   block.fill(0xFF);
@@ -232,64 +233,64 @@ QString ModuleCommands::WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, con
   SFOsendNew();
   if (!WaitForReply()) {
     CmdState = kStateTimeout;
-    return QStringLiteral("Write SFO memory COM timeout");
+    return ended(QStringLiteral("Write SFO memory COM timeout"));
   }
-  if (auto fault = judgeReply(kMinStatusReply, kStateWriteFault, QStringLiteral("Write memory fault"))) return *fault;
-  return QStringLiteral("Write Calvaro memory adr.: 0x") + hex(high) + hex(low) + QStringLiteral(" (") +
-         QString::number(N) + QStringLiteral(" bytes)");
+  if (auto fault = judgeReply(kMinStatusReply, kStateWriteFault, QStringLiteral("Write memory fault"))) return ended(*fault);
+  return ended(QStringLiteral("Write Calvaro memory adr.: 0x") + hex(high) + hex(low) + QStringLiteral(" (") +
+         QString::number(N) + QStringLiteral(" bytes)"));
 }
 
-QString ModuleCommands::EraseFlashBlockNo(std::uint8_t BlockNo) {
+ModuleCommands::CmdOutcome ModuleCommands::EraseFlashBlockNo(std::uint8_t BlockNo) {
   CmdState = kStateStarted;
   const QString n = QString::number(BlockNo);
   if (!sfoTransaction({5, kSfoMarker, kSfoEraseBlock, BlockNo})) {
     CmdState = kStateTimeout;
-    return QStringLiteral("Erase flash block COM timeout at block ") + n;
+    return ended(QStringLiteral("Erase flash block COM timeout at block ") + n);
   }
-  if (auto fault = judgeReply(kMinStatusReply, kStateEraseFault, QStringLiteral("Flash erase fault at block ") + n)) return *fault;
-  return QStringLiteral("Flash erase block ") + n;
+  if (auto fault = judgeReply(kMinStatusReply, kStateEraseFault, QStringLiteral("Flash erase fault at block ") + n)) return ended(*fault);
+  return ended(QStringLiteral("Flash erase block ") + n);
 }
 
-QString ModuleCommands::WriteFlashBlockNo(std::uint8_t BlockNo) {
+ModuleCommands::CmdOutcome ModuleCommands::WriteFlashBlockNo(std::uint8_t BlockNo) {
   CmdState = kStateStarted;
   const QString n = QString::number(BlockNo);
   if (!sfoTransaction({5, kSfoMarker, kSfoProgramBlock, BlockNo})) {
     CmdState = kStateTimeout;
-    return QStringLiteral("Write flash block COM timeout at block ") + n;
+    return ended(QStringLiteral("Write flash block COM timeout at block ") + n);
   }
-  if (auto fault = judgeReply(kMinStatusReply, kStateProgramFault, QStringLiteral("Program flash fault at block ") + n)) return *fault;
-  return QStringLiteral("Program flash block ") + n;
+  if (auto fault = judgeReply(kMinStatusReply, kStateProgramFault, QStringLiteral("Program flash fault at block ") + n)) return ended(*fault);
+  return ended(QStringLiteral("Program flash block ") + n);
 }
 
-QString ModuleCommands::GetCRCfromRAM() {
+ModuleCommands::CmdOutcome ModuleCommands::GetCRCfromRAM() {
   CmdState = kStateStarted;
   ReceivedCrc = 0;
   ReceivedCrcText = QStringLiteral("??");
   if (!sfoTransaction({4, kSfoMarker, kSfoReadCrc})) {
     CmdState = kStateTimeout;
-    return QStringLiteral("Get CRC COM timeout");
+    return ended(QStringLiteral("Get CRC COM timeout"));
   }
-  if (auto fault = judgeReply(kMinCrcReply, kStateCrcFault, QStringLiteral("CRC fault"))) return *fault;
+  if (auto fault = judgeReply(kMinCrcReply, kStateCrcFault, QStringLiteral("CRC fault"))) return ended(*fault);
   ReceivedCrc = replyByte(5) * 256 + replyByte(6);
   ReceivedCrcText = QStringLiteral("0x") + hex(replyByte(5)) + hex(replyByte(6));
-  return QStringLiteral("CRC received");
+  return ended(QStringLiteral("CRC received"));
 }
 
-QString ModuleCommands::WriteFlashCRC() {
+ModuleCommands::CmdOutcome ModuleCommands::WriteFlashCRC() {
   CmdState = kStateStarted;
   if (!sfoTransaction({4, kSfoMarker, kSfoStoreFlashCrc})) {
     CmdState = kStateTimeout;
-    return QStringLiteral("Timeout");
+    return ended(QStringLiteral("Timeout"));
   }
   const QString shortText = QStringLiteral("Flash CRC write fault");
-  if (auto fault = judgeReply(kMinStatusReply, kStateEraseFault, shortText)) return *fault;
+  if (auto fault = judgeReply(kMinStatusReply, kStateEraseFault, shortText)) return ended(*fault);
   // A success reply without all four value bytes cannot show them.
   if (com_.ReplyBuffer.size() < kFlashCrcReplyWithValues) {
     CmdState = kStateEraseFault;
-    return shortText;
+    return ended(shortText);
   }
   const auto calc = std::uint32_t(image_.CalcFlashCrc());
-  return QStringLiteral("Flash CRC written - Value in block 42=0x") + hex(replyByte(6)) + hex(replyByte(5)) +
+  return ended(QStringLiteral("Flash CRC written - Value in block 42=0x") + hex(replyByte(6)) + hex(replyByte(5)) +
          QStringLiteral("   Value (program)=0x") + hex(replyByte(8)) + hex(replyByte(7)) +
-         QStringLiteral("  Calculated=0x") + hex(std::uint8_t(calc >> 8)) + hex(std::uint8_t(calc));
+         QStringLiteral("  Calculated=0x") + hex(std::uint8_t(calc >> 8)) + hex(std::uint8_t(calc)));
 }

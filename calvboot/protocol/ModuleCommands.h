@@ -9,20 +9,21 @@
 #include <initializer_list>
 #include <optional>
 
-class ComForm;
+#include <Timing.h>
+
+class SerialLink;
 class ImageBuffer;
 
 // calvboot's command layer: frames a command for the module, sends it
-// through ComForm (close and reopen the port, then send), waits for the reply
+// through the SerialLink (close and reopen the port, then send), waits for the reply
 // that the receive handler collects in ReplyBuffer, and judges it. The main
 // window owns one instance; one transaction runs at a time.
 class ModuleCommands {
  public:
-  static constexpr auto kReplyTimeout = std::chrono::seconds{12};
   static constexpr std::uint8_t kSfoMarker = 0x23;
   static constexpr int kFrameBufSize = 51;  // indices 0..50, index 1 is the first byte sent
 
-  ModuleCommands(ComForm& com, ImageBuffer& image);
+  ModuleCommands(SerialLink& com, ImageBuffer& image, const Timing& timing = {});
 
   // Link values the window keeps (menus and start-up change them).
   QString DevAdr = QStringLiteral("1");
@@ -33,8 +34,6 @@ class ModuleCommands {
   std::array<std::uint8_t, kFrameBufSize> FrameBuf{};
   std::array<std::uint8_t, kFrameBufSize> SfoBuf{};
   std::uint8_t ReplyLength = 255;
-  // Test seam: tests shorten it; the program keeps 12 seconds.
-  std::chrono::milliseconds ReplyTimeout{kReplyTimeout};
   std::uint8_t CmdState = 0;
 
   // CmdState values: the outcome of the last command operation.
@@ -45,6 +44,12 @@ class ModuleCommands {
   static constexpr std::uint8_t kStateProgramFault = 9;
   static constexpr std::uint8_t kStateCrcFault = 10;
   static constexpr std::uint8_t kStateProbeUnusable = 11;
+  // What one operation came to: the CmdState it left and its result text.
+  struct CmdOutcome {
+    std::uint8_t state = kStateStarted;
+    QString text;
+  };
+
   std::int32_t ReceivedCrc = 0;
   QString ReceivedCrcText = QStringLiteral("??");
 
@@ -54,20 +59,20 @@ class ModuleCommands {
   bool WaitForReply();  // true: complete; false: timed out
   static QString GetErrorText(std::uint8_t Errorcode);
 
-  // Operations; each returns its result text and leaves CmdState.
+  // Operations; each returns its outcome and leaves CmdState as well.
   std::uint8_t ProbeDevice();  // 0 none usable, 1 fixture, 2 amplifier
-  QString EnterBootMode();
-  QString ExitBootMode();
-  QString WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, const std::uint8_t* DataBuf);
-  QString EraseFlashBlockNo(std::uint8_t BlockNo);
-  QString WriteFlashBlockNo(std::uint8_t BlockNo);
-  QString GetCRCfromRAM();
-  QString WriteFlashCRC();
+  CmdOutcome EnterBootMode();
+  CmdOutcome ExitBootMode();
+  CmdOutcome WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, const std::uint8_t* DataBuf);
+  CmdOutcome EraseFlashBlockNo(std::uint8_t BlockNo);
+  CmdOutcome WriteFlashBlockNo(std::uint8_t BlockNo);
+  CmdOutcome GetCRCfromRAM();
+  CmdOutcome WriteFlashCRC();
 
   // The numeric value of DevAdr when it fits 16 bits, else -1 (no frame is sent).
   std::int32_t networkAddress() const;
 
-  ComForm& comForm() { return com_; }
+  SerialLink& link() { return com_; }
 
  private:
   // Byte `number` (counted from 1) of the reply, 0 past its end.
@@ -76,8 +81,10 @@ class ModuleCommands {
   bool sfoTransaction(std::initializer_list<std::uint8_t> message);
   bool bootModeTransaction(std::uint8_t action);
   // The short-reply or status fault (setting CmdState), or nothing on success.
+  CmdOutcome ended(QString text) const { return {CmdState, std::move(text)}; }
   std::optional<QString> judgeReply(int minLength, std::uint8_t faultState, const QString& shortText);
 
-  ComForm& com_;
+  SerialLink& com_;
   ImageBuffer& image_;
+  std::chrono::milliseconds replyTimeout_;
 };

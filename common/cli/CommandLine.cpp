@@ -1,17 +1,17 @@
 #include "CommandLine.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <cstring>
 
 namespace cli {
 
-std::unique_ptr<QApplication> makeApplication(int& argc, char** argv) {
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, WindowApplication makeWindow) {
   bool window = false;
   for (int i = 1; i < argc; ++i) window = window || std::strcmp(argv[i], "--window") == 0;
-  if (!window) qputenv("QT_QPA_PLATFORM", "offscreen");
-  return std::make_unique<QApplication>(argc, argv);
+  if (window) return makeWindow(argc, argv);
+  return std::make_unique<QCoreApplication>(argc, argv);
 }
 
 CommandLine::CommandLine(const QString& description, const QString& versionLine) : versionLine_(versionLine) {

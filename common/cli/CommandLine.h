@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-class QApplication;
+class QCoreApplication;
 
 namespace cli {
 
@@ -20,9 +20,15 @@ constexpr int kExitInterrupted = 130;
 // the demo) before the window closes.
 constexpr auto kWindowLinger = std::chrono::milliseconds{1500};
 
-// Creates the application for a command-line run: on the offscreen platform
-// unless --window is asked for, so no display is needed.
-std::unique_ptr<QApplication> makeApplication(int& argc, char** argv);
+// A command-line run needs no display: it runs on a QCoreApplication, and
+// only a --window run gets the widget application that makeWindow builds.
+using WindowApplication = std::unique_ptr<QCoreApplication> (*)(int& argc, char** argv);
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, WindowApplication makeWindow);
+
+template <typename App>
+std::unique_ptr<QCoreApplication> windowApplication(int& argc, char** argv) {
+  return std::make_unique<App>(argc, argv);
+}
 
 // The port of one run: a number (0: the one in setup.ini) or a device path,
 // and a speed code (0 9600, 1 57600, 2 115200) when one was given.

@@ -5,83 +5,70 @@
 #include <QWidget>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
-#include "SerialPortControl.h"
-#include "TrafficLog.h"
+#include "SerialLink.h"
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 
-// The serial window that both programs carry: it owns the port (MSComm1),
-// collects received bytes into ReplyBuffer, shows the last sent and received
-// line and writes the traffic log. Wire data are byte strings throughout.
+// The serial window that both programs carry, over the program's SerialLink:
+// it shows the last sent and received line and carries the "Log to File"
+// check box; every serial operation is the link's.
 class ComForm : public QWidget {
   Q_OBJECT
  public:
-  // Which program uses the form: only calvboot empties ReplyBuffer when it
-  // grows past 80 bytes in frame mode.
+  // Which program carries the window: calvboot's link judges frames,
+  // romlift's takes the boot loader's texts.
   enum class Host { Calvboot, Romlift };
-
-  static constexpr int kOverflowLength = 80;
-  static constexpr int kBufferSize = 96;
 
   // programFolder holds setup.ini (its "Ports" section maps port numbers to
   // devices) and Log.txt. The caption is left to the program.
-  ComForm(Host host, const QString& programFolder, QWidget* owner = nullptr);
+  ComForm(Host host, const QString& programFolder, QWidget* owner = nullptr, const Timing& timing = {});
   ~ComForm() override;
 
-  // Shared reply text: one byte per received byte, appended only by the
-  // receive handler; callers read and empty it.
-  QByteArray ReplyBuffer;
+  SerialLink& link() { return *link_; }
 
-  bool LogOn = false;
-  QString LogFileName;
-  bool RomliftActive = false;
+  // The link's own state, under the names the window always had.
+  QByteArray& ReplyBuffer;
+  bool& LogOn;
+  QString& LogFileName;
 
-  // Port setup and line modes.
-  bool SetupMScomm(std::uint8_t ComPort, std::uint8_t ComSpeed);
-  bool SetupMScommForProduction(std::uint8_t ComPort, std::uint8_t ComSpeed);
-  bool SetupMScommAsBinary(std::uint8_t ComPort, std::uint8_t ComSpeed);
-  void CloseMScomm();
-  bool CheckMScomm() const;
+  bool SetupMScomm(std::uint8_t ComPort, std::uint8_t ComSpeed) { return link_->SetupMScomm(ComPort, ComSpeed); }
+  bool SetupMScommForProduction(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+    return link_->SetupMScommForProduction(ComPort, ComSpeed);
+  }
+  bool SetupMScommAsBinary(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+    return link_->SetupMScommAsBinary(ComPort, ComSpeed);
+  }
+  void CloseMScomm() { link_->CloseMScomm(); }
+  bool CheckMScomm() const { return link_->CheckMScomm(); }
+  bool probePort(std::uint8_t ComPort, std::uint8_t ComSpeed) { return link_->probePort(ComPort, ComSpeed); }
 
-  // Sending and receiving.
-  void SendMScommString(const QByteArray& str);
-  void ClearMScommInput();
-  std::int16_t GetMScommInBufferCount() const;
-  QByteArray GetMScommInBuffer();
-  void WriteOut(const QString& str);
-  void WriteIn(const QString& str);
-  void SetRomliftActive();
+  void SendMScommString(const QByteArray& str) { link_->SendMScommString(str); }
+  void ClearMScommInput() { link_->ClearMScommInput(); }
+  std::int16_t GetMScommInBufferCount() const { return link_->GetMScommInBufferCount(); }
+  QByteArray GetMScommInBuffer() { return link_->GetMScommInBuffer(); }
+  void WriteOut(const QString& str) { link_->WriteOut(str); }
+  void WriteIn(const QString& str) { link_->WriteIn(str); }
+  void MSComm1_OnComm(int code) { link_->MSComm1_OnComm(code); }
   void SetVisibility(bool Level);
-  void MSComm1_OnComm(int code);
 
-  // Whether a port can be opened at the given speed, without any message;
-  // the port is closed again and ReplyBuffer emptied. Both programs use it
-  // to offer only the ports that open.
-  bool probePort(std::uint8_t ComPort, std::uint8_t ComSpeed);
+  static bool isDebugValue(const QString& debugSetting) { return SerialLink::isDebugValue(debugSetting); }
 
-  // The "AmpCom"/"Debug" value that shows this window (and, in calvboot,
-  // starts the traffic log): numerically 457.
-  static constexpr int kDebugValue = 457;
-  static bool isDebugValue(const QString& debugSetting);
-
-  // Traffic log.
+  // Traffic log: the check box starts and stops it.
   void ChkLog_Click();
   void SetLogOn();
-  bool LogWriteLine(const QString& text, bool withTimestamp);
-  QString LogTimestamp() const;
-  TrafficLog& trafficLog() { return *log_; }
+  bool LogWriteLine(const QString& text, bool withTimestamp) { return link_->LogWriteLine(text, withTimestamp); }
+  TrafficLog& trafficLog() { return link_->trafficLog(); }
 
-  SerialPortControl& MSComm1() { return *port_; }
+  SerialPortControl& MSComm1() { return link_->MSComm1(); }
 
-  // Port-failure messages go through here; the default shows a modal box
-  // with the program's title and an OK button. Tests replace it.
-  using PortMessage = std::function<void(const QString& text)>;
-  void setPortMessage(PortMessage message);
+  // Port-failure messages; the window's default shows a modal box with the
+  // program's title and an OK button. Tests replace it.
+  using PortMessage = SerialLink::PortMessage;
+  void setPortMessage(PortMessage message) { link_->setPortMessage(std::move(message)); }
 
   // Controls, also reachable by object name for tests and accessibility.
   QLabel* Label1 = nullptr;
@@ -92,12 +79,7 @@ class ComForm : public QWidget {
   QCheckBox* ChkLog = nullptr;
 
  private:
-  enum class Flavour { Normal, Production, Binary };
-  bool setup(Flavour flavour, std::uint8_t ComPort, std::uint8_t ComSpeed);
-  void reportOpenFailure(int errorNumber);
+  ComForm(std::unique_ptr<SerialLink> link, Host host, QWidget* owner);
 
-  Host host_;
-  std::unique_ptr<SerialPortControl> port_;
-  std::unique_ptr<TrafficLog> log_;
-  PortMessage portMessage_;
+  std::unique_ptr<SerialLink> link_;
 };

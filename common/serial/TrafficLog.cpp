@@ -4,7 +4,8 @@
 #include <QFileDevice>
 #include <QFileInfo>
 
-TrafficLog::TrafficLog(QString fileName) : fileName_(std::move(fileName)) {}
+TrafficLog::TrafficLog(QString fileName, std::function<QDateTime()> clock)
+    : fileName_(std::move(fileName)), clock_(std::move(clock)) {}
 
 QStringList TrafficLog::headerLines(const QString& timestamp) {
   const QString border(kHeaderWidth, u'*');
@@ -47,6 +48,5 @@ bool TrafficLog::LogWriteLine(const QString& text, bool withTimestamp) {
 }
 
 QString TrafficLog::LogTimestamp() const {
-  const QDateTime now = clock_ ? clock_() : QDateTime::currentDateTime();
-  return now.toString(QStringLiteral("dd.MM.yyyy hh.mm.ss"));
+  return clock_().toString(QStringLiteral("dd.MM.yyyy hh.mm.ss"));
 }

@@ -14,7 +14,7 @@ class TrafficLog {
  public:
   static constexpr int kHeaderWidth = 107;
 
-  explicit TrafficLog(QString fileName);
+  TrafficLog(QString fileName, std::function<QDateTime()> clock);
 
   const QString& fileName() const { return fileName_; }
   // Where later lines go (the form's LogFileName may be changed).
@@ -25,15 +25,12 @@ class TrafficLog {
   // Appends one line ended by CR LF; with the time stamp and a blank first.
   // Always true, as callers expect; a failed write only loses the line.
   bool LogWriteLine(const QString& text, bool withTimestamp);
-  // "dd.MM.yyyy hh.mm.ss" of the current local time.
-  QString LogTimestamp() const;
-
   static QStringList headerLines(const QString& timestamp);
 
-  // Test seam: where "now" comes from.
-  void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
-
  private:
+  // "dd.MM.yyyy hh.mm.ss" of the clock's local time.
+  QString LogTimestamp() const;
+
   QString fileName_;
   std::function<QDateTime()> clock_;
 };

@@ -92,7 +92,7 @@ TEST_F(LoaderFormWindow, StoredValuesAreRangeChecked) {
     EXPECT_EQ(ini("Romlifter", "Delay"), QString::fromLatin1(c.delay ? c.delay : "350"));
     EXPECT_TRUE(c.debug || ini("AmpCom", "Debug") == QStringLiteral("0"));  // the default stored
     EXPECT_EQ(form->comForm().isVisible(), c.serialWindow);
-    EXPECT_TRUE(form->comForm().RomliftActive);
+    EXPECT_EQ(form->comForm().link().receiveMode(), SerialLink::ReceiveMode::Uploader);
   }
 }
 

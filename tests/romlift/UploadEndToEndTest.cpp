@@ -53,7 +53,7 @@ class UploadEndToEnd : public ::testing::Test {
  protected:
   // A fresh folder, bootsim on its own terminal (announcing every 50 ms
   // unless told otherwise), and the window with COM1 leading there.
-  void start(QStringList simArgs = {}) {
+  void start(QStringList simArgs = {}, std::chrono::milliseconds finalWait = std::chrono::seconds{5}) {
     form.reset();
     sim.reset();
     dir = std::make_unique<QTemporaryDir>();
@@ -61,9 +61,10 @@ class UploadEndToEnd : public ::testing::Test {
     sim = std::make_unique<BootSimProcess>(simArgs << "--lines-out" << dir->filePath("taken"));
     ASSERT_TRUE(sim->started());
     iniPath = writePortsIni(dir->path(), 1, sim->slavePath());
-    form = std::make_unique<LoaderForm>(dir->path());
+    form = std::make_unique<LoaderForm>(
+        dir->path(),
+        Timing{.finalWait = finalWait, .clock = [] { return QDateTime(QDate(2026, 3, 1), QTime(7, 5, 42)); }});
     form->comForm().setPortMessage([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
-    form->uploadDialogue().setReportClock([] { return QDateTime(QDate(2026, 3, 1), QTime(7, 5, 42)); });
     form->Form_Load();
     form->uploadDialogue().LineDelay = kLineDelay;  // read from setup.ini in LoaderFormWindow
   }
@@ -190,9 +191,8 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
   const char* keys[] = {"Product", "File name", "Upload time", "Status"};
   for (const FaultRow& row : rows) {
     SCOPED_TRACE(row.name);
-    start(row.sim);
+    start(row.sim, row.finalWait);
     for (const char* key : keys) IniFileHandler::WriteIniValue("Romlifter", key, "earlier " + QString(key), iniPath);
-    form->uploadDialogue().setFinalWait(row.finalWait);
     const auto lines = dvNineLines(6);
     const QString path = row.act == Act::NoFile ? QString() : load(lines);
     const bool announced = !row.sim.contains("--no-announce");

@@ -39,6 +39,8 @@ TEST(UploadRun, ExitStatuses) {
       {"unreadable file", {}, run, 5, "File not valid for any Amplifier or CD player", "cannot read", nullptr,
        kSample + ".missing"},
       {"cancelled", {}, run, 130, "Update cancelled", {}, "Cancelled", kSample, "updating..."},
+      {"device gone waiting", {"--no-announce", "--vanish-after", "0", "--vanish-delay", "300"}, run, 1,
+       "Port closed"},
       {"cancelled waiting", {"--no-announce"}, run, 130, "Port closed", {}, nullptr, kSample, "Waiting for response"},
       {"version", {}, {"--version"}, 0, "Romlift Version 1.16"},
       {"bad delay", {}, run + QStringList{"--delay", "fast"}, 64, "", "--delay takes"},

@@ -42,12 +42,12 @@ QByteArray portsSection(const std::map<int, QString>& devices = {}) {
 // The window in a program folder of its own, its dialogs recorded.
 struct Window {
   // ini: content of setup.ini; a null array leaves the file missing.
-  explicit Window(const QByteArray& ini) {
+  explicit Window(const QByteArray& ini, const Timing& timing = {}) {
     if (!ini.isNull()) {
       QFile f(iniPath());
       if (f.open(QIODevice::WriteOnly)) f.write(ini);
     }
-    w = std::make_unique<CVboot>(dir.path());
+    w = std::make_unique<CVboot>(dir.path(), timing);
     w->dialogs.messageBox = [this](const QString& title, const QString& text, QMessageBox::Icon icon) {
       messages << title + "|" + text;
       icons << icon;
@@ -136,7 +136,6 @@ TEST(CVbootMenus, LayoutSpeedAboutAndExit) {
   CVboot& w = *t.w;
   EXPECT_EQ(w.windowTitle(), "Calvaro Bootloader");
   EXPECT_EQ(w.LblStatusText->text(), "Please select...");
-  EXPECT_EQ(w.commands().ReplyTimeout, 12s);
   EXPECT_EQ(t.enabledControls(), 9);
   EXPECT_TRUE(w.Frame2->isHidden());
   EXPECT_EQ(w.Frame3->geometry(), QRect(8, 128, 729, 121));
@@ -174,7 +173,8 @@ TEST(CVbootMenus, PortsOfferedSelectedAndRunOn) {
   const LineModes found = cookLine(one.slavePath());
   QSerialPort holder(held.slavePath());  // another program holds this one
   ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
-  Window t(portsSection({{1, one.slavePath()}, {3, three.slavePath()}, {5, held.slavePath()}}) + kSmallFileSetting);
+  Window t(portsSection({{1, one.slavePath()}, {3, three.slavePath()}, {5, held.slavePath()}}) + kSmallFileSetting,
+           Timing{.reply = 300ms});
   CVboot& w = *t.w;
   QStringList visible;
   for (QAction* a : t.comItems())
@@ -190,7 +190,6 @@ TEST(CVbootMenus, PortsOfferedSelectedAndRunOn) {
 
   // Nobody answers: the controls are still disabled when the warning box
   // shows, enabled again afterwards.
-  w.commands().ReplyTimeout = 300ms;
   int enabledAtWarning = -1;
   t.onMessage = [&] { enabledAtWarning = t.enabledControls(); };
   w.BtnStart->click();

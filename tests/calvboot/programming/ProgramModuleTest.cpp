@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <ModuleCommands.h>
@@ -52,14 +52,14 @@ struct RecordingView : ProgramView {
 // One run of the real sequence against calvsim, which prints the slave path
 // of its pseudo-terminal first and writes its trace and dumps on SIGTERM.
 struct Bench {
-  explicit Bench(const QStringList& simArgs)
+  explicit Bench(const QStringList& simArgs, std::chrono::milliseconds announce = 2000ms)
       : sim(simArgs + QStringList{"--trace", file("trace.txt"), "--flash-out", file("flash.bin"), "--ram-out",
-                                  file("ram.bin")}) {
+                                  file("ram.bin")}),
+        timing{.reply = 300ms, .announce = announce} {
     writePortsIni(dir.path(), 1, sim.slavePath());
     EXPECT_TRUE(sim.started()) << "calvsim did not start";
     RSfunctions::InitCommandTable();
     commands.ComPort = 1;
-    commands.ReplyTimeout = 300ms;
     // A port that will not reopen is a recorded fault here, not a modal box that hangs the run.
     com.setPortMessage([this](const QString& text) { portMessages << text; });
   }
@@ -68,7 +68,8 @@ struct Bench {
   QString write(const QByteArray& content) { return writeFile(file("fw.ldr"), content) ? file("fw.ldr") : QString(); }
   // Runs the sequence, stops the simulator and reads the frames it got.
   bool run(const QString& path) {
-    const bool ok = program.run(path);
+    outcome = program.run(path);
+    const bool ok = outcome == ProgramModule::RunOutcome::Done;
     simReport = sim.stop();
     for (const QByteArray& line : fileBytes(file("trace.txt")).split('\n'))
       if (!line.trimmed().isEmpty()) frames << QByteArray::fromHex(line);
@@ -78,11 +79,13 @@ struct Bench {
 
   QTemporaryDir dir;
   CalvsimProcess sim;
+  Timing timing;
   ImageBuffer image;
-  ComForm com{ComForm::Host::Calvboot, dir.path()};
-  ModuleCommands commands{com, image};
+  SerialLink com{SerialLink::ReceiveMode::Frame, dir.path()};
+  ModuleCommands commands{com, image, timing};
   RecordingView view;
-  ProgramModule program{commands, image, view, file("setup.ini")};
+  ProgramModule program{commands, image, view, file("setup.ini"), timing};
+  ProgramModule::RunOutcome outcome{};
   QString simReport;
   QStringList portMessages;
   QList<QByteArray> frames;
@@ -204,8 +207,7 @@ TEST(CalvbootFaults, Matrix) {
   };
   for (const FaultRow& row : rows) {
     SCOPED_TRACE(row.name);
-    Bench b(row.sim);
-    b.program.AnnounceTimeout = 300ms;
+    Bench b(row.sim, 300ms);
     const QString file = row.file.isEmpty() ? kSmall : row.file == "none" ? b.file("none.ldr") : b.write(row.file);
     b.view.onStatus = [&](const QString& s) {
       if (row.goneAfterCheck && s == "File ok") QFile::remove(file);
@@ -216,6 +218,9 @@ TEST(CalvbootFaults, Matrix) {
     EXPECT_EQ(b.commands.CmdState, row.cmdState);
     EXPECT_EQ(b.codes.value(b.codes.size() - 1), row.lastFrame);
     EXPECT_EQ(ok, row.status == done);
+    EXPECT_EQ(b.outcome, row.status == done      ? ProgramModule::RunOutcome::Done
+                         : row.status == timeout ? ProgramModule::RunOutcome::Timeout
+                                                 : ProgramModule::RunOutcome::Fault);
     // Success only when the flash holds the file: every byte, every block committed.
     EXPECT_TRUE(row.status != done || ldrCompare(b.file("flash.bin"), file) == 0);
     EXPECT_EQ(b.view.warnings, ok ? QStringList() : QStringList({"Warning|Error!\r\n\r\nFault during upload."}));

@@ -19,7 +19,7 @@ TEST_F(PeerBench, NetworkAddressInTheFrame) {
   for (const auto& [devAdr, frame] : cases) {
     peer->frames.clear();
     cmd->DevAdr = QString::fromLatin1(devAdr);
-    EXPECT_EQ(cmd->EnterBootMode(), frame.isEmpty() ? "Enter bootmode fault" : "Bootmode") << devAdr;
+    EXPECT_EQ(cmd->EnterBootMode().text, frame.isEmpty() ? "Enter bootmode fault" : "Bootmode") << devAdr;
     waitUntil([] { return false; }, 20ms);
     EXPECT_EQ(peer->frames.value(0), frame) << devAdr;
     EXPECT_LE(peer->frames.size(), 1) << devAdr;
@@ -48,11 +48,11 @@ TEST_F(PeerBench, EachFrameReopensThePortWithTheCurrentSettings) {
   peer->reply = kOkReply;
   secondPeer.reply = kOkReply;
   cmd->ComSpeed = 0;
-  EXPECT_EQ(cmd->ExitBootMode(), "Exit bootmode");
+  EXPECT_EQ(cmd->ExitBootMode().text, "Exit bootmode");
   EXPECT_EQ(pty.lineSpeed(), speed_t(B9600));
   cmd->ComPort = 2;
   cmd->ComSpeed = 2;
-  EXPECT_EQ(cmd->ExitBootMode(), "Exit bootmode");
+  EXPECT_EQ(cmd->ExitBootMode().text, "Exit bootmode");
   EXPECT_EQ(second.lineSpeed(), speed_t(B115200));
   EXPECT_EQ(peer->frames.size(), 1);
   EXPECT_EQ(secondPeer.frames.size(), 1);

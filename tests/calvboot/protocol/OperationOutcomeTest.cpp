@@ -32,13 +32,14 @@ TEST_F(PeerBench, MemoryWriteOutsideTheBlockIsRefused) {
   for (const auto& [count, adr, sentText] : cases) {
     image.ClearImageBuffer();
     peer->frames.clear();
-    const QString text = cmd->WriteSFOmem(std::uint8_t(count), adr, data);
+    const ModuleCommands::CmdOutcome outcome = cmd->WriteSFOmem(std::uint8_t(count), adr, data);
     waitUntil([] { return false; }, 20ms);
     const std::string what = std::to_string(count) + " bytes at " + std::to_string(adr);
     const bool sent = sentText != nullptr;
     EXPECT_EQ(peer->frames.size(), sent ? 1 : 0) << what;
-    EXPECT_EQ(text, sent ? sentText : "Write memory fault") << what;
-    EXPECT_EQ(cmd->CmdState, sent ? 3 : 7) << what;
+    EXPECT_EQ(outcome.text, sent ? sentText : "Write memory fault") << what;
+    EXPECT_EQ(outcome.state, sent ? 3 : 7) << what;
+    EXPECT_EQ(cmd->CmdState, outcome.state) << what;
     // Refused: still erased throughout.
     EXPECT_EQ(image.CalcImageCrc() == 0xB001, !sent) << what;
   }

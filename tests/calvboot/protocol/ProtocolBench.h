@@ -1,6 +1,6 @@
 #pragma once
 
-#include <ComForm.h>
+#include <SerialLink.h>
 #include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <PtyBench.h>
@@ -68,18 +68,22 @@ class PeerBench : public ::testing::Test {
     RSfunctions::InitCommandTable();
     peer = std::make_unique<ScriptedPeer>(pty);
     writePortsIni(dir.path(), 1, pty.slavePath());
-    com = std::make_unique<ComForm>(ComForm::Host::Calvboot, dir.path());
+    com = std::make_unique<SerialLink>(SerialLink::ReceiveMode::Frame, dir.path());
     com->setPortMessage([](const QString&) {});  // a port failure shows in the results, not in a modal box
-    cmd = std::make_unique<ModuleCommands>(*com, image);
+    setReplyTimeout(300ms);
+  }
+
+  // The command layer anew, waiting so long for each reply.
+  void setReplyTimeout(std::chrono::milliseconds timeout) {
+    cmd = std::make_unique<ModuleCommands>(*com, image, Timing{.reply = timeout});
     cmd->ComPort = 1;
     cmd->ComSpeed = 2;
-    cmd->ReplyTimeout = 300ms;
   }
 
   QTemporaryDir dir;
   ImageBuffer image;
   PseudoTerminal pty;
   std::unique_ptr<ScriptedPeer> peer;
-  std::unique_ptr<ComForm> com;
+  std::unique_ptr<SerialLink> com;
   std::unique_ptr<ModuleCommands> cmd;
 };

@@ -28,7 +28,7 @@ TEST_F(ComFormWindow, ControlsAtLoadVisibilityAndThePortFailureBox) {
     EXPECT_EQ(w->geometry(), c.pixels) << c.name;
     EXPECT_EQ(w->property("text").toString(), QLatin1String(c.text)) << c.name;
   }
-  EXPECT_FALSE(com.ChkLog->isChecked() || com.LogOn || com.RomliftActive || com.isVisible());
+  EXPECT_FALSE(com.ChkLog->isChecked() || com.LogOn || com.isVisible());
   EXPECT_EQ(com.LogFileName, path("Log.txt"));
 
   com.SetVisibility(true);

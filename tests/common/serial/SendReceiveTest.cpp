@@ -7,7 +7,7 @@ namespace {
 using SendReceive = SerialFormTest;
 
 TEST_F(SendReceive, EveryByteValuePassesUnchangedBothWays) {
-  ComForm& com = openForm(ComForm::Host::Romlift, 2);  // frame mode without the 80-byte rule
+  ComForm& com = openForm(ComForm::Host::Romlift, 2);  // uploader mode: no 80-byte rule
   com.SetLogOn();
   QByteArray bytes;
   for (int v = 255; v >= 0; --v) bytes.append(char(v));  // first byte 255: complete only at the end
@@ -65,7 +65,6 @@ TEST_F(SendReceive, FrameModeShowsAndLogsAReplyOnceItsLengthByteIsMet) {
 
 TEST_F(SendReceive, UploaderModeCollectsTextAndSkipsChunksReadingThirteenOrTen) {
   ComForm& com = openForm(ComForm::Host::Romlift);
-  com.SetRomliftActive();
   const struct {
     QByteArray chunk;
     bool kept;

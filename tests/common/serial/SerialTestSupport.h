@@ -30,8 +30,8 @@ class SerialFormTest : public ::testing::Test {
     writePortsIni(dir.path(), kPort, pty.slavePath());
   }
 
-  ComForm& makeForm(ComForm::Host host) {
-    form = std::make_unique<ComForm>(host, dir.path());
+  ComForm& makeForm(ComForm::Host host, const Timing& timing = {}) {
+    form = std::make_unique<ComForm>(host, dir.path(), nullptr, timing);
     form->setPortMessage([this](const QString& text) { messages << text; });
     QObject::connect(&form->MSComm1(), &SerialPortControl::commEvent, [this](int) { ++receiveEvents; });
     return *form;

@@ -17,8 +17,7 @@ class TrafficLogTest : public SerialFormTest {
  protected:
   void SetUp() override {
     SerialFormTest::SetUp();
-    makeForm(ComForm::Host::Calvboot);
-    form->trafficLog().setClock([this] { return now; });
+    makeForm(ComForm::Host::Calvboot, Timing{.clock = [this] { return now; }});
   }
   QDateTime now{QDate(2026, 12, 5), QTime(21, 3, 11)};
   const QString logFile = path("Log.txt");

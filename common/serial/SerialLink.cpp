@@ -1,0 +1,207 @@
+#include "SerialLink.h"
+
+#include <QDir>
+
+#include <LenientNumber.h>
+
+#include "HexText.h"
+
+namespace {
+
+constexpr std::uint8_t kHighestPort = 16;
+constexpr std::uint8_t kCarriageReturn = 13;
+constexpr std::uint8_t kLineFeed = 10;
+
+QString lineSettingsFor(std::uint8_t ComSpeed) {
+  switch (ComSpeed) {
+    case 0: return QStringLiteral("9600,N,8,1");
+    case 1: return QStringLiteral("57600,N,8,1");
+    case 2: return QStringLiteral("115200,N,8,1");
+    default: return {};
+  }
+}
+
+QString rxLine(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexText::HexStringToReadable(bytes); }
+
+}  // namespace
+
+SerialLink::SerialLink(ReceiveMode mode, const QString& programFolder, const Timing& timing, QObject* parent)
+    : QObject(parent),
+      mode_(mode),
+      port_(std::make_unique<SerialPortControl>()),
+      log_(std::make_unique<TrafficLog>(QDir(programFolder).filePath(QStringLiteral("Log.txt")), timing.clock)) {
+  setObjectName(QStringLiteral("SerialLink"));
+  port_->setObjectName(QStringLiteral("MSComm1"));
+  port_->setPortsIniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini")));
+  connect(port_.get(), &SerialPortControl::commEvent, this, &SerialLink::MSComm1_OnComm);
+  // One line for the operator and the log; callers then find the port closed.
+  connect(port_.get(), &SerialPortControl::deviceLost, this, [this](const QString& device) {
+    WriteIn(QStringLiteral("COM%1 lost: %2 is gone, port closed").arg(port_->commPort()).arg(device));
+  });
+  LogFileName = log_->fileName();
+}
+
+SerialLink::~SerialLink() = default;
+
+void SerialLink::setPortMessage(PortMessage message) { portMessage_ = std::move(message); }
+
+// ---- Port setup and line modes ----
+
+bool SerialLink::SetupMScomm(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+  return setup(Flavour::Normal, ComPort, ComSpeed);
+}
+
+bool SerialLink::SetupMScommForProduction(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+  return setup(Flavour::Production, ComPort, ComSpeed);
+}
+
+bool SerialLink::SetupMScommAsBinary(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+  return setup(Flavour::Binary, ComPort, ComSpeed);
+}
+
+bool SerialLink::setup(Flavour flavour, std::uint8_t ComPort, std::uint8_t ComSpeed) {
+  CloseMScomm();
+  if (flavour == Flavour::Normal && (ComPort == 0 || ComPort > kHighestPort)) return false;
+
+  SerialPortControl& comm = *port_;
+  comm.setCommPort(ComPort);
+  const QString settings = lineSettingsFor(ComSpeed);
+  if (!settings.isEmpty())
+    comm.setSettings(settings);
+  else if (flavour == Flavour::Production)
+    comm.setSettings(lineSettingsFor(0));
+  // An unknown speed code otherwise keeps the previous setup's line settings.
+
+  comm.setInBufferSize(kBufferSize);
+  comm.setOutBufferSize(kBufferSize);
+  comm.setInputLen(0);
+  comm.setInBufferCount(0);
+  comm.setInputMode(flavour == Flavour::Binary ? SerialPortControl::InputMode::Binary
+                                               : SerialPortControl::InputMode::Text);
+  comm.setRThreshold(1);
+  comm.setOutBufferCount(0);
+  comm.setLookOnly(flavour == Flavour::Production);
+
+  const int error = comm.setPortOpen(true);
+  if (error == 0) return true;
+  if (flavour == Flavour::Production) {
+    CloseMScomm();
+    return false;
+  }
+  // The system's reason (for a refused device, the group to join) goes to
+  // the traffic log too, beside the operator's message.
+  if (error == SerialPortControl::kErrOpenFailed && LogOn) LogWriteLine(comm.lastOpenErrorText(), true);
+  reportOpenFailure(error);
+  return false;
+}
+
+void SerialLink::reportOpenFailure(int errorNumber) {
+  QString text;
+  switch (errorNumber) {
+    case SerialPortControl::kErrNoSuchPort: text = QStringLiteral("Comm Port not available!"); break;
+    case SerialPortControl::kErrPortInUse: text = QStringLiteral("Comm Port already open"); break;
+    case SerialPortControl::kErrOpenFailed: text = QStringLiteral("Comm Port not open"); break;
+    default: text = QStringLiteral("Unknown Comm port problem - Error ") + QString::number(errorNumber); break;
+  }
+  if (portMessage_) portMessage_(text);
+}
+
+void SerialLink::CloseMScomm() {
+  if (port_->portOpen()) port_->setPortOpen(false);
+}
+
+bool SerialLink::CheckMScomm() const { return port_->portOpen(); }
+
+bool SerialLink::probePort(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+  ClearMScommInput();
+  CloseMScomm();
+  const bool opened = SetupMScommForProduction(ComPort, ComSpeed);
+  CloseMScomm();
+  return opened;
+}
+
+bool SerialLink::isDebugValue(const QString& debugSetting) {
+  return LenientNumber::isNumeric(debugSetting) && LenientNumber::numericValue(debugSetting) == kDebugValue;
+}
+
+// ---- Sending and receiving ----
+
+void SerialLink::SendMScommString(const QByteArray& str) {
+  // A send that fails ends here, silently: nothing is shown or logged.
+  if (!port_->output(str)) return;
+  WriteOut(QStringLiteral("TX: ") + HexText::HexStringToReadable(str));
+}
+
+void SerialLink::ClearMScommInput() {
+  port_->setInputLen(0);
+  port_->setInBufferCount(0);
+  ReplyBuffer.clear();
+}
+
+std::int16_t SerialLink::GetMScommInBufferCount() const {
+  return std::int16_t(qMin(port_->inBufferCount(), int(INT16_MAX)));
+}
+
+QByteArray SerialLink::GetMScommInBuffer() {
+  const int waiting = port_->inBufferCount();
+  const QByteArray bytes = port_->input();
+  // Only the bytes counted before the read are shown; later arrivals are
+  // returned but not displayed.
+  WriteIn(rxLine(bytes.left(waiting)));
+  return bytes;
+}
+
+void SerialLink::WriteOut(const QString& str) {
+  emit txText(str);
+  if (LogOn) LogWriteLine(str, true);
+}
+
+void SerialLink::WriteIn(const QString& str) {
+  emit rxText(str);
+  if (LogOn) LogWriteLine(str, true);
+}
+
+void SerialLink::MSComm1_OnComm(int code) {
+  if (code != SerialPortControl::comEvReceive) return;
+
+  const QByteArray s = port_->input();
+  if (mode_ == ReceiveMode::Frame) {
+    ReplyBuffer += s;
+    // The first byte of a reply is its length; show it once it is complete.
+    if (!ReplyBuffer.isEmpty() && ReplyBuffer.size() >= std::uint8_t(ReplyBuffer.at(0))) WriteIn(rxLine(ReplyBuffer));
+    // calvboot never lets a stray reply grow without bound.
+    if (ReplyBuffer.size() > kOverflowLength) {
+      WriteIn(rxLine(ReplyBuffer));
+      ReplyBuffer.clear();
+    }
+    return;
+  }
+  port_->setInBufferCount(0);
+  // Skipped only when the chunk is nothing but the number 13 or 10: text
+  // read together with such a number (a refusal, "OK") must not go with it.
+  // (Blanks, tabs and line feeds do not count, as in the number reading.)
+  QString text = QString::fromLatin1(s);
+  text.remove(u' ').remove(u'\t').remove(u'\n');
+  const double value = LenientNumber::numericValue(text);
+  if (!LenientNumber::isNumeric(text) || (value != kCarriageReturn && value != kLineFeed)) {
+    ReplyBuffer += s;
+    WriteIn(rxLine(ReplyBuffer));
+  }
+}
+
+// ---- Traffic log ----
+
+void SerialLink::startLog() {
+  LogOn = true;
+  log_->setFileName(LogFileName);
+  log_->startFresh();
+}
+
+void SerialLink::SetLogOn() {
+  if (!LogOn) startLog();
+}
+
+bool SerialLink::LogWriteLine(const QString& text, bool withTimestamp) {
+  log_->setFileName(LogFileName);
+  return log_->LogWriteLine(text, withTimestamp);
+}
