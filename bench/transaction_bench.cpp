@@ -148,7 +148,7 @@ void transactions(bool smoke) {
 int syscallChild(const QString& dirPath, int n) {
   const QDir dir(dirPath);
   RSfunctions::InitCommandTable();
-  ComForm com(ComForm::Host::Calvboot, dir.path());
+  SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
   Steps sum;
   if (!stepOnce(com, sum)) return 1;
   ::access(qPrintable(dir.filePath("transaction-bench-start")), F_OK);
