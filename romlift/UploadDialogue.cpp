@@ -3,12 +3,12 @@
 #include <ComForm.h>
 #include <EventYield.h>
 #include <IniFileHandler.h>
+#include <LineReader.h>
 
 #include <algorithm>
 #include <thread>
 
 #include "ProductTable.h"
-#include "SequentialLineInput.h"
 
 namespace {
 
@@ -104,11 +104,11 @@ void UploadDialogue::BtnUpload_Click(const UploadFile& file) {
   if (uploading_) return;
   RunningFlag running(uploading_);
 
-  SequentialLineInput in;
+  LineReader in(LineEnd::CrOrCrLf);
   // Every ending enables the button again and leaves the file closed.
   struct Finish {
     UploadView& view;
-    SequentialLineInput& in;
+    LineReader& in;
     ~Finish() {
       view.setUploadEnabled(true);
       in.close();

@@ -9,6 +9,7 @@
 #include <ComForm.h>
 #include <Console.h>
 #include <IniFileHandler.h>
+#include <LineReader.h>
 #include <PortList.h>
 #include <SettingsFolder.h>
 #include <StopSignal.h>
@@ -17,7 +18,6 @@
 
 #include "LoaderForm.h"
 #include "ProductTable.h"
-#include "SequentialLineInput.h"
 #include "SerialAbout.h"
 #include "SrecordCheck.h"
 #include "StartupSettings.h"
@@ -29,7 +29,7 @@ constexpr long kDefaultBootWait = 120;  // seconds
 const QString kPortClosed = QStringLiteral("Port closed");
 
 int lineCount(const QString& path) {
-  SequentialLineInput in;
+  LineReader in(LineEnd::CrOrCrLf);
   if (!in.open(path)) return 0;
   int n = 0;
   while (!in.atEnd() && in.readLine()) ++n;

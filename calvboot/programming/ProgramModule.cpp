@@ -6,6 +6,7 @@
 #include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <LenientNumber.h>
+#include <LineReader.h>
 #include <ModuleCommands.h>
 #include <SettingsLock.h>
 
@@ -149,8 +150,8 @@ ProgramModule::Step ProgramModule::erase() {
 ProgramModule::Step ProgramModule::programmingPass(const QString& path, double totalBytes) {
   // The file may have gone or changed since the check: every failure to read
   // it, or a record that no longer fits, ends in the fault exit.
-  StreamLineReader file(path);
-  if (!file.open()) {
+  LineReader file(LineEnd::Lf);
+  if (!file.open(path)) {
     status(QStringLiteral("Fault"));
     return Step::Fault;
   }
@@ -161,8 +162,8 @@ ProgramModule::Step ProgramModule::programmingPass(const QString& path, double t
   image_.ClearImageBuffer();
   status(QStringLiteral("Programming Calvaro module"));
 
-  while (!file.AtEndOfStream()) {
-    const QByteArray line = file.ReadLine();
+  while (!file.atEnd()) {
+    const QByteArray line = file.readLine().value_or(QByteArray());
     if (line.size() < FirmwareFile::kShortestRecordLine) continue;
     const LdrRecord rec = LdrRecord::parse(line);
     if (rec.type == LdrRecord::kExtendedLinearAddress) {
