@@ -10,7 +10,6 @@
 
 #include <ComForm.h>
 #include <EventYield.h>
-#include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <RSfunctions.h>
 #include <SerialPortControl.h>
@@ -92,8 +91,7 @@ void transactions(bool smoke) {
   }
   RSfunctions::InitCommandTable();
   ComForm com(ComForm::Host::Calvboot, dir.path());
-  ImageBuffer image;
-  ModuleCommands commands(com, image);
+  ModuleCommands commands(com);
   commands.ComPort = 1;
   commands.ComSpeed = 2;
 
@@ -175,8 +173,7 @@ void silentWait(bool smoke) {
   if (writeIni(dir, QString::fromLocal8Bit(ptsname(master)))) {
     RSfunctions::InitCommandTable();
     ComForm com(ComForm::Host::Calvboot, dir.path());
-    ImageBuffer image;
-    ModuleCommands commands(com, image);
+    ModuleCommands commands(com);
     if (smoke) commands.ReplyTimeout = std::chrono::milliseconds{300};
     const double cpu0 = bench::cpuSeconds();
     const auto start = Clock::now();

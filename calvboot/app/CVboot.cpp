@@ -15,7 +15,6 @@
 #include <QResizeEvent>
 
 #include <ComForm.h>
-#include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <LenientNumber.h>
 #include <ModuleCommands.h>
@@ -66,9 +65,8 @@ CVboot::CVboot(const QString& programFolder, QWidget* parent)
   comForm_->setPortMessage([this](const QString& text) {
     dialogs.messageBox(QGuiApplication::applicationDisplayName(), text, QMessageBox::NoIcon);
   });
-  image_ = std::make_unique<ImageBuffer>();
-  commands_ = std::make_unique<ModuleCommands>(*comForm_, *image_);
-  program_ = std::make_unique<ProgramModule>(*commands_, *image_, *this,
+  commands_ = std::make_unique<ModuleCommands>(*comForm_);
+  program_ = std::make_unique<ProgramModule>(*commands_, *this,
                                              QDir(programFolder_).filePath(QStringLiteral("setup.ini")));
 
   buildControls();
@@ -219,8 +217,6 @@ void CVboot::Form_Load() {
   setFileControlsEnabled(true);
   LblStatusText->setText(QStringLiteral("Please select..."));
   commands_->ReplyTimeout = ModuleCommands::kReplyTimeout;
-  image_->InitCrcTable();
-  image_->ClearImageBuffer();
 
   // A stored address that does not fit a frame stays as read, is never sent,
   // and the operator hears of it now rather than after a silent run.

@@ -12,7 +12,6 @@
 #include <ProgramModule.h>
 
 class ComForm;
-class ImageBuffer;
 class ModuleCommands;
 class QAction;
 class QGroupBox;
@@ -134,7 +133,6 @@ class CVboot : public QMainWindow, public ProgramView {
 
   QString programFolder_;
   ComForm* comForm_ = nullptr;  // owned as a child window
-  std::unique_ptr<ImageBuffer> image_;
   std::unique_ptr<ModuleCommands> commands_;
   std::unique_ptr<ProgramModule> program_;
 };

@@ -10,7 +10,6 @@
 #include <CommandLine.h>
 #include <ComForm.h>
 #include <Console.h>
-#include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <LenientNumber.h>
 #include <ModuleCommands.h>
@@ -121,10 +120,9 @@ class ConsoleView : public ProgramView {
 struct Headless {
   explicit Headless(const QString& folder, ProgramView& view)
       : com(ComForm::Host::Calvboot, folder),
-        commands(com, image),
-        program(commands, image, view, QDir(folder).filePath(QStringLiteral("setup.ini"))) {}
+        commands(com),
+        program(commands, view, QDir(folder).filePath(QStringLiteral("setup.ini"))) {}
   ComForm com;
-  ImageBuffer image;
   ModuleCommands commands;
   ProgramModule program;
 };
@@ -197,8 +195,6 @@ int main(int argc, char** argv) {
     program = &headless->program;
     com = &headless->com;
     RSfunctions::InitCommandTable();
-    headless->image.InitCrcTable();
-    headless->image.ClearImageBuffer();
   }
   ModuleCommands& commands = window ? window->commands() : headless->commands;
   commands.ComPort = link.comPort;

@@ -10,6 +10,7 @@
 #include <ModuleCommands.h>
 #include <SettingsLock.h>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -44,11 +45,17 @@ struct ProgramModule::Pass {
   std::array<std::uint8_t, 33> DataBuf{};
 };
 
-ProgramModule::ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view,
-                             QString iniPath)
-    : commands_(commands), image_(image), view_(view), iniPath_(std::move(iniPath)) {}
+ProgramModule::ProgramModule(ModuleCommands& commands, ProgramView& view, QString iniPath)
+    : commands_(commands), view_(view), iniPath_(std::move(iniPath)) {}
 
 void ProgramModule::status(const QString& text) { view_.setStatusText(text); }
+
+QString ProgramModule::writeMemory(std::uint8_t count, std::int32_t adr, const std::uint8_t* data) {
+  // The command layer refuses a write outside the block; so does the image.
+  if (data != nullptr && adr >= 0 && count <= FirmwareFile::kMaxRecordBytes && adr + count <= ImageBuffer::kSize)
+    std::copy_n(data, count, image_.ImageBuf.begin() + adr);
+  return commands_.WriteSFOmem(count, adr, data);
+}
 
 void ProgramModule::ShowDetailText(const QString& text) {
   view_.detailText(text);
@@ -215,7 +222,7 @@ ProgramModule::Step ProgramModule::sendRecord(Pass& pass, const LdrRecord& rec) 
   pass.DataBuf.fill(0);
   for (int i = 0; i < n; ++i) pass.DataBuf[i] = rec.dataByte(i);
   const std::int32_t adr = rec.address();
-  ShowDetailText(commands_.WriteSFOmem(static_cast<std::uint8_t>(n), adr, pass.DataBuf.data()));
+  ShowDetailText(writeMemory(static_cast<std::uint8_t>(n), adr, pass.DataBuf.data()));
   if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
   if (commands_.CmdState == ModuleCommands::kStateWriteFault) {
     status(QStringLiteral("Fault"));
@@ -272,11 +279,11 @@ ProgramModule::Step ProgramModule::finalSteps() {
     record[3] = static_cast<std::uint8_t>(serial >> 8);
     record[4] = static_cast<std::uint8_t>(serial);
     // The fixture keeps whatever it got: the outcome is not tested.
-    ShowDetailText(commands_.WriteSFOmem(5, kSerialAddress, record.data()));
+    ShowDetailText(writeMemory(5, kSerialAddress, record.data()));
     ShowDetailText(QString());
     advanceSerialSetting();
   } else {
-    ShowDetailText(commands_.WriteFlashCRC());
+    ShowDetailText(commands_.WriteFlashCRC(static_cast<std::uint16_t>(image_.CalcFlashCrc())));
     if (commands_.CmdState == ModuleCommands::kStateTimeout) return Step::Timeout;
   }
   if (stopHere()) return Step::Fault;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "FirmwareFile.h"
+#include "ImageBuffer.h"
 
-class ImageBuffer;
 class ModuleCommands;
 
 // What the programming sequence needs from the window around it: the status
@@ -43,7 +43,7 @@ class ProgramModule {
   static constexpr auto kAnnounceTimeout = std::chrono::milliseconds{2000};
   static constexpr std::array<std::uint8_t, 7> kEraseBlocks{0, 1, 2, 3, 4, 5, 42};
 
-  ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view, QString iniPath);
+  ProgramModule(ModuleCommands& commands, ProgramView& view, QString iniPath);
 
   std::uint8_t DeviceKind = 0;
   // 1: the module file box is used and detail texts stay off the status line.
@@ -90,10 +90,14 @@ class ProgramModule {
   Step finalSteps();
   void advanceSerialSetting();
   void status(const QString& text);
+  // One memory write: the bytes go into the PC image, then to the module.
+  QString writeMemory(std::uint8_t count, std::int32_t adr, const std::uint8_t* data);
   bool stopHere();
 
   ModuleCommands& commands_;
-  ImageBuffer& image_;
+  // The PC side of the block being programmed, whose CRCs are compared
+  // with the module's.
+  ImageBuffer image_;
   ProgramView& view_;
   QString iniPath_;
 };

@@ -10,7 +10,6 @@
 #include <optional>
 
 class ComForm;
-class ImageBuffer;
 
 // calvboot's command layer: frames a command for the module, sends it
 // through ComForm (close and reopen the port, then send), waits for the reply
@@ -22,7 +21,7 @@ class ModuleCommands {
   static constexpr std::uint8_t kSfoMarker = 0x23;
   static constexpr int kFrameBufSize = 51;  // indices 0..50, index 1 is the first byte sent
 
-  ModuleCommands(ComForm& com, ImageBuffer& image);
+  explicit ModuleCommands(ComForm& com);
 
   // Link values the window keeps (menus and start-up change them).
   QString DevAdr = QStringLiteral("1");
@@ -62,7 +61,8 @@ class ModuleCommands {
   QString EraseFlashBlockNo(std::uint8_t BlockNo);
   QString WriteFlashBlockNo(std::uint8_t BlockNo);
   QString GetCRCfromRAM();
-  QString WriteFlashCRC();
+  // calculatedCrc: the PC's flash CRC, shown beside the module's values.
+  QString WriteFlashCRC(std::uint16_t calculatedCrc);
 
   // The numeric value of DevAdr when it fits 16 bits, else -1 (no frame is sent).
   std::int32_t networkAddress() const;
@@ -79,5 +79,4 @@ class ModuleCommands {
   std::optional<QString> judgeReply(int minLength, std::uint8_t faultState, const QString& shortText);
 
   ComForm& com_;
-  ImageBuffer& image_;
 };

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <ComForm.h>
-#include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <ModuleCommands.h>
 #include <ProgramModule.h>
@@ -78,11 +77,10 @@ struct Bench {
 
   QTemporaryDir dir;
   CalvsimProcess sim;
-  ImageBuffer image;
   ComForm com{ComForm::Host::Calvboot, dir.path()};
-  ModuleCommands commands{com, image};
+  ModuleCommands commands{com};
   RecordingView view;
-  ProgramModule program{commands, image, view, file("setup.ini")};
+  ProgramModule program{commands, view, file("setup.ini")};
   QString simReport;
   QStringList portMessages;
   QList<QByteArray> frames;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <ComForm.h>
-#include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <PtyBench.h>
 #include <RSfunctions.h>
@@ -70,14 +69,13 @@ class PeerBench : public ::testing::Test {
     writePortsIni(dir.path(), 1, pty.slavePath());
     com = std::make_unique<ComForm>(ComForm::Host::Calvboot, dir.path());
     com->setPortMessage([](const QString&) {});  // a port failure shows in the results, not in a modal box
-    cmd = std::make_unique<ModuleCommands>(*com, image);
+    cmd = std::make_unique<ModuleCommands>(*com);
     cmd->ComPort = 1;
     cmd->ComSpeed = 2;
     cmd->ReplyTimeout = 300ms;
   }
 
   QTemporaryDir dir;
-  ImageBuffer image;
   PseudoTerminal pty;
   std::unique_ptr<ScriptedPeer> peer;
   std::unique_ptr<ComForm> com;
