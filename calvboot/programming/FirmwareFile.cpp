@@ -78,6 +78,7 @@ CheckResult CheckFirmwareFile(const QString& path, const TextSink& detail, const
     if (r.totalBytes == 0) r.firstAddress = rec.address();
     if (rec.count > 0) r.lastAddress = rec.address() + rec.count;
     if (rec.carriesData()) r.totalBytes += rec.count;
+    if (rec.type == LdrRecord::kExtendedLinearAddress || rec.carriesData()) r.records.push_back(rec);
     if (rec.type == LdrRecord::kExtendedLinearAddress) {
       const std::uint8_t block = rec.dataByte(1);
       if (r.firstBlock == 255 && r.lastBlock == 255) r.firstBlock = block;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // One record of a .ldr file (Intel HEX style), fields by character position
 // counted from 1. Characters past the end of the line read as 0, the way the
@@ -51,6 +52,9 @@ struct CheckResult {
   double lastAddress = 0;
   std::uint8_t firstBlock = 255;
   std::uint8_t lastBlock = 255;
+  // The block and data records as checked, in file order: the programming
+  // pass sends these, never a second reading of a file that may have changed.
+  std::vector<LdrRecord> records;
 };
 
 using TextSink = std::function<void(const QString&)>;

@@ -6,7 +6,6 @@
 #include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <LenientNumber.h>
-#include <LineReader.h>
 #include <ModuleCommands.h>
 #include <SettingsLock.h>
 
@@ -115,7 +114,7 @@ ProgramModule::Step ProgramModule::sequence(const QString& path) {
     if (const Step s = erase(); s != Step::Ok) return s;
   }
 
-  if (const Step s = programmingPass(path, check.totalBytes); s != Step::Ok) return s;
+  if (const Step s = programmingPass(check); s != Step::Ok) return s;
   return finalSteps();
 }
 
@@ -154,25 +153,15 @@ ProgramModule::Step ProgramModule::erase() {
   return Step::Ok;
 }
 
-ProgramModule::Step ProgramModule::programmingPass(const QString& path, double totalBytes) {
-  // The file may have gone or changed since the check: every failure to read
-  // it, or a record that no longer fits, ends in the fault exit.
-  LineReader file(LineEnd::Lf);
-  if (!file.open(path)) {
-    status(QStringLiteral("Fault"));
-    return Step::Fault;
-  }
+ProgramModule::Step ProgramModule::programmingPass(const FirmwareFile::CheckResult& check) {
   Pass pass;
-  pass.totalBytes = totalBytes;
+  pass.totalBytes = check.totalBytes;
   view_.setProgress(0);
-  view_.bytesSent(0, static_cast<qint64>(totalBytes));
+  view_.bytesSent(0, static_cast<qint64>(check.totalBytes));
   image_.ClearImageBuffer();
   status(QStringLiteral("Programming Calvaro module"));
 
-  while (!file.atEnd()) {
-    const QByteArray line = file.readLine().value_or(QByteArray());
-    if (line.size() < FirmwareFile::kShortestRecordLine) continue;
-    const LdrRecord rec = LdrRecord::parse(line);
+  for (const LdrRecord& rec : check.records) {
     if (rec.type == LdrRecord::kExtendedLinearAddress) {
       // A second extended-address record before any data is ignored.
       if (!pass.blockPending) {
@@ -200,10 +189,6 @@ ProgramModule::Step ProgramModule::programmingPass(const QString& path, double t
     }
     pass.dataSeen = true;
     if (rec.type == LdrRecord::kEndOfFile) return finishBlock(pass);
-  }
-  if (file.failed()) {
-    status(QStringLiteral("Fault"));
-    return Step::Fault;
   }
   // No end-of-file record: the last block still gets finished, so that
   // success means every block sent was committed.

@@ -84,7 +84,7 @@ class ProgramModule {
   Step sequence(const QString& path);
   Step awaitAnnouncement();
   Step erase();
-  Step programmingPass(const QString& path, double totalBytes);
+  Step programmingPass(const FirmwareFile::CheckResult& check);
   Step sendRecord(Pass& pass, const LdrRecord& rec);
   Step finishBlock(Pass& pass);
   Step finalSteps();

@@ -139,7 +139,9 @@ struct FaultRow {
   QString status, detail;  // last status line; a detail text the run showed
   int cmdState, lastFrame;  // after the run; what the device received last
   QByteArray file = {};     // empty: the small sample; "none": a missing file
-  bool goneAfterCheck = false;  // the file is deleted once it has passed the check
+  // Once the file has passed the check it is replaced by this (a bad
+  // checksum, other data), or removed when it is "none".
+  QByteArray afterCheck = {};
 };
 
 TEST(CalvbootFaults, Matrix) {
@@ -197,16 +199,25 @@ TEST(CalvbootFaults, Matrix) {
       {"record of 33 data bytes", {}, "Fault", "Record out of range in file", 0, kProbe, lines({block(0), record(0, 0, bytes(33)), eof()})},
       {"record running past 65535", {}, "Fault", "Record out of range in file", 0, kProbe,
        lines({block(0), record(0, 0xFFF0, bytes(17)), eof()})},
-      {"file gone before the programming pass", {}, "Fault", "Flash erase block 42", 3, kErase,
-       lines({block(0), record(0, 0, bytes(32)), eof()}), true},
+      // The checked records are sent, not what the file holds by then.
+      {"file gone before the programming pass", {}, done, "   CRC ok", 3, kBootOff,
+       lines({block(0), record(0, 0, bytes(32)), eof()}), "none"},
+      {"file replaced before the programming pass", {}, done, "   CRC ok", 3, kBootOff,
+       lines({block(0), record(0, 0, bytes(32)), eof()}),
+       lines({block(0), record(0, 0, bytes(32, 0x40)), ":00000001FE"})},
   };
   for (const FaultRow& row : rows) {
     SCOPED_TRACE(row.name);
     Bench b(row.sim);
     b.program.AnnounceTimeout = 300ms;
     const QString file = row.file.isEmpty() ? kSmall : row.file == "none" ? b.file("none.ldr") : b.write(row.file);
+    const QString checked = row.afterCheck.isEmpty() ? file : b.file("checked.ldr");
     b.view.onStatus = [&](const QString& s) {
-      if (row.goneAfterCheck && s == "File ok") QFile::remove(file);
+      if (row.afterCheck.isEmpty() || s != "File ok") return;
+      ASSERT_TRUE(QFile::rename(file, checked));
+      if (row.afterCheck != "none") {
+        ASSERT_TRUE(writeFile(file, row.afterCheck));
+      }
     };
     const bool ok = b.run(file);
     EXPECT_EQ(b.view.statuses.last(), row.status);
@@ -215,7 +226,7 @@ TEST(CalvbootFaults, Matrix) {
     EXPECT_EQ(b.codes.value(b.codes.size() - 1), row.lastFrame);
     EXPECT_EQ(ok, row.status == done);
     // Success only when the flash holds the file: every byte, every block committed.
-    EXPECT_TRUE(row.status != done || ldrCompare(b.file("flash.bin"), file) == 0);
+    EXPECT_TRUE(row.status != done || ldrCompare(b.file("flash.bin"), checked) == 0);
     EXPECT_EQ(b.view.warnings, ok ? QStringList() : QStringList({"Warning|Error!\r\n\r\nFault during upload."}));
     EXPECT_EQ(b.view.details.last() == "Timeout", row.status == timeout);
     EXPECT_EQ(b.view.progress.value(b.view.progress.size() - 1, -1), ok ? 100.0f : 0.0f);
