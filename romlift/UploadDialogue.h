@@ -43,6 +43,7 @@ class UploadDialogue {
   static const QString kOpenCaption;
   static const QString kCloseCaption;
 
+  // iniPath: setup.ini, where the upload report goes.
   UploadDialogue(ComForm& com, UploadView& view, QString iniPath);
 
   bool BootReady = false;
@@ -57,9 +58,6 @@ class UploadDialogue {
   void BtnUpload_Click(const UploadFile& file);
   // "Cancel Upload".
   void Serial_cancel_Click();
-
-  // setup.ini, where the upload report goes.
-  void setIniPath(QString iniPath) { iniPath_ = std::move(iniPath); }
 
   bool isWaitingForBootLoader() const { return waiting_; }
   bool isUploading() const { return uploading_; }

@@ -39,7 +39,9 @@ QString screenText(QString text) { return text.replace(QStringLiteral("\r\n"), Q
 }  // namespace
 
 CVboot::CVboot(const QString& programFolder, QWidget* parent)
-    : QMainWindow(parent), programFolder_(programFolder) {
+    : QMainWindow(parent),
+      IniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini"))),
+      programFolder_(programFolder) {
   setObjectName(QStringLiteral("CVboot"));
   setWindowTitle(QStringLiteral("Calvaro Bootloader"));
 
@@ -66,8 +68,7 @@ CVboot::CVboot(const QString& programFolder, QWidget* parent)
     dialogs.messageBox(QGuiApplication::applicationDisplayName(), text, QMessageBox::NoIcon);
   });
   commands_ = std::make_unique<ModuleCommands>(*comForm_);
-  program_ = std::make_unique<ProgramModule>(*commands_, *this,
-                                             QDir(programFolder_).filePath(QStringLiteral("setup.ini")));
+  program_ = std::make_unique<ProgramModule>(*commands_, *this, IniPath);
 
   buildControls();
   buildMenus();
@@ -182,7 +183,6 @@ void CVboot::buildMenus() {
 
 void CVboot::Form_Load() {
   program_->TestFileMode = 1;
-  IniPath = QDir(programFolder_).filePath(QStringLiteral("setup.ini"));
 
   commands_->DevAdr = readSetting(kComSettings, QStringLiteral("DevAdr"), QStringLiteral("1"));
 

@@ -76,7 +76,8 @@ class CVboot : public QMainWindow, public ProgramView {
   void setProgress(float value) override;
   void showWarning(const QString& title, const QString& text) override;
 
-  QString IniPath;
+  // setup.ini in the program folder, fixed at construction.
+  const QString IniPath;
   QString programFolder() const { return programFolder_; }
   ComForm& comForm() { return *comForm_; }
   ModuleCommands& commands() { return *commands_; }

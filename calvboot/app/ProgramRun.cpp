@@ -118,10 +118,8 @@ class ConsoleView : public ProgramView {
 
 // The parts "Start" drives, without the window.
 struct Headless {
-  explicit Headless(const QString& folder, ProgramView& view)
-      : com(ComForm::Host::Calvboot, folder),
-        commands(com),
-        program(commands, view, QDir(folder).filePath(QStringLiteral("setup.ini"))) {}
+  Headless(const QString& folder, const QString& iniPath, ProgramView& view)
+      : com(ComForm::Host::Calvboot, folder), commands(com), program(commands, view, iniPath) {}
   ComForm com;
   ModuleCommands commands;
   ProgramModule program;
@@ -191,7 +189,7 @@ int main(int argc, char** argv) {
     program = &window->program();
     com = &window->comForm();
   } else {
-    headless = std::make_unique<Headless>(folder, consoleView);
+    headless = std::make_unique<Headless>(folder, iniPath, consoleView);
     program = &headless->program;
     com = &headless->com;
     RSfunctions::InitCommandTable();
