@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 
 #include <SerialLink.h>
-#include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <ProgramModule.h>
 #include <RSfunctions.h>
@@ -85,12 +84,11 @@ Run programOnce(int baud, const QString& file, bool cli) {
     RSfunctions::InitCommandTable();
     SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
     com.setPortMessage([](const QString& t) { std::fprintf(stderr, "port: %s\n", qPrintable(t)); });
-    ImageBuffer image;
-    ModuleCommands commands(com, image);
+    ModuleCommands commands(com);
     commands.ComPort = 1;
     commands.ComSpeed = baud >= 115200 ? 2 : baud >= 57600 ? 1 : 0;
     QuietView view;
-    ProgramModule program(commands, image, view, dir.filePath("setup.ini"));
+    ProgramModule program(commands, view, dir.filePath("setup.ini"));
     const double cpu0 = bench::cpuSeconds();
     const auto start = bench::Clock::now();
     run.ok = program.run(file) == ProgramModule::RunOutcome::Done;

@@ -14,7 +14,6 @@
 
 #include <SerialLink.h>
 #include <EventYield.h>
-#include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <RSfunctions.h>
 #include <SerialPortControl.h>
@@ -99,8 +98,7 @@ void transactions(bool smoke) {
   }
   RSfunctions::InitCommandTable();
   SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
-  ImageBuffer image;
-  ModuleCommands commands(com, image);
+  ModuleCommands commands(com);
   commands.ComPort = 1;
   commands.ComSpeed = 2;
 
@@ -254,10 +252,9 @@ void silentWait(bool smoke) {
   if (writeIni(dir, QString::fromLocal8Bit(ptsname(master)))) {
     RSfunctions::InitCommandTable();
     SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
-    ImageBuffer image;
     Timing timing;
     if (smoke) timing.reply = std::chrono::milliseconds{300};
-    ModuleCommands commands(com, image, timing);
+    ModuleCommands commands(com, timing);
     const double cpu0 = bench::cpuSeconds();
     const auto start = Clock::now();
     commands.ProbeDevice();

@@ -1,7 +1,7 @@
 // The S-record file check and the sequential line reader on whole random
 // files: the reader must return the lines a reference split gives (CR or
 // CR LF end a line, a lone LF does not), and the check judges the first.
-#include <SequentialLineInput.h>
+#include <LineReader.h>
 #include <SrecordCheck.h>
 
 
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const QString path = inputFile("fuzz.s19", data, size);
   const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
   const QList<QByteArray> expected = linesOf(bytes);
-  SequentialLineInput in;
+  LineReader in(LineEnd::CrOrCrLf);
   check(in.open(path), "file did not open");
   QList<QByteArray> read;
   while (!in.atEnd()) {

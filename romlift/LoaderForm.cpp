@@ -6,6 +6,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -39,7 +40,9 @@ QString onScreen(QString text) {
 const QString LoaderForm::kCaption = QStringLiteral("Kestrune Audio - Romlift");
 
 LoaderForm::LoaderForm(const QString& programFolder, const Timing& timing, QWidget* parent)
-    : QMainWindow(parent), programFolder_(programFolder) {
+    : QMainWindow(parent),
+      programFolder_(programFolder),
+      iniPath_(QDir(programFolder).filePath(QStringLiteral("setup.ini"))) {
   setObjectName(QStringLiteral("LoaderForm"));
   setWindowTitle(kCaption);
   buildControls();
@@ -155,8 +158,6 @@ void LoaderForm::buildMenus() {
 }
 
 void LoaderForm::Form_Load() {
-  iniPath_ = programFolder_ + QStringLiteral("/setup.ini");
-  upload_->setIniPath(iniPath_);
 
   check_.BootInstructions.clear();
   showGuide();

@@ -105,7 +105,7 @@ class LoaderForm : public QMainWindow, private UploadView {
   void setUploadEnabled(bool enabled) override;
 
   QString programFolder_;
-  QString iniPath_;
+  const QString iniPath_;  // setup.ini in the program folder
   std::uint8_t comPort_ = 1;
   std::uint8_t comSpeed_ = 0;
   QString serinput_;

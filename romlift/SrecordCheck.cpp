@@ -1,6 +1,7 @@
 #include "SrecordCheck.h"
 
-#include "SequentialLineInput.h"
+#include <LineReader.h>
+
 
 const QString SrecordCheck::kNotValidVerdict =
     QStringLiteral("File not valid for any Amplifier or CD player");
@@ -24,7 +25,7 @@ bool SrecordCheck::Load(const QString& chosenPath) {
   FileName = chosenPath;
   if (chosenPath.isEmpty()) return false;
 
-  SequentialLineInput file;
+  LineReader file(LineEnd::CrOrCrLf);
   if (!file.open(chosenPath)) return false;
   const std::optional<QByteArray> first = file.readLine();
   if (!first || file.failed()) return false;

@@ -3,12 +3,12 @@
 #include <SerialLink.h>
 #include <EventYield.h>
 #include <IniFileHandler.h>
+#include <LineReader.h>
 
 #include <algorithm>
 #include <thread>
 
 #include "ProductTable.h"
-#include "SequentialLineInput.h"
 
 namespace {
 
@@ -108,11 +108,11 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
   if (uploading_) return UploadEnd::NotStarted;
   RunningFlag running(uploading_);
 
-  SequentialLineInput in;
+  LineReader in(LineEnd::CrOrCrLf);
   // Every ending enables the button again and leaves the file closed.
   struct Finish {
     UploadView& view;
-    SequentialLineInput& in;
+    LineReader& in;
     ~Finish() {
       view.setUploadEnabled(true);
       in.close();

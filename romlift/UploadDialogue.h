@@ -55,6 +55,7 @@ class UploadDialogue {
   static const QString kOpenCaption;
   static const QString kCloseCaption;
 
+  // iniPath: setup.ini, where the upload report goes.
   UploadDialogue(SerialLink& com, UploadView& view, QString iniPath, const Timing& timing = {});
 
   bool BootReady = false;
@@ -71,9 +72,6 @@ class UploadDialogue {
   UploadEnd BtnUpload_Click(const UploadFile& file);
   // "Cancel Upload".
   void Serial_cancel_Click();
-
-  // setup.ini, where the upload report goes.
-  void setIniPath(QString iniPath) { iniPath_ = std::move(iniPath); }
 
   bool isWaitingForBootLoader() const { return waiting_; }
   bool isUploading() const { return uploading_; }

@@ -10,6 +10,7 @@
 #include <SerialLink.h>
 #include <Console.h>
 #include <IniFileHandler.h>
+#include <LineReader.h>
 #include <PortList.h>
 #include <SettingsFolder.h>
 #include <StopSignal.h>
@@ -18,7 +19,6 @@
 
 #include "LoaderForm.h"
 #include "ProductTable.h"
-#include "SequentialLineInput.h"
 #include "SerialAbout.h"
 #include "SrecordCheck.h"
 #include "StartupSettings.h"
@@ -30,7 +30,7 @@ constexpr long kDefaultBootWait = 120;  // seconds
 const QString kPortClosed = QStringLiteral("Port closed");
 
 int lineCount(const QString& path) {
-  SequentialLineInput in;
+  LineReader in(LineEnd::CrOrCrLf);
   if (!in.open(path)) return 0;
   int n = 0;
   while (!in.atEnd() && in.readLine()) ++n;

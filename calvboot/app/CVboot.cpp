@@ -15,7 +15,6 @@
 #include <QResizeEvent>
 
 #include <ComForm.h>
-#include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <LenientNumber.h>
 #include <ModuleCommands.h>
@@ -40,7 +39,9 @@ QString screenText(QString text) { return text.replace(QStringLiteral("\r\n"), Q
 }  // namespace
 
 CVboot::CVboot(const QString& programFolder, const Timing& timing, QWidget* parent)
-    : QMainWindow(parent), programFolder_(programFolder) {
+    : QMainWindow(parent),
+      IniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini"))),
+      programFolder_(programFolder) {
   setObjectName(QStringLiteral("CVboot"));
   setWindowTitle(QStringLiteral("Calvaro Bootloader"));
 
@@ -66,10 +67,8 @@ CVboot::CVboot(const QString& programFolder, const Timing& timing, QWidget* pare
   comForm_->setPortMessage([this](const QString& text) {
     dialogs.messageBox(QGuiApplication::applicationDisplayName(), text, QMessageBox::NoIcon);
   });
-  image_ = std::make_unique<ImageBuffer>();
-  commands_ = std::make_unique<ModuleCommands>(comForm_->link(), *image_, timing);
-  program_ = std::make_unique<ProgramModule>(*commands_, *image_, *this,
-                                             QDir(programFolder_).filePath(QStringLiteral("setup.ini")), timing);
+  commands_ = std::make_unique<ModuleCommands>(comForm_->link(), timing);
+  program_ = std::make_unique<ProgramModule>(*commands_, *this, IniPath, timing);
 
   buildControls();
   buildMenus();
@@ -184,7 +183,6 @@ void CVboot::buildMenus() {
 
 void CVboot::Form_Load() {
   program_->TestFileMode = 1;
-  IniPath = QDir(programFolder_).filePath(QStringLiteral("setup.ini"));
 
   commands_->DevAdr = readSetting(kComSettings, QStringLiteral("DevAdr"), QStringLiteral("1"));
 
@@ -218,8 +216,6 @@ void CVboot::Form_Load() {
 
   setFileControlsEnabled(true);
   LblStatusText->setText(QStringLiteral("Please select..."));
-  image_->InitCrcTable();
-  image_->ClearImageBuffer();
 
   // A stored address that does not fit a frame stays as read, is never sent,
   // and the operator hears of it now rather than after a silent run.

@@ -12,7 +12,6 @@
 #include <ProgramModule.h>
 
 class ComForm;
-class ImageBuffer;
 class ModuleCommands;
 class QAction;
 class QGroupBox;
@@ -76,7 +75,8 @@ class CVboot : public QMainWindow, public ProgramView {
   void setProgress(float value) override;
   void showWarning(const QString& title, const QString& text) override;
 
-  QString IniPath;
+  // setup.ini in the program folder, fixed at construction.
+  const QString IniPath;
   QString programFolder() const { return programFolder_; }
   ComForm& comForm() { return *comForm_; }
   ModuleCommands& commands() { return *commands_; }
@@ -133,7 +133,6 @@ class CVboot : public QMainWindow, public ProgramView {
 
   QString programFolder_;
   ComForm* comForm_ = nullptr;  // owned as a child window
-  std::unique_ptr<ImageBuffer> image_;
   std::unique_ptr<ModuleCommands> commands_;
   std::unique_ptr<ProgramModule> program_;
 };

@@ -11,7 +11,6 @@
 #include <ComForm.h>
 #include <SerialLink.h>
 #include <Console.h>
-#include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <LenientNumber.h>
 #include <ModuleCommands.h>
@@ -120,12 +119,9 @@ class ConsoleView : public ProgramView {
 
 // The parts "Start" drives, without the window.
 struct Headless {
-  explicit Headless(const QString& folder, ProgramView& view)
-      : com(SerialLink::ReceiveMode::Frame, folder),
-        commands(com, image),
-        program(commands, image, view, QDir(folder).filePath(QStringLiteral("setup.ini"))) {}
+  Headless(const QString& folder, const QString& iniPath, ProgramView& view)
+      : com(SerialLink::ReceiveMode::Frame, folder), commands(com), program(commands, view, iniPath) {}
   SerialLink com;
-  ImageBuffer image;
   ModuleCommands commands;
   ProgramModule program;
 };
@@ -196,12 +192,10 @@ int main(int argc, char** argv) {
     program = &window->program();
     com = &window->comForm().link();
   } else {
-    headless = std::make_unique<Headless>(folder, consoleView);
+    headless = std::make_unique<Headless>(folder, iniPath, consoleView);
     program = &headless->program;
     com = &headless->com;
     RSfunctions::InitCommandTable();
-    headless->image.InitCrcTable();
-    headless->image.ClearImageBuffer();
   }
   ModuleCommands& commands = window ? window->commands() : headless->commands;
   commands.ComPort = link.comPort;

@@ -3,65 +3,7 @@
 #include <QFileInfo>
 
 #include <HexText.h>
-
-namespace {
-constexpr qint64 kChunk = 64 * 1024;
-}
-
-StreamLineReader::StreamLineReader(const QString& path) : file_(path) {}
-
-bool StreamLineReader::open() {
-  // Binary: the line rules are applied here, not by a text codec.
-  if (!file_.open(QIODevice::ReadOnly)) {
-    failed_ = true;
-    eof_ = true;
-    return false;
-  }
-  return true;
-}
-
-bool StreamLineReader::fill() {
-  if (eof_) return false;
-  QByteArray chunk(kChunk, Qt::Uninitialized);
-  const qint64 n = file_.read(chunk.data(), kChunk);
-  if (n < 0) {
-    failed_ = true;
-    eof_ = true;
-    return false;
-  }
-  if (n == 0) {
-    eof_ = true;
-    return false;
-  }
-  buffer_.remove(0, pos_);
-  pos_ = 0;
-  buffer_.append(chunk.constData(), n);
-  return true;
-}
-
-bool StreamLineReader::AtEndOfStream() {
-  if (pos_ < buffer_.size()) return false;
-  return !fill();
-}
-
-QByteArray StreamLineReader::ReadLine() {
-  for (;;) {
-    const qsizetype lf = buffer_.indexOf('\n', pos_);
-    if (lf >= 0) {
-      qsizetype end = lf;
-      if (end > pos_ && buffer_.at(end - 1) == '\r') --end;
-      QByteArray line = buffer_.mid(pos_, end - pos_);
-      pos_ = lf + 1;
-      return line;
-    }
-    if (!fill()) {
-      // Last line without a line end.
-      QByteArray line = buffer_.mid(pos_);
-      pos_ = buffer_.size();
-      return line;
-    }
-  }
-}
+#include <LineReader.h>
 
 LdrRecord LdrRecord::parse(const QByteArray& line) {
   LdrRecord r;
@@ -111,14 +53,14 @@ CheckResult CheckFirmwareFile(const QString& path, const TextSink& detail, const
   detail(QStringLiteral("File found     "));
   status(QStringLiteral("File found"));
 
-  StreamLineReader file(path);
-  if (!file.open()) {
+  LineReader file(LineEnd::Lf);
+  if (!file.open(path)) {
     detail(QStringLiteral("File cannot be read"));
     status(QStringLiteral("Fault"));
     return r;
   }
-  while (!file.AtEndOfStream()) {
-    const QByteArray line = file.ReadLine();
+  while (!file.atEnd()) {
+    const QByteArray line = file.readLine().value_or(QByteArray());
     if (line.size() < kShortestRecordLine) continue;
     const LdrRecord rec = LdrRecord::parse(line);
     if (!CheckLineChecksum(line)) {
@@ -136,6 +78,7 @@ CheckResult CheckFirmwareFile(const QString& path, const TextSink& detail, const
     if (r.totalBytes == 0) r.firstAddress = rec.address();
     if (rec.count > 0) r.lastAddress = rec.address() + rec.count;
     if (rec.carriesData()) r.totalBytes += rec.count;
+    if (rec.type == LdrRecord::kExtendedLinearAddress || rec.carriesData()) r.records.push_back(rec);
     if (rec.type == LdrRecord::kExtendedLinearAddress) {
       const std::uint8_t block = rec.dataByte(1);
       if (r.firstBlock == 255 && r.lastBlock == 255) r.firstBlock = block;

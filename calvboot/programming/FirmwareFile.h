@@ -1,34 +1,11 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
-
-// Reads a text file line by line the way the firmware files have always been
-// read: a line ends at LF, a CR right before that LF is dropped, a lone CR is
-// ordinary text. A last line without LF is still returned; an empty file has
-// no lines. A read error ends the stream and is reported by failed().
-class StreamLineReader {
- public:
-  explicit StreamLineReader(const QString& path);
-
-  bool open();  // false when the file cannot be opened for reading
-  bool AtEndOfStream();
-  QByteArray ReadLine();
-  bool failed() const { return failed_; }
-
- private:
-  bool fill();
-
-  QFile file_;
-  QByteArray buffer_;
-  qsizetype pos_ = 0;
-  bool eof_ = false;
-  bool failed_ = false;
-};
+#include <vector>
 
 // One record of a .ldr file (Intel HEX style), fields by character position
 // counted from 1. Characters past the end of the line read as 0, the way the
@@ -75,6 +52,9 @@ struct CheckResult {
   double lastAddress = 0;
   std::uint8_t firstBlock = 255;
   std::uint8_t lastBlock = 255;
+  // The block and data records as checked, in file order: the programming
+  // pass sends these, never a second reading of a file that may have changed.
+  std::vector<LdrRecord> records;
 };
 
 using TextSink = std::function<void(const QString&)>;

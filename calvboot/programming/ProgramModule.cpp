@@ -8,6 +8,7 @@
 #include <LenientNumber.h>
 #include <SettingsLock.h>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -42,12 +43,17 @@ struct ProgramModule::Pass {
   std::array<std::uint8_t, 33> DataBuf{};
 };
 
-ProgramModule::ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view,
-                             QString iniPath, const Timing& timing)
-    : commands_(commands), image_(image), view_(view), iniPath_(std::move(iniPath)),
-      announceTimeout_(timing.announce) {}
+ProgramModule::ProgramModule(ModuleCommands& commands, ProgramView& view, QString iniPath, const Timing& timing)
+    : commands_(commands), view_(view), iniPath_(std::move(iniPath)), announceTimeout_(timing.announce) {}
 
 void ProgramModule::status(const QString& text) { view_.setStatusText(text); }
+
+ModuleCommands::CmdOutcome ProgramModule::writeMemory(std::uint8_t count, std::int32_t adr, const std::uint8_t* data) {
+  // The command layer refuses a write outside the block; so does the image.
+  if (data != nullptr && adr >= 0 && count <= FirmwareFile::kMaxRecordBytes && adr + count <= ImageBuffer::kSize)
+    std::copy_n(data, count, image_.ImageBuf.begin() + adr);
+  return commands_.WriteSFOmem(count, adr, data);
+}
 
 void ProgramModule::ShowDetailText(const QString& text) {
   view_.detailText(text);
@@ -119,7 +125,7 @@ ProgramModule::Step ProgramModule::sequence(const QString& path) {
     if (const Step s = erase(); s != Step::Ok) return s;
   }
 
-  if (const Step s = programmingPass(path, check.totalBytes); s != Step::Ok) return s;
+  if (const Step s = programmingPass(check); s != Step::Ok) return s;
   return finalSteps();
 }
 
@@ -154,25 +160,15 @@ ProgramModule::Step ProgramModule::erase() {
   return Step::Ok;
 }
 
-ProgramModule::Step ProgramModule::programmingPass(const QString& path, double totalBytes) {
-  // The file may have gone or changed since the check: every failure to read
-  // it, or a record that no longer fits, ends in the fault exit.
-  StreamLineReader file(path);
-  if (!file.open()) {
-    status(QStringLiteral("Fault"));
-    return Step::Fault;
-  }
+ProgramModule::Step ProgramModule::programmingPass(const FirmwareFile::CheckResult& check) {
   Pass pass;
-  pass.totalBytes = totalBytes;
+  pass.totalBytes = check.totalBytes;
   view_.setProgress(0);
-  view_.bytesSent(0, static_cast<qint64>(totalBytes));
+  view_.bytesSent(0, static_cast<qint64>(check.totalBytes));
   image_.ClearImageBuffer();
   status(QStringLiteral("Programming Calvaro module"));
 
-  while (!file.AtEndOfStream()) {
-    const QByteArray line = file.ReadLine();
-    if (line.size() < FirmwareFile::kShortestRecordLine) continue;
-    const LdrRecord rec = LdrRecord::parse(line);
+  for (const LdrRecord& rec : check.records) {
     if (rec.type == LdrRecord::kExtendedLinearAddress) {
       // A second extended-address record before any data is ignored.
       if (!pass.blockPending) {
@@ -201,10 +197,6 @@ ProgramModule::Step ProgramModule::programmingPass(const QString& path, double t
     pass.dataSeen = true;
     if (rec.type == LdrRecord::kEndOfFile) return finishBlock(pass);
   }
-  if (file.failed()) {
-    status(QStringLiteral("Fault"));
-    return Step::Fault;
-  }
   // No end-of-file record: the last block still gets finished, so that
   // success means every block sent was committed.
   if (pass.dataSeen) return finishBlock(pass);
@@ -222,7 +214,7 @@ ProgramModule::Step ProgramModule::sendRecord(Pass& pass, const LdrRecord& rec) 
   pass.DataBuf.fill(0);
   for (int i = 0; i < n; ++i) pass.DataBuf[i] = rec.dataByte(i);
   const std::int32_t adr = rec.address();
-  if (const Step s = after(commands_.WriteSFOmem(static_cast<std::uint8_t>(n), adr, pass.DataBuf.data()),
+  if (const Step s = after(writeMemory(static_cast<std::uint8_t>(n), adr, pass.DataBuf.data()),
                            ModuleCommands::kStateWriteFault);
       s != Step::Ok)
     return s;
@@ -271,11 +263,12 @@ ProgramModule::Step ProgramModule::finalSteps() {
     record[3] = static_cast<std::uint8_t>(serial >> 8);
     record[4] = static_cast<std::uint8_t>(serial);
     // The fixture keeps whatever it got: the outcome is not tested.
-    ShowDetailText(commands_.WriteSFOmem(5, kSerialAddress, record.data()).text);
+    ShowDetailText(writeMemory(5, kSerialAddress, record.data()).text);
     ShowDetailText(QString());
     advanceSerialSetting();
   } else {
-    if (after(commands_.WriteFlashCRC()) == Step::Timeout) return Step::Timeout;
+    if (after(commands_.WriteFlashCRC(static_cast<std::uint16_t>(image_.CalcFlashCrc()))) == Step::Timeout)
+      return Step::Timeout;
   }
   if (stopHere()) return Step::Fault;
   if (after(commands_.ExitBootMode()) == Step::Timeout) return Step::Timeout;

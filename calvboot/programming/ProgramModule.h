@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "FirmwareFile.h"
+#include "ImageBuffer.h"
 #include "ModuleCommands.h"
-
-class ImageBuffer;
 
 // What the programming sequence needs from the window around it: the status
 // line, the detail texts, the progress bar and a warning box. The main window
@@ -42,8 +41,7 @@ class ProgramModule {
   static constexpr std::int32_t kSerialAddress = 0x7FFB;
   static constexpr std::array<std::uint8_t, 7> kEraseBlocks{0, 1, 2, 3, 4, 5, 42};
 
-  ProgramModule(ModuleCommands& commands, ImageBuffer& image, ProgramView& view, QString iniPath,
-                const Timing& timing = {});
+  ProgramModule(ModuleCommands& commands, ProgramView& view, QString iniPath, const Timing& timing = {});
 
   std::uint8_t DeviceKind = 0;
   // 1: the module file box is used and detail texts stay off the status line.
@@ -83,7 +81,7 @@ class ProgramModule {
   Step sequence(const QString& path);
   Step awaitAnnouncement();
   Step erase();
-  Step programmingPass(const QString& path, double totalBytes);
+  Step programmingPass(const FirmwareFile::CheckResult& check);
   Step sendRecord(Pass& pass, const LdrRecord& rec);
   Step finishBlock(Pass& pass);
   Step finalSteps();
@@ -93,10 +91,14 @@ class ProgramModule {
   Step judged(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState);
   void advanceSerialSetting();
   void status(const QString& text);
+  // One memory write: the bytes go into the PC image, then to the module.
+  ModuleCommands::CmdOutcome writeMemory(std::uint8_t count, std::int32_t adr, const std::uint8_t* data);
   bool stopHere();
 
   ModuleCommands& commands_;
-  ImageBuffer& image_;
+  // The PC side of the block being programmed, whose CRCs are compared
+  // with the module's.
+  ImageBuffer image_;
   ProgramView& view_;
   QString iniPath_;
   std::chrono::milliseconds announceTimeout_;

@@ -3,7 +3,6 @@
 #include <SerialLink.h>
 #include <EventYield.h>
 #include <HexText.h>
-#include <ImageBuffer.h>
 #include <LenientNumber.h>
 
 #include "RSfunctions.h"
@@ -49,8 +48,7 @@ QString hex(std::uint8_t b) { return HexText::myDecToHexString(b); }
 
 }  // namespace
 
-ModuleCommands::ModuleCommands(SerialLink& com, ImageBuffer& image, const Timing& timing)
-    : com_(com), image_(image), replyTimeout_(timing.reply) {}
+ModuleCommands::ModuleCommands(SerialLink& com, const Timing& timing) : com_(com), replyTimeout_(timing.reply) {}
 
 std::int32_t ModuleCommands::networkAddress() const {
   const auto value = LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(DevAdr));
@@ -208,17 +206,14 @@ ModuleCommands::CmdOutcome ModuleCommands::ExitBootMode() {
 ModuleCommands::CmdOutcome ModuleCommands::WriteSFOmem(std::uint8_t NofBytes, std::int32_t adr, const std::uint8_t* DataBuf) {
   CmdState = kStateStarted;
   const int N = NofBytes;
-  // Never write outside ImageBuf or read past the 32 data bytes a record can hold.
+  // Never write outside the 64 KiB block or read past the 32 data bytes a record can hold.
   if (N < 1 || N > kMaxWriteBytes || adr < 0 || adr > kMemoryTop - (N - 1) || DataBuf == nullptr) {
     CmdState = kStateWriteFault;
     return ended(QStringLiteral("Write memory fault"));
   }
   std::array<std::uint8_t, kMaxWriteBytes + 1> block;
   block.fill(0xFF);
-  for (int i = 0; i < N; ++i) {
-    block[i] = DataBuf[i];
-    image_.ImageBuf[std::size_t(adr + i)] = block[i];
-  }
+  std::copy_n(DataBuf, N, block.begin());
   const auto low = std::uint8_t(adr % 256);
   const auto high = std::uint8_t((adr / 256) % 256);
 
@@ -276,7 +271,7 @@ ModuleCommands::CmdOutcome ModuleCommands::GetCRCfromRAM() {
   return ended(QStringLiteral("CRC received"));
 }
 
-ModuleCommands::CmdOutcome ModuleCommands::WriteFlashCRC() {
+ModuleCommands::CmdOutcome ModuleCommands::WriteFlashCRC(std::uint16_t calculatedCrc) {
   CmdState = kStateStarted;
   if (!sfoTransaction({4, kSfoMarker, kSfoStoreFlashCrc})) {
     CmdState = kStateTimeout;
@@ -289,8 +284,7 @@ ModuleCommands::CmdOutcome ModuleCommands::WriteFlashCRC() {
     CmdState = kStateEraseFault;
     return ended(shortText);
   }
-  const auto calc = std::uint32_t(image_.CalcFlashCrc());
   return ended(QStringLiteral("Flash CRC written - Value in block 42=0x") + hex(replyByte(6)) + hex(replyByte(5)) +
          QStringLiteral("   Value (program)=0x") + hex(replyByte(8)) + hex(replyByte(7)) +
-         QStringLiteral("  Calculated=0x") + hex(std::uint8_t(calc >> 8)) + hex(std::uint8_t(calc)));
+         QStringLiteral("  Calculated=0x") + hex(std::uint8_t(calculatedCrc >> 8)) + hex(std::uint8_t(calculatedCrc)));
 }

@@ -12,7 +12,6 @@
 #include <Timing.h>
 
 class SerialLink;
-class ImageBuffer;
 
 // calvboot's command layer: frames a command for the module, sends it
 // through the SerialLink (close and reopen the port, then send), waits for the reply
@@ -23,7 +22,7 @@ class ModuleCommands {
   static constexpr std::uint8_t kSfoMarker = 0x23;
   static constexpr int kFrameBufSize = 51;  // indices 0..50, index 1 is the first byte sent
 
-  ModuleCommands(SerialLink& com, ImageBuffer& image, const Timing& timing = {});
+  explicit ModuleCommands(SerialLink& com, const Timing& timing = {});
 
   // Link values the window keeps (menus and start-up change them).
   QString DevAdr = QStringLiteral("1");
@@ -67,7 +66,8 @@ class ModuleCommands {
   CmdOutcome EraseFlashBlockNo(std::uint8_t BlockNo);
   CmdOutcome WriteFlashBlockNo(std::uint8_t BlockNo);
   CmdOutcome GetCRCfromRAM();
-  CmdOutcome WriteFlashCRC();
+  // calculatedCrc: the PC's flash CRC, shown beside the module's values.
+  CmdOutcome WriteFlashCRC(std::uint16_t calculatedCrc);
 
   // The numeric value of DevAdr when it fits 16 bits, else -1 (no frame is sent).
   std::int32_t networkAddress() const;
@@ -85,6 +85,5 @@ class ModuleCommands {
   std::optional<QString> judgeReply(int minLength, std::uint8_t faultState, const QString& shortText);
 
   SerialLink& com_;
-  ImageBuffer& image_;
   std::chrono::milliseconds replyTimeout_;
 };

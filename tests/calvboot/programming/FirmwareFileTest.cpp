@@ -14,30 +14,6 @@ using namespace LdrText;
 
 namespace {
 
-TEST(StreamLineReader, LineRules) {
-  const QByteArray longLine(70000, 'x');  // spans the reader's chunk boundary
-  const std::tuple<const char*, QByteArray, QList<QByteArray>> cases[] = {
-      {"empty file has no lines", "", {}},
-      {"CR before LF is dropped", "a\r\nb\r\n", {"a", "b"}},
-      {"last line without end", "a\nb", {"a", "b"}},
-      {"lone CR stays in the line", "a\rb\n", {"a\rb"}},
-      {"trailing lone CR stays", "a\r", {"a\r"}},
-      {"only the CR right before LF goes", "a\r\r\n", {"a\r"}},
-      {"empty lines are lines", "\n\r\nx", {"", "", "x"}},
-      {"long line across chunks", longLine + "\r\n" + "end", {longLine, "end"}},
-  };
-  QTemporaryDir dir;
-  for (const auto& [name, content, wanted] : cases) {
-    ASSERT_TRUE(writeFile(dir.filePath("f.ldr"), content));
-    StreamLineReader r(dir.filePath("f.ldr"));
-    ASSERT_TRUE(r.open());
-    QList<QByteArray> read;
-    while (!r.AtEndOfStream()) read << r.ReadLine();
-    EXPECT_EQ(read, wanted) << name;
-    EXPECT_FALSE(r.failed()) << name;
-  }
-}
-
 // Every record of the files below passes this check, and the fault matrix has a wrong checksum.
 TEST(CheckLineChecksum, Records) {
   EXPECT_TRUE(FirmwareFile::CheckLineChecksum("x0300300002337a1e"));  // start not examined, lower case digits

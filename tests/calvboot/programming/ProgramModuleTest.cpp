@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <SerialLink.h>
-#include <ImageBuffer.h>
 #include <IniFileHandler.h>
 #include <ModuleCommands.h>
 #include <ProgramModule.h>
@@ -80,11 +79,10 @@ struct Bench {
   QTemporaryDir dir;
   CalvsimProcess sim;
   Timing timing;
-  ImageBuffer image;
   SerialLink com{SerialLink::ReceiveMode::Frame, dir.path()};
-  ModuleCommands commands{com, image, timing};
+  ModuleCommands commands{com, timing};
   RecordingView view;
-  ProgramModule program{commands, image, view, file("setup.ini"), timing};
+  ProgramModule program{commands, view, file("setup.ini"), timing};
   ProgramModule::RunOutcome outcome{};
   QString simReport;
   QStringList portMessages;
@@ -144,7 +142,9 @@ struct FaultRow {
   QString status, detail;  // last status line; a detail text the run showed
   int cmdState, lastFrame;  // after the run; what the device received last
   QByteArray file = {};     // empty: the small sample; "none": a missing file
-  bool goneAfterCheck = false;  // the file is deleted once it has passed the check
+  // Once the file has passed the check it is replaced by this (a bad
+  // checksum, other data), or removed when it is "none".
+  QByteArray afterCheck = {};
 };
 
 TEST(CalvbootFaults, Matrix) {
@@ -202,15 +202,24 @@ TEST(CalvbootFaults, Matrix) {
       {"record of 33 data bytes", {}, "Fault", "Record out of range in file", 0, kProbe, lines({block(0), record(0, 0, bytes(33)), eof()})},
       {"record running past 65535", {}, "Fault", "Record out of range in file", 0, kProbe,
        lines({block(0), record(0, 0xFFF0, bytes(17)), eof()})},
-      {"file gone before the programming pass", {}, "Fault", "Flash erase block 42", 3, kErase,
-       lines({block(0), record(0, 0, bytes(32)), eof()}), true},
+      // The checked records are sent, not what the file holds by then.
+      {"file gone before the programming pass", {}, done, "   CRC ok", 3, kBootOff,
+       lines({block(0), record(0, 0, bytes(32)), eof()}), "none"},
+      {"file replaced before the programming pass", {}, done, "   CRC ok", 3, kBootOff,
+       lines({block(0), record(0, 0, bytes(32)), eof()}),
+       lines({block(0), record(0, 0, bytes(32, 0x40)), ":00000001FE"})},
   };
   for (const FaultRow& row : rows) {
     SCOPED_TRACE(row.name);
     Bench b(row.sim, 300ms);
     const QString file = row.file.isEmpty() ? kSmall : row.file == "none" ? b.file("none.ldr") : b.write(row.file);
+    const QString checked = row.afterCheck.isEmpty() ? file : b.file("checked.ldr");
     b.view.onStatus = [&](const QString& s) {
-      if (row.goneAfterCheck && s == "File ok") QFile::remove(file);
+      if (row.afterCheck.isEmpty() || s != "File ok") return;
+      ASSERT_TRUE(QFile::rename(file, checked));
+      if (row.afterCheck != "none") {
+        ASSERT_TRUE(writeFile(file, row.afterCheck));
+      }
     };
     const bool ok = b.run(file);
     EXPECT_EQ(b.view.statuses.last(), row.status);
@@ -222,7 +231,7 @@ TEST(CalvbootFaults, Matrix) {
                          : row.status == timeout ? ProgramModule::RunOutcome::Timeout
                                                  : ProgramModule::RunOutcome::Fault);
     // Success only when the flash holds the file: every byte, every block committed.
-    EXPECT_TRUE(row.status != done || ldrCompare(b.file("flash.bin"), file) == 0);
+    EXPECT_TRUE(row.status != done || ldrCompare(b.file("flash.bin"), checked) == 0);
     EXPECT_EQ(b.view.warnings, ok ? QStringList() : QStringList({"Warning|Error!\r\n\r\nFault during upload."}));
     EXPECT_EQ(b.view.details.last() == "Timeout", row.status == timeout);
     EXPECT_EQ(b.view.progress.value(b.view.progress.size() - 1, -1), ok ? 100.0f : 0.0f);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <SerialLink.h>
-#include <ImageBuffer.h>
 #include <ModuleCommands.h>
 #include <PtyBench.h>
 #include <RSfunctions.h>
@@ -75,13 +74,12 @@ class PeerBench : public ::testing::Test {
 
   // The command layer anew, waiting so long for each reply.
   void setReplyTimeout(std::chrono::milliseconds timeout) {
-    cmd = std::make_unique<ModuleCommands>(*com, image, Timing{.reply = timeout});
+    cmd = std::make_unique<ModuleCommands>(*com, Timing{.reply = timeout});
     cmd->ComPort = 1;
     cmd->ComSpeed = 2;
   }
 
   QTemporaryDir dir;
-  ImageBuffer image;
   PseudoTerminal pty;
   std::unique_ptr<ScriptedPeer> peer;
   std::unique_ptr<SerialLink> com;

@@ -1,4 +1,4 @@
-#include "SequentialLineInput.h"
+#include "LineReader.h"
 
 namespace {
 constexpr qint64 kChunk = 64 * 1024;
@@ -6,21 +6,22 @@ constexpr char kCR = '\r';
 constexpr char kLF = '\n';
 }  // namespace
 
-bool SequentialLineInput::open(const QString& path) {
+bool LineReader::open(const QString& path) {
   close();
   file_.setFileName(path);
-  // Unbuffered: this class keeps its own buffer and sees read errors itself.
+  // Unbuffered: this class keeps its own buffer and sees read errors itself;
+  // the line rules are applied here, not by a text codec.
   return file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
-void SequentialLineInput::close() {
+void LineReader::close() {
   if (file_.isOpen()) file_.close();
   buffer_.clear();
   pos_ = 0;
   failed_ = false;
 }
 
-bool SequentialLineInput::fill() {
+bool LineReader::fill() {
   if (!file_.isOpen() || failed_) return false;
   buffer_.remove(0, pos_);
   pos_ = 0;
@@ -36,27 +37,33 @@ bool SequentialLineInput::fill() {
   return n > 0;
 }
 
-int SequentialLineInput::peekByte() {
+int LineReader::peekByte() {
   if (pos_ >= buffer_.size() && !fill()) return -1;
   return static_cast<unsigned char>(buffer_[pos_]);
 }
 
-bool SequentialLineInput::atEnd() { return peekByte() < 0; }
+bool LineReader::atEnd() { return peekByte() < 0; }
 
-std::optional<QByteArray> SequentialLineInput::readLine() {
+std::optional<QByteArray> LineReader::readLine() {
   if (atEnd()) return std::nullopt;
+  const char end = rule_ == LineEnd::Lf ? kLF : kCR;
   QByteArray line;
   for (;;) {
-    const qsizetype cr = buffer_.indexOf(kCR, pos_);
-    if (cr < 0) {
+    const qsizetype at = buffer_.indexOf(end, pos_);
+    if (at < 0) {
       line.append(buffer_.constData() + pos_, buffer_.size() - pos_);
       pos_ = buffer_.size();
       if (!fill()) return line;  // last line without a line end
       continue;
     }
-    line.append(buffer_.constData() + pos_, cr - pos_);
-    pos_ = cr + 1;
-    if (peekByte() == kLF) ++pos_;
+    line.append(buffer_.constData() + pos_, at - pos_);
+    pos_ = at + 1;
+    if (rule_ == LineEnd::Lf) {
+      // The CR may have come with the chunk before the LF: it is in `line`.
+      if (line.endsWith(kCR)) line.chop(1);
+    } else if (peekByte() == kLF) {
+      ++pos_;
+    }
     return line;
   }
 }
