@@ -379,6 +379,7 @@ int SerialPortControl::setPortOpen(bool open) {
       ++d->keptGeneration;
       d->port.clear(QSerialPort::Input);
       d->received.clear();
+      d->leaveRaw = d->leaveRaw || !d->lookOnly;  // a line once used for traffic stays raw
       return 0;
     }
     release();
