@@ -71,12 +71,13 @@ class ConsoleView : public UploadView {
 };
 
 // The one table from how a run ended to its exit status.
-int exitStatus(UploadEnd end, bool portFailed) {
+// stopStatus: 128 + the signal that stopped the run, or 0.
+int exitStatus(UploadEnd end, bool portFailed, int stopStatus) {
   if (portFailed) return UploadRun::kExitPort;
   switch (end) {
     case UploadEnd::Succeeded: return cli::kExitOk;
     case UploadEnd::WrongFile: return UploadRun::kExitWrongFile;
-    case UploadEnd::Cancelled: return cli::kExitInterrupted;
+    case UploadEnd::Cancelled: return stopStatus != 0 ? stopStatus : cli::kExitInterrupted;
     case UploadEnd::NoBootLoader: return UploadRun::kExitNoBootLoader;
     case UploadEnd::Failed:
     case UploadEnd::NotStarted:
@@ -230,7 +231,7 @@ int main(int argc, char** argv) {
     runUpload();
     if (!finalLine.isEmpty()) console.plainLine(finalLine);
   }
-  return exitStatus(end, portFailed);
+  return exitStatus(end, portFailed, stop.exitStatus());
 }
 
 }  // namespace UploadRun

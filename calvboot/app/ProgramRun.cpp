@@ -127,10 +127,11 @@ struct Headless {
 };
 
 // The one table from how a run ended to its exit status.
-int exitStatus(ProgramModule::RunOutcome outcome, bool crcMismatch, bool portFailed, bool stopped) {
+// stopStatus: 128 + the signal that stopped the run, or 0.
+int exitStatus(ProgramModule::RunOutcome outcome, bool crcMismatch, bool portFailed, int stopStatus) {
   using Outcome = ProgramModule::RunOutcome;
   if (portFailed) return ProgramRun::kExitPort;
-  if (stopped && outcome != Outcome::Done) return cli::kExitInterrupted;
+  if (stopStatus != 0 && outcome != Outcome::Done) return stopStatus;
   switch (outcome) {
     case Outcome::Timeout: return ProgramRun::kExitTimeout;
     case Outcome::Fault: return ProgramRun::kExitFault;
@@ -219,7 +220,7 @@ int main(int argc, char** argv) {
   // The port is tried once before the pass, so that a missing one ends the
   // run at once instead of after a probe.
   if (!com->SetupMScomm(commands.ComPort, commands.ComSpeed))
-    return exitStatus(ProgramModule::RunOutcome::Fault, false, true, stop.raised());
+    return exitStatus(ProgramModule::RunOutcome::Fault, false, true, stop.exitStatus());
   com->CloseMScomm();
 
   auto outcome = ProgramModule::RunOutcome::Fault;
@@ -244,7 +245,7 @@ int main(int argc, char** argv) {
     cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") +
                         blocks.join(u", "));
   }
-  return exitStatus(outcome, crcMismatch, portFailed, stop.raised());
+  return exitStatus(outcome, crcMismatch, portFailed, stop.exitStatus());
 }
 
 }  // namespace ProgramRun

@@ -9,8 +9,10 @@
 namespace {
 int pipeFds[2] = {-1, -1};
 
-void onSignal(int) {
-  const char byte = 1;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onSignal(int number) {
+  const char byte = char(number);
   [[maybe_unused]] const auto n = ::write(pipeFds[1], &byte, 1);
 }
 }  // namespace
@@ -20,8 +22,8 @@ StopSignal::StopSignal(std::function<void()> onStop, QObject* parent) : QObject(
   notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] {
     char buf[16];
-    while (::read(pipeFds[0], buf, sizeof buf) > 0) {
-    }
+    for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
+      if (!raised_) signal_ = buf[0];  // the first signal says why the run stopped
     raised_ = true;
     if (onStop_) onStop_();
   });
@@ -29,11 +31,9 @@ StopSignal::StopSignal(std::function<void()> onStop, QObject* parent) : QObject(
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  for (const int number : kStopSignals) ::sigaction(number, &action, nullptr);
 }
 
 StopSignal::~StopSignal() {
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  for (const int number : kStopSignals) std::signal(number, SIG_DFL);
 }

@@ -6,7 +6,9 @@
 
 class QSocketNotifier;
 
-// SIGINT and SIGTERM during a run: the handler only writes a byte to a pipe;
+// SIGINT, SIGTERM and SIGHUP during a run (Ctrl+C, a script's timeout or a
+// supervisor, a closed terminal): the handler only writes the signal's number
+// to a pipe;
 // a notifier on the event thread then calls onStop, so the run stops between
 // steps of its own rather than inside a signal handler. Waits yield to the
 // event loop, so the notifier is served while they run.
@@ -17,9 +19,13 @@ class StopSignal : public QObject {
   ~StopSignal() override;
 
   bool raised() const { return raised_; }
+  // 128 + the number of the signal that stopped the run, as a shell reports
+  // a process that signal ended; 0 when none came.
+  int exitStatus() const { return raised_ ? 128 + signal_ : 0; }
 
  private:
   std::function<void()> onStop_;
   QSocketNotifier* notifier_ = nullptr;
   bool raised_ = false;
+  int signal_ = 0;
 };

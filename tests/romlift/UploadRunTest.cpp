@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "SimProcess.h"
 #include <CliFolder.h>
 #include <PtyBench.h>
@@ -22,6 +24,7 @@ struct Row {
   const char* report = nullptr;  // the report's "Status", or nullptr: no report
   // file empty: the sample with LF line ends; interruptAt: SIGINT once standard output shows it.
   QString file = kSample, interruptAt = {};
+  int signal = SIGINT;
 };
 
 TEST(UploadRun, ExitStatuses) {
@@ -39,6 +42,7 @@ TEST(UploadRun, ExitStatuses) {
       {"unreadable file", {}, run, 5, "File not valid for any Amplifier or CD player", "cannot read", nullptr,
        kSample + ".missing"},
       {"cancelled", {}, run, 130, "Update cancelled", {}, "Cancelled", kSample, "updating..."},
+      {"terminal closed", {}, run, 129, "Update cancelled", {}, "Cancelled", kSample, "updating...", SIGHUP},
       {"device gone waiting", {"--no-announce", "--vanish-after", "0", "--vanish-delay", "300"}, run, 1,
        "Port closed"},
       {"cancelled waiting", {"--no-announce"}, run, 130, "Port closed", {}, nullptr, kSample, "Waiting for response"},
@@ -58,7 +62,7 @@ TEST(UploadRun, ExitStatuses) {
       ASSERT_TRUE(writeFile(file, fileBytes(kSample).replace("\r\n", "\n")));
     }
     const QStringList args = QStringList(row.args).replaceInStrings(QRegularExpression("^FILE$"), file);
-    const CliFolder::Result r = folder.run(args, row.interruptAt);
+    const CliFolder::Result r = folder.run(args, row.interruptAt, row.signal);
     EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);
     EXPECT_TRUE(*row.last ? r.lastLine().endsWith(QString::fromLatin1(row.last)) : r.out.isEmpty()) << qPrintable(r.out);
     EXPECT_TRUE(r.err.contains(row.err)) << qPrintable(r.err);

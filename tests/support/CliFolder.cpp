@@ -30,7 +30,7 @@ std::unique_ptr<QProcess> CliFolder::start(const QStringList& args) const {
   return process;
 }
 
-CliFolder::Result CliFolder::finish(QProcess& process, const QString& interruptAt) {
+CliFolder::Result CliFolder::finish(QProcess& process, const QString& interruptAt, int signal) {
   Result r;
   QDeadlineTimer deadline(60000);
   bool interrupted = interruptAt.isEmpty();
@@ -38,7 +38,7 @@ CliFolder::Result CliFolder::finish(QProcess& process, const QString& interruptA
     process.waitForReadyRead(50);
     r.out += QString::fromLocal8Bit(process.readAllStandardOutput());
     if (!interrupted && r.out.contains(interruptAt)) {
-      ::kill(pid_t(process.processId()), SIGINT);
+      ::kill(pid_t(process.processId()), signal);
       interrupted = true;
     }
   }

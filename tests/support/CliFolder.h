@@ -26,10 +26,11 @@ class CliFolder {
   QByteArray ini() const;
 
   std::unique_ptr<QProcess> start(const QStringList& args) const;
-  // Sends SIGINT once standard output shows `text`, when given.
-  static Result finish(QProcess& process, const QString& interruptAt = {});
-  Result run(const QStringList& args, const QString& interruptAt = {}) const {
-    return finish(*start(args), interruptAt);
+  // Sends `signal` (SIGINT unless said) once standard output shows
+  // interruptAt, when given.
+  static Result finish(QProcess& process, const QString& interruptAt = {}, int signal = 2);
+  Result run(const QStringList& args, const QString& interruptAt = {}, int signal = 2) const {
+    return finish(*start(args), interruptAt, signal);
   }
 
  private:

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "SimProcess.h"
 #include <CliFolder.h>
 #include <PtyBench.h>
@@ -36,6 +38,7 @@ struct Row {
   QString err;       // a line standard error must hold
   bool flashIsFile;
   const char* interruptAt = nullptr;
+  int signal = SIGINT;
 };
 
 TEST(ProgramRun, ExitStatuses) {
@@ -49,6 +52,7 @@ TEST(ProgramRun, ExitStatuses) {
       {"no port", {}, run + QStringList{"--device", "/dev/no-such-tty"}, 3, "", "calvboot: Comm Port not available!", false},
       {"module CRC differs", {"--bad-crc"}, run, 5, "Done with succes", "block(s) 0, 1", true},
       {"interrupted", {"--baud", "9600"}, run, 130, "Fault", kWarning, false, "Program flash block 0"},
+      {"terminated", {"--baud", "9600"}, run, 143, "Fault", kWarning, false, "Program flash block 0", SIGTERM},
       {"version", {}, {"--version"}, 0, "Calvaro Bootloader Version 1.00", {}, false},
       {"missing file", {}, {"--port", "1"}, 64, "", "missing --program", false},
       {"bad speed", {}, run + QStringList{"--speed", "1200"}, 64, "", "--speed takes", false},
@@ -74,7 +78,7 @@ TEST(ProgramRun, ExitStatuses) {
     folder.writeIni(ini);
     QStringList args = row.args;
     args.replaceInStrings(QStringLiteral("FILE"), kSample);
-    const CliFolder::Result r = folder.run(args, QString::fromLatin1(row.interruptAt ? row.interruptAt : ""));
+    const CliFolder::Result r = folder.run(args, QString::fromLatin1(row.interruptAt ? row.interruptAt : ""), row.signal);
     EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);
     EXPECT_EQ(r.lastLine(), QString::fromLatin1(row.last)) << qPrintable(r.out);
     EXPECT_TRUE(r.err.contains(row.err)) << qPrintable(r.err);
