@@ -308,14 +308,21 @@ bool SerialPortControl::portOpen() const { return d->port.isOpen() && !d->kept; 
 
 QString SerialPortControl::lastOpenErrorText() const { return d->lastOpenError; }
 
+#ifdef Q_OS_UNIX
+// Opens the device ourselves, past Qt's lock file, and closes it again:
+// 0 when it opens, else the system's reason.
+static int openError(const QString& device) {
+  const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+#endif
+
 bool SerialPortControl::accessRefused(const QString& device) {
 #ifdef Q_OS_UNIX
-  const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-    return false;
-  }
-  return errno == EACCES || errno == EPERM;
+  const int err = openError(device);
+  return err == EACCES || err == EPERM;
 #else
   Q_UNUSED(device);
   return false;
@@ -326,12 +333,8 @@ bool SerialPortControl::accessRefused(const QString& device) {
 // Qt reports both a lock held by another program and a refused open as
 // PermissionError. Opening the device ourselves tells them apart.
 static int classifyPermissionError(const QString& device, QString& reason) {
-  const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-    return SerialPortControl::kErrPortInUse;  // openable, so Qt's lock file stopped it
-  }
-  const int err = errno;
+  const int err = openError(device);
+  if (err == 0) return SerialPortControl::kErrPortInUse;  // openable, so Qt's lock file stopped it
   switch (err) {
     case EBUSY:
       return SerialPortControl::kErrPortInUse;  // exclusive use by another program
