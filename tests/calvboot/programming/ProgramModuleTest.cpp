@@ -42,13 +42,16 @@ int frameCode(const QByteArray& frame) {
 struct RecordingView : ProgramView {
   QStringList statuses, details, warnings;
   QList<float> progress;
-  std::function<void(const QString&)> onStatus;
+  std::function<void(const QString&)> onStatus, onDetail;
 
   void setStatusText(const QString& text) override {
     statuses << text;
     if (onStatus) onStatus(text);
   }
-  void detailText(const QString& text) override { details << text; }
+  void detailText(const QString& text) override {
+    details << text;
+    if (onDetail) onDetail(text);
+  }
   void setProgress(float value) override { progress << value; }
   void showWarning(const QString& title, const QString& text) override { warnings << title + "|" + text; }
 };
@@ -141,8 +144,16 @@ TEST(ProgramModuleSim, FixtureRunClaimsTheSerialBeforeSendingIt) {
     if (c.ini == ReadOnly) QFile::setPermissions(ini, QFileDevice::ReadOwner);
     const int held = ::open(QFile::encodeName(SettingsLock::lockFileFor(ini)).constData(), O_RDWR | O_CREAT, 0644);
     ASSERT_TRUE(c.ini != Locked || ::flock(held, LOCK_EX) == 0);
+    // Each transaction's text comes after it: the lock is free by then.
+    int heldAcross = 0;
+    b.view.onDetail = [&](const QString&) {
+      if (c.ini == Locked) return;
+      if (::flock(held, LOCK_EX | LOCK_NB) != 0) ++heldAcross;
+      ::flock(held, LOCK_UN);
+    };
     EXPECT_EQ(b.run(kSmall), c.record != nullptr);
     ::close(held);
+    EXPECT_EQ(heldAcross, 0);
     const QByteArray ram = fileBytes(b.file("ram.bin"));
     EXPECT_EQ(ram.mid(0x7FFB, 5).toHex(' '), c.record ? QByteArray(c.record) : QByteArray("ff ff ff ff ff"));
     EXPECT_EQ(b.view.details.filter("Serial number not sent: " + ini + ": ").size(), c.record ? 0 : 1);
