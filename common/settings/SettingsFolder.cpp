@@ -36,6 +36,10 @@ bool usableStation(const QString& folder, QString& why) {
   if (::stat(native.constData(), &st) == 0)
     if (const group* g = ::getgrgid(st.st_gid)) groupName = QString::fromLocal8Bit(g->gr_name);
   const QString ini = QDir(folder).filePath(QStringLiteral("setup.ini"));
+  if (QFileInfo(ini).isSymLink()) {
+    why = QStringLiteral("%1 is a symbolic link, which is never followed").arg(QDir::toNativeSeparators(ini));
+    return false;
+  }
   if (S_ISDIR(st.st_mode) && writableForUs(folder) && (!QFileInfo::exists(ini) || writableForUs(ini))) return true;
   why = QStringLiteral("cannot write to %1, the settings folder every user of the serial ports shares on this PC: "
                        "join the group %2 (sudo usermod -aG %2 $USER, then log in again)")

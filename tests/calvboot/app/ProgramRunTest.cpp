@@ -142,14 +142,6 @@ TEST(ProgramRun, ParallelFixturesGetDistinctSerials) {
   EXPECT_EQ(serials, (std::set<std::string>{"0b00001388", "0b00001389", "0b0000138a", "0b0000138b", "0b0000138c",
                                             "0b0000138d", "0b0000138e", "0b0000138f"}));
   EXPECT_TRUE(folder.ini().contains("Serial=5008\r\n")) << folder.ini().constData();
-  // A counter that cannot be advanced: no number sent, a fault naming setup.ini.
-  ASSERT_TRUE(QFile::setPermissions(folder.path(QStringLiteral("setup.ini")), QFileDevice::ReadOwner));
-  CalvsimProcess fixture({QStringLiteral("--fixture")});
-  ASSERT_TRUE(fixture.started());
-  const CliFolder::Result r = folder.run({QStringLiteral("--program"), kSample, QStringLiteral("--device"), fixture.slavePath()});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(r.err.contains(QStringLiteral("calvboot: Serial number not sent: %1: not writable").arg(folder.path(QStringLiteral("setup.ini")))))
-      << qPrintable(r.err);
 }
 
 // A line found in the terminal's default mode: a listing leaves it exactly so;

@@ -147,9 +147,7 @@ TEST(ProgramModuleSim, FixtureRunClaimsTheSerialBeforeSendingIt) {
     // Each transaction's text comes after it: the lock is free by then.
     int heldAcross = 0;
     b.view.onDetail = [&](const QString&) {
-      if (c.ini == Locked) return;
-      if (::flock(held, LOCK_EX | LOCK_NB) != 0) ++heldAcross;
-      ::flock(held, LOCK_UN);
+      if (c.ini != Locked) heldAcross += ::flock(held, LOCK_EX | LOCK_NB) != 0 || ::flock(held, LOCK_UN) != 0;
     };
     EXPECT_EQ(b.run(kSmall), c.record != nullptr);
     ::close(held);

@@ -74,19 +74,4 @@ TEST_F(TrafficLogTest, UnwritableLogDropsLinesWhileTrafficGoesOn) {
   EXPECT_FALSE(QFileInfo::exists(logFile));
 }
 
-// A link planted before ticking goes itself; one planted during the run is
-// not written through. What it points at keeps its bytes and mode.
-TEST_F(TrafficLogTest, ALogIsNeverWrittenThroughASymbolicLink) {
-  const QString victim = path("victim");
-  ASSERT_TRUE(writeFile(victim, "keep") && QFile::setPermissions(victim, QFileDevice::ReadOwner));
-  const auto mode = QFile::permissions(victim);
-  ASSERT_TRUE(QFile::link(victim, logFile));
-  form->ChkLog->click();
-  EXPECT_EQ(fileBytes(logFile), header("05.12.2026 21.03.11"));
-  ASSERT_TRUE(QFile::remove(logFile) && QFile::link(victim, logFile));
-  form->WriteIn(QStringLiteral("RX: 04 "));
-  EXPECT_EQ(fileBytes(victim), QByteArray("keep"));
-  EXPECT_EQ(QFile::permissions(victim), mode);
-}
-
 }  // namespace
