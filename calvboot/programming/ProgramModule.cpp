@@ -8,7 +8,10 @@
 #include <LenientNumber.h>
 #include <SettingsLock.h>
 
+#include <QDir>
+
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <optional>
 
@@ -252,20 +255,24 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
 ProgramModule::Step ProgramModule::finalSteps() {
   if (stopHere()) return Step::Fault;
   if (DeviceKind == kFixture) {
-    // Fixtures programmed at once from one folder must never get the same
-    // number: read, send and advance under the settings lock.
-    SettingsLock lock(iniPath_);
-    const auto serial = static_cast<std::uint32_t>(ReadSerialSetting());
+    const SerialClaim claim = claimSerialNumber();
+    if (!claim.refusal.isEmpty()) {
+      ShowDetailText(claim.refusal);
+      std::fprintf(stderr, "calvboot: %s\n", qPrintable(claim.refusal));
+      status(QStringLiteral("Fault"));
+      return Step::Fault;
+    }
+    const std::uint32_t serial = claim.number;
     std::array<std::uint8_t, 33> record{};
     record[0] = 0x0B;
     record[1] = static_cast<std::uint8_t>(serial >> 24);
     record[2] = static_cast<std::uint8_t>(serial >> 16);
     record[3] = static_cast<std::uint8_t>(serial >> 8);
     record[4] = static_cast<std::uint8_t>(serial);
-    // The fixture keeps whatever it got: the outcome is not tested.
+    // The fixture keeps whatever it got: the outcome is not tested. The
+    // counter has advanced all the same, as it always did after this write.
     ShowDetailText(writeMemory(5, kSerialAddress, record.data()).text);
     ShowDetailText(QString());
-    advanceSerialSetting();
   } else {
     if (after(commands_.WriteFlashCRC(static_cast<std::uint16_t>(image_.CalcFlashCrc()))) == Step::Timeout)
       return Step::Timeout;
@@ -276,10 +283,18 @@ ProgramModule::Step ProgramModule::finalSteps() {
   return Step::Ok;
 }
 
-void ProgramModule::advanceSerialSetting() {
-  const QString text = IniFileHandler::ReadIniValue(kSection, kSerialKey, QStringLiteral("?"), iniPath_);
-  const auto serial = storedSerial(text);
-  // A value that is not a number, or the last one that fits, stays as it is.
-  if (!serial || *serial == std::numeric_limits<std::int32_t>::max()) return;
-  IniFileHandler::WriteIniValue(kSection, kSerialKey, QString::number(*serial + 1), iniPath_);
+ProgramModule::SerialClaim ProgramModule::claimSerialNumber() {
+  const SettingsLock lock(iniPath_);
+  const auto refused = [this](const QString& why) {
+    return SerialClaim{0, QStringLiteral("Serial number not sent: %1: %2").arg(QDir::toNativeSeparators(iniPath_), why)};
+  };
+  if (lock.refused()) return refused(QStringLiteral("not written, ") + lock.refusal());
+  const auto serial = storedSerial(
+      IniFileHandler::ReadIniValue(kSection, kSerialKey, QStringLiteral("?"), iniPath_));
+  if (!serial) return {};
+  if (*serial == std::numeric_limits<std::int32_t>::max())
+    return refused(QStringLiteral("Serial=%1 is the last number").arg(*serial));
+  if (!IniFileHandler::WriteIniValue(kSection, kSerialKey, QString::number(*serial + 1), iniPath_))
+    return refused(QStringLiteral("not writable, so Serial=%1 cannot be advanced").arg(*serial));
+  return {static_cast<std::uint32_t>(*serial), {}};
 }

@@ -68,6 +68,18 @@ class ProgramModule {
   // or does not fit.
   std::int32_t ReadSerialSetting() const;
 
+  // The number a fixture run sends, taken from "Calvsettings"/"Serial" in one
+  // short step under the settings lock (read N, store N + 1), so that no
+  // lock is held across a transaction. A counter that is missing or not a
+  // number gives 65535 and counts nothing; one that cannot be advanced gives
+  // a refusal, and then no number may be sent: the next run would send it
+  // again.
+  struct SerialClaim {
+    std::uint32_t number = 65535;
+    QString refusal;
+  };
+  SerialClaim claimSerialNumber();
+
   static constexpr float progressFor(double bytesSent, double totalBytes) {
     if (totalBytes <= 0) return 100.0f;
     const double p = bytesSent / totalBytes * 100.0;
@@ -89,7 +101,6 @@ class ProgramModule {
   // faultState of 0 means only a time-out ends the run.
   Step after(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState = 0);
   Step judged(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState);
-  void advanceSerialSetting();
   void status(const QString& text);
   // One memory write: the bytes go into the PC image, then to the module.
   ModuleCommands::CmdOutcome writeMemory(std::uint8_t count, std::int32_t adr, const std::uint8_t* data);

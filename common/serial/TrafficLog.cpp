@@ -4,6 +4,23 @@
 #include <QFileDevice>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Never through a symbolic link: the log may sit in a folder a group shares,
+// where a member could point Log.txt at another user's file.
+bool openNoFollow(QFile& file, const QString& fileName, int flags) {
+  const int fd = ::open(QFile::encodeName(fileName).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | flags, 0666);
+  if (fd < 0) return false;
+  if (file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) return true;
+  ::close(fd);
+  return false;
+}
+
+}  // namespace
+
 TrafficLog::TrafficLog(QString fileName, std::function<QDateTime()> clock)
     : fileName_(std::move(fileName)), clock_(std::move(clock)) {}
 
@@ -22,15 +39,15 @@ QStringList TrafficLog::headerLines(const QString& timestamp) {
 }
 
 void TrafficLog::startFresh() {
-  if (QFileInfo(fileName_).isFile()) {
-    // A read-only file from an earlier run must go too.
+  const QFileInfo old(fileName_);
+  // A read-only file from an earlier run goes too; a link goes itself, what
+  // it points at stays untouched.
+  if ((old.isSymLink() || old.isFile()) && !QFile::remove(fileName_) && !old.isSymLink()) {
+    // Cannot delete (e.g. the folder is write-protected): empty it instead,
+    // so the new log still starts with its header. Failing that, lines drop.
     QFile::setPermissions(fileName_, QFile::permissions(fileName_) | QFileDevice::WriteOwner | QFileDevice::WriteUser);
-    if (!QFile::remove(fileName_)) {
-      // Cannot delete (e.g. the folder is write-protected): empty it instead,
-      // so the new log still starts with its header. Failing that, lines drop.
-      QFile file(fileName_);
-      if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.close();
-    }
+    QFile file;
+    if (openNoFollow(file, fileName_, O_TRUNC)) file.close();
   }
   const QStringList lines = headerLines(LogTimestamp());
   for (const QString& line : lines) LogWriteLine(line, false);
@@ -38,8 +55,8 @@ void TrafficLog::startFresh() {
 
 bool TrafficLog::LogWriteLine(const QString& text, bool withTimestamp) {
   // Open, append, close for every line: the file is complete after each one.
-  QFile file(fileName_);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return true;
+  QFile file;
+  if (!openNoFollow(file, fileName_, O_APPEND | O_CREAT)) return true;
   QByteArray line = (withTimestamp ? LogTimestamp() + u' ' + text : text).toLatin1();
   line += "\r\n";
   file.write(line);

@@ -4,13 +4,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 
+#include <cerrno>
+#include <cstdio>
 #include <optional>
 
 #include "FileAccess.h"
 #include "SettingsLock.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,42 +126,79 @@ Location locate(const QList<Line>& lines, const QString& section, const QString&
   return loc;
 }
 
+// The file's bytes, never through a symbolic link: in a folder a group
+// shares, a member could point setup.ini at another user's file, whose
+// content the next write would copy into a file the group can read.
+std::optional<QByteArray> readNoFollow(const QString& filePath) {
+  const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  QFile in;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  return in.readAll();
+}
+
+bool writeAll(int fd, const QByteArray& content) {
+  qsizetype done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.constData() + done, static_cast<size_t>(content.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += n;
+  }
+  return true;
+}
+
 bool writeWhole(const QString& filePath, const QByteArray& content, bool exists) {
   const QFileInfo info(filePath);
-  const QString folder = info.absolutePath();
-  if (writableForUs(folder)) {
+  const QByteArray native = QFile::encodeName(filePath);
+  if (writableForUs(info.absolutePath())) {
     // New content goes to a temporary file beside the old one and is renamed
     // over it, so a crash mid-write leaves either the old or the new file.
-    const QByteArray native = QFile::encodeName(filePath);
+    // mkstemp() creates it exclusively and rename() replaces the name itself,
+    // so neither follows a link planted meanwhile.
     struct stat old {};
-    const bool hadOwner = exists && ::stat(native.constData(), &old) == 0;
-    QSaveFile out(filePath);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly)) return false;
-    if (out.write(content) != content.size()) {
-      out.cancelWriting();
-      return false;
-    }
-    if (!out.commit()) return false;
+    const bool hadOld = exists && ::lstat(native.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    QByteArray temp = native + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, hadOld ? old.st_mode & 07777 : 0666 & ~mask) == 0;
     // Run as root, the new file would belong to root and lock its owner out.
-    if (hadOwner && ::geteuid() == 0) (void)::chown(native.constData(), old.st_uid, old.st_gid);
-    return true;
+    if (ok && hadOld && ::geteuid() == 0) ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    ok = ok && writeAll(fd, content) && ::fdatasync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temp.constData(), native.constData()) == 0) return true;
+    ::unlink(temp.constData());
+    return false;
   }
   // A folder we may not write to leaves only an in-place rewrite of an
   // existing writable file, as the classic writer does.
   if (!exists) return false;
-  QFile out(filePath);
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  const bool ok = out.write(content) == content.size();
-  return out.flush() && ok;
+  const int fd = ::open(native.constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool ok = writeAll(fd, content);
+  return ::close(fd) == 0 && ok;
 }
 
 QString storedValue(const QString& section, const QString& key, const QString& filePath) {
-  QFile in(filePath);
-  if (!in.open(QIODevice::ReadOnly)) return {};
-  const QList<Line> lines = splitLines(in.readAll());
+  const std::optional<QByteArray> data = readNoFollow(filePath);
+  if (!data) return {};
+  const QList<Line> lines = splitLines(*data);
   const Location loc = locate(lines, section, key);
   return loc.keyLine ? parseLine(lines[*loc.keyLine].text).value.left(kMaxValueLength) : QString();
+}
+
+// A refused write is reported, since nothing else tells the operator why a
+// setting did not stick.
+bool refuse(const QString& filePath, const QString& why) {
+  std::fprintf(stderr, "%s: not written: %s\n", qPrintable(filePath), qPrintable(why));
+  std::fflush(stderr);
+  return false;
 }
 
 }  // namespace
@@ -172,6 +211,10 @@ QString ReadIniValue(const QString& section, const QString& key, const QString& 
   // Look again under the lock: a value another process stored meanwhile wins
   // over the default.
   const SettingsLock lock(filePath);
+  if (lock.refused()) {
+    refuse(filePath, lock.refusal());
+    return defaultValue;
+  }
   const QString stored = storedValue(section, key, filePath);
   if (!stored.isEmpty()) return stored;
   WriteIniValue(section, key, defaultValue, filePath);
@@ -194,15 +237,17 @@ bool WriteIniValue(const QString& section, const QString& key, const QString& va
   // Held from the read to the rename: a writer in another process between
   // them would have its key lost. Re-entrant, so callers may hold it already.
   const SettingsLock lock(filePath);
-  QFile in(filePath);
-  const bool exists = in.exists();
+  if (lock.refused()) return refuse(filePath, lock.refusal());
+  struct stat st {};
+  const bool exists = ::lstat(QFile::encodeName(filePath).constData(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) return refuse(filePath, QStringLiteral("not a plain file"));
   // Checked first, so that a read-only file refuses even an unchanged value.
   if (exists && !writableForUs(filePath)) return false;
   QByteArray data;
   if (exists) {
-    if (!in.open(QIODevice::ReadOnly)) return false;
-    data = in.readAll();
-    in.close();
+    const std::optional<QByteArray> old = readNoFollow(filePath);
+    if (!old) return false;
+    data = *old;
   }
   QList<Line> lines = splitLines(data);
   const QByteArray eol = exists ? lineEndStyle(lines) : QByteArray("\r\n");

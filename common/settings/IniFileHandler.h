@@ -23,7 +23,9 @@ QString ReadIniValueOrDefault(const QString& section, const QString& key, const 
 // Sets key in section to value (written exactly as given). Creates the file
 // and the section when missing. The file is replaced atomically. Returns
 // false when the file cannot be written: a missing folder, or a file or
-// folder without write permission (honoured even for root).
+// folder without write permission (honoured even for root); also, with a
+// line on stderr, when setup.ini is not a plain file (a symbolic link is
+// never followed) or the settings lock is not had in time (SettingsLock).
 bool WriteIniValue(const QString& section, const QString& key, const QString& value,
                    const QString& filePath);
 

@@ -2,11 +2,14 @@
 
 #include "FileAccess.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -26,35 +29,83 @@ QHash<QString, Held>& heldLocks() {
   return held;
 }
 
+// A blocking flock(), which the kernel serves in turn (polling would starve
+// beside a program that writes often), woken by a timer signal aimed at this
+// thread. The timer repeats, so a signal that comes just before flock()
+// blocks is followed by another.
+bool lockWithin(int fd, std::chrono::steady_clock::duration limit) {
+  using namespace std::chrono;
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+  if (errno != EWOULDBLOCK) return false;
+  static const int wake = [] {
+    struct sigaction sa {};
+    sa.sa_handler = [](int) {};  // only to interrupt the wait: no SA_RESTART
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGRTMIN + 4, &sa, nullptr);
+    return SIGRTMIN + 4;
+  }();
+  sigevent ev{};
+  ev.sigev_notify = SIGEV_THREAD_ID;
+  ev.sigev_signo = wake;
+  ev._sigev_un._tid = ::gettid();  // sigev_notify_thread_id, which older C libraries lack
+  timer_t timer;
+  if (::timer_create(CLOCK_MONOTONIC, &ev, &timer) != 0) return false;
+  const auto deadline = steady_clock::now() + limit;
+  const auto ns = duration_cast<nanoseconds>(limit).count();
+  itimerspec when{};
+  when.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  when.it_interval = {0, 50'000'000};
+  ::timer_settime(timer, 0, &when, nullptr);
+  bool had = false;
+  while (!(had = ::flock(fd, LOCK_EX) == 0) && errno == EINTR && steady_clock::now() < deadline) {
+  }
+  ::timer_delete(timer);
+  return had;
+}
+
 }  // namespace
 
-QString SettingsLock::lockFileFor(const QString& iniPath) { return iniPath + QStringLiteral(".lock"); }
+QString SettingsLock::lockFileFor(const QString& iniPath) {
+  const QFileInfo ini(iniPath);
+  const QString folder = QFileInfo(ini.absolutePath()).canonicalFilePath();
+  const QString file = ini.fileName() + QStringLiteral(".lock");
+  return folder.isEmpty() ? ini.absoluteFilePath() + QStringLiteral(".lock") : QDir(folder).filePath(file);
+}
 
 SettingsLock::SettingsLock(const QString& iniPath) {
-  const QString path = lockFileFor(iniPath);
-  key_ = QFileInfo(path).absoluteFilePath();
+  key_ = lockFileFor(iniPath);
   Held& held = heldLocks()[key_];
   if (held.depth > 0) {
     ++held.depth;
     locked_ = true;
     return;
   }
-  const QByteArray native = QFile::encodeName(path);
-  int fd = ::open(native.constData(), O_RDWR | O_CLOEXEC);
+  const QByteArray native = QFile::encodeName(key_);
+  // Never through a symbolic link: in a folder a group shares, a member could
+  // point the lock file at something of another user's.
+  constexpr int kFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  int fd = ::open(native.constData(), O_RDWR | kFlags);
+  // A lock file another user made may be read-only for us; flock() works on
+  // a read-only descriptor all the same.
+  if (fd < 0 && errno == EACCES) fd = ::open(native.constData(), O_RDONLY | kFlags);
   // A folder we may not write to gets no lock file, even when run as root.
-  if (fd < 0 && errno == ENOENT && writableForUs(QFileInfo(path).absolutePath()))
-    fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == ENOENT && writableForUs(QFileInfo(key_).absolutePath()))
+    fd = ::open(native.constData(), O_RDWR | O_CREAT | kFlags, 0666);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    fd = -1;
+    errno = ELOOP;
+  }
   if (fd < 0) {
+    if (errno == ELOOP) refusal_ = QStringLiteral("%1 is not a plain file").arg(key_);
     heldLocks().remove(key_);
     return;
   }
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
+  if (!lockWithin(fd, kWait)) {
     ::close(fd);
     heldLocks().remove(key_);
+    refusal_ = QStringLiteral("another program held %1 for %2 s").arg(key_).arg(kWait.count());
     return;
   }
   held.fd = fd;

@@ -2,24 +2,37 @@
 
 #include <QString>
 
+#include <chrono>
+
 // An exclusive lock on the settings beside one setup.ini, shared by every
-// process that uses that file: flock() on "<setup.ini>.lock". Steps that
-// read a value, act on it and write it back (the fixture's serial number)
-// hold it so that two runs from the same folder never interleave them.
+// process that uses that file: flock() on "<setup.ini>.lock". Held only for
+// one read-change-write of the file, never across a serial transaction, so
+// that no other program waits long for it.
 // Re-entrant within a process: a nested lock on the same file just counts.
+// The wait is bounded: a lock that another process keeps (one stopped with
+// Ctrl+Z) refuses after kWait instead of freezing this one.
 // Where the lock file cannot be made (a read-only folder) the lock is not
-// held and the caller goes on as before; locked() tells.
+// held and the caller goes on as before.
 class SettingsLock {
  public:
+  static constexpr auto kWait = std::chrono::seconds{2};
+
   explicit SettingsLock(const QString& iniPath);
   ~SettingsLock();
   SettingsLock(const SettingsLock&) = delete;
   SettingsLock& operator=(const SettingsLock&) = delete;
 
   bool locked() const { return locked_; }
+  // Not had in time, or the lock file is not a plain file: writing now could
+  // lose another program's change, so the caller must not write.
+  bool refused() const { return !refusal_.isEmpty(); }
+  const QString& refusal() const { return refusal_; }
+  // Beside the file's canonical path, so that two spellings of one
+  // setup.ini share one lock.
   static QString lockFileFor(const QString& iniPath);
 
  private:
   QString key_;
+  QString refusal_;
   bool locked_ = false;
 };

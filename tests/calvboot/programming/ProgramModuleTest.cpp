@@ -11,6 +11,11 @@
 #include <ProgramModule.h>
 #include <PtyBench.h>
 #include <RSfunctions.h>
+#include <SettingsLock.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "SimProcess.h"
 #include "LdrText.h"
@@ -37,13 +42,16 @@ int frameCode(const QByteArray& frame) {
 struct RecordingView : ProgramView {
   QStringList statuses, details, warnings;
   QList<float> progress;
-  std::function<void(const QString&)> onStatus;
+  std::function<void(const QString&)> onStatus, onDetail;
 
   void setStatusText(const QString& text) override {
     statuses << text;
     if (onStatus) onStatus(text);
   }
-  void detailText(const QString& text) override { details << text; }
+  void detailText(const QString& text) override {
+    details << text;
+    if (onDetail) onDetail(text);
+  }
   void setProgress(float value) override { progress << value; }
   void showWarning(const QString& title, const QString& text) override { warnings << title + "|" + text; }
 };
@@ -111,25 +119,48 @@ TEST(ProgramModuleSim, AmplifierRunOfTwoBlockSample) {
   EXPECT_EQ(ldrCompare(b.file("flash.bin"), kTwoBlock), 0);
 }
 
-// A stored number read, sent and advanced: ProgramRun.ParallelFixturesGetDistinctSerials.
-TEST(ProgramModuleSim, FixtureRunWritesAndAdvancesSerial) {
-  // The stored number (nullptr: no "Serial" key) and the one after the run; both send the default 65535.
-  const std::pair<const char*, QString> cases[] = {
-      {nullptr, "?"},                  // the default read, written back
-      {"99999999999", "99999999999"},  // does not fit 32 bits
+// A stored number claimed, then sent: ProgramRun.ParallelFixturesGetDistinctSerials.
+// A counter that cannot be advanced sends no number, which the next run would send again.
+TEST(ProgramModuleSim, FixtureRunClaimsTheSerialBeforeSendingIt) {
+  enum Ini { Free, ReadOnly, Locked };
+  const struct {
+    const char* stored;  // nullptr: no "Serial" key
+    const char* record;  // at 0x7FFB; nullptr: none sent, the run is a fault
+    QString after;
+    Ini ini = Free;
+  } cases[] = {
+      {nullptr, "0b 00 00 ff ff", "?"},                  // the default read, written back
+      {"99999999999", "0b 00 00 ff ff", "99999999999"},  // does not fit 32 bits
+      {"70000", "0b 00 01 11 70", "70001"},
+      {"2147483647", nullptr, "2147483647"},  // no next number
+      {"1234", nullptr, "1234", ReadOnly},
+      {"1234", nullptr, "1234", Locked},
   };
-  for (const auto& [stored, after] : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored ? c.stored : "none");
     Bench b({"--fixture"});
-    if (stored) IniFileHandler::WriteIniValue("Calvsettings", "Serial", stored, b.file("setup.ini"));
-    ASSERT_TRUE(b.run(kSmall)) << stored;
+    const QString ini = b.file("setup.ini");
+    if (c.stored) IniFileHandler::WriteIniValue("Calvsettings", "Serial", c.stored, ini);
+    if (c.ini == ReadOnly) QFile::setPermissions(ini, QFileDevice::ReadOwner);
+    const int held = ::open(QFile::encodeName(SettingsLock::lockFileFor(ini)).constData(), O_RDWR | O_CREAT, 0644);
+    ASSERT_TRUE(c.ini != Locked || ::flock(held, LOCK_EX) == 0);
+    // Each transaction's text comes after it: the lock is free by then.
+    int heldAcross = 0;
+    b.view.onDetail = [&](const QString&) {
+      if (c.ini != Locked) heldAcross += ::flock(held, LOCK_EX | LOCK_NB) != 0 || ::flock(held, LOCK_UN) != 0;
+    };
+    EXPECT_EQ(b.run(kSmall), c.record != nullptr);
+    ::close(held);
+    EXPECT_EQ(heldAcross, 0);
     const QByteArray ram = fileBytes(b.file("ram.bin"));
-    EXPECT_EQ(ram.mid(0x7FFB, 5).toHex(' '), QByteArray("0b 00 00 ff ff")) << stored;
+    EXPECT_EQ(ram.mid(0x7FFB, 5).toHex(' '), c.record ? QByteArray(c.record) : QByteArray("ff ff ff ff ff"));
+    EXPECT_EQ(b.view.details.filter("Serial number not sent: " + ini + ": ").size(), c.record ? 0 : 1);
     // The data went to the fixture's memory; its flash stays erased.
     EXPECT_EQ(ram.left(4).toHex(' '), QByteArray("7c 34 03 53"));
     EXPECT_EQ(fileBytes(b.file("flash.bin")).count(char(0xFF)), 7 * 65536);
-    EXPECT_EQ(IniFileHandler::ReadIniValue("Calvsettings", "Serial", "", b.file("setup.ini")), after);
+    EXPECT_EQ(IniFileHandler::ReadIniValue("Calvsettings", "Serial", "", ini), c.after);
     for (int never : {kErase, kProgram, kCrc, kFlashCrc}) EXPECT_FALSE(b.codes.contains(never)) << never;
-    EXPECT_EQ(b.codes.last(), kBootOff);
+    EXPECT_EQ(b.codes.last() == kBootOff, c.record != nullptr);
   }
 }
 

@@ -8,10 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <random>
 #include <thread>
 
+#include <SettingsLock.h>
+
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -172,6 +177,35 @@ TEST_F(IniFile, TwoProcessesWritingAtOnceLoseNoValue) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   EXPECT_EQ(read("A", "First") + "," + read("A", "Second"), "300,300");
+}
+
+// A lock another process keeps refuses a write after a bounded wait that
+// costs no processor time, also for another user whose lock file is
+// read-only; two spellings of one file share one lock in a process.
+TEST_F(IniFile, TheLockWaitIsBoundedAndTheLockIsOnePerFile) {
+  put("[A]\r\nX=1\r\n");
+  const QByteArray lockFile = QFile::encodeName(SettingsLock::lockFileFor(path));
+  const int fd = ::open(lockFile.constData(), O_RDWR | O_CREAT, 0444);
+  ASSERT_TRUE(fd >= 0 && ::flock(fd, LOCK_EX) == 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+  const pid_t other = spawn([&] {
+    if (::geteuid() == 0 && ::setuid(65534) != 0) return false;
+    return SettingsLock(path).refused();
+  });
+  const std::clock_t cpu = std::clock();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(WriteIniValue("A", "X", "2", path));
+  const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(waited.count() >= 2.0 && waited.count() < 2.5) << waited.count();
+  EXPECT_LT(double(std::clock() - cpu) / CLOCKS_PER_SEC, 0.05);
+  EXPECT_EQ(fileBytes(path), QByteArray("[A]\r\nX=1\r\n"));
+  int status = -1;
+  EXPECT_TRUE(::waitpid(other, &status, 0) == other && status == 0);
+  ::close(fd);
+
+  ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("alias")));
+  const SettingsLock outer(dir.filePath("./setup.ini"));
+  EXPECT_TRUE(WriteIniValue("A", "X", "3", dir.filePath("alias/setup.ini")));
 }
 
 }  // namespace
