@@ -1,4 +1,5 @@
 #include "CVboot.h"
+#include "ProductionRun.h"
 
 #include <QAction>
 #include <QDir>
@@ -19,10 +20,12 @@
 #include <LenientNumber.h>
 #include <ModuleCommands.h>
 #include <RSfunctions.h>
+#include <SerialPortControl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -312,7 +315,22 @@ ProgramModule::RunOutcome CVboot::BtnStart_Click() {
   BtnStart->setEnabled(false);
   setFileControlsEnabled(false);
   const QString path = program_->TestFileMode == 1 ? TxtCalvfile->text() : TxtTestFile->text();
+  // Production messages come after the run's own status, not in its place.
+  bool ran = false;
+  ProductionRun production(RecordRuns ? ProductionConfig::fromIni(IniPath) : ProductionConfig{},
+                           [this, &ran](const QString& m) { setStatusText(ran ? LblStatusText->text() + QStringLiteral("; ") + m : m); });
+  if (!production.start(*program_, path, commands_->ComPort,
+                        SerialPortControl::deviceForPort(commands_->ComPort, IniPath))) {
+    setFileControlsEnabled(true);
+    BtnStart->setEnabled(true);
+    return ProgramModule::RunOutcome::Fault;
+  }
+  keepRecord_ = [&] {
+    ran = true;
+    production.finish(*program_, LblStatusText->text());
+  };
   const ProgramModule::RunOutcome outcome = program_->run(path);
+  if (keepRecord_) std::exchange(keepRecord_, nullptr)();
   setFileControlsEnabled(true);
   BtnStart->setEnabled(true);
   return outcome;
@@ -355,6 +373,8 @@ void CVboot::setProgress(float value) {
 }
 
 void CVboot::showWarning(const QString& title, const QString& text) {
+  // The run has ended: its record must not wait for the operator's click.
+  if (keepRecord_) std::exchange(keepRecord_, nullptr)();
   dialogs.messageBox(title, text, QMessageBox::Warning);
 }
 

@@ -78,6 +78,8 @@ bool ProgramModule::stopHere() {
 
 ProgramModule::RunOutcome ProgramModule::run(const QString& path) {
   CrcFaultBlocks.clear();
+  CheckedBlocks.clear();
+  SerialWritten.reset();
   const Step outcome = sequence(path);
   if (outcome == Step::Ok) return RunOutcome::Done;
   if (outcome == Step::Timeout) {
@@ -236,6 +238,7 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
     // A mismatch is shown, not fatal: the block is committed all the same.
     ShowDetailText(pcCrc == commands_.ReceivedCrc ? QStringLiteral("   CRC ok") : QStringLiteral("   CRC fault"));
     if (pcCrc != commands_.ReceivedCrc) CrcFaultBlocks.push_back(pass.currentBlock);
+    CheckedBlocks.push_back(pass.currentBlock);
     ShowDetailText(QStringLiteral("   Calculated: 0x") + hex16(image_.CalcFlashCrc()));
     if (stopHere()) return Step::Fault;
     if (const Step s = after(commands_.WriteFlashBlockNo(pass.currentBlock), ModuleCommands::kStateProgramFault);
@@ -252,10 +255,15 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
 ProgramModule::Step ProgramModule::finalSteps() {
   if (stopHere()) return Step::Fault;
   if (DeviceKind == kFixture) {
+    const std::optional<std::uint32_t> claimed = SerialSource ? SerialSource() : std::nullopt;
+    if (SerialSource && !claimed) {
+      status(QStringLiteral("Fault"));
+      return Step::Fault;
+    }
     // Fixtures programmed at once from one folder must never get the same
     // number: read, send and advance under the settings lock.
     SettingsLock lock(iniPath_);
-    const auto serial = static_cast<std::uint32_t>(ReadSerialSetting());
+    const auto serial = claimed.value_or(static_cast<std::uint32_t>(ReadSerialSetting()));
     std::array<std::uint8_t, 33> record{};
     record[0] = 0x0B;
     record[1] = static_cast<std::uint8_t>(serial >> 24);
@@ -264,8 +272,9 @@ ProgramModule::Step ProgramModule::finalSteps() {
     record[4] = static_cast<std::uint8_t>(serial);
     // The fixture keeps whatever it got: the outcome is not tested.
     ShowDetailText(writeMemory(5, kSerialAddress, record.data()).text);
+    SerialWritten = serial;
     ShowDetailText(QString());
-    advanceSerialSetting();
+    if (!claimed) advanceSerialSetting();
   } else {
     if (after(commands_.WriteFlashCRC(static_cast<std::uint16_t>(image_.CalcFlashCrc()))) == Step::Timeout)
       return Step::Timeout;
