@@ -134,6 +134,7 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
   }
 
   StopRequest = false;
+  linesSent_ = 0;
   // Moved, deleted or unreadable since the check: nothing sent, no report.
   if (!in.open(file.FileName) || (in.atEnd() && in.failed())) {
     view_.appendLogText(kFileNotReady);
@@ -154,6 +155,7 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     view_.repaintLog();
 
     com_.SendMScommString(line);
+    ++linesSent_;
     // Each send is stamped once it has returned: the driver had the bytes by
     // then at the latest, so a thread held up inside a send cannot shorten
     // the silence.

@@ -73,6 +73,8 @@ class UploadDialogue {
   // "Cancel Upload".
   void Serial_cancel_Click();
 
+  // Lines the last upload sent to the boot loader.
+  int linesSent() const { return linesSent_; }
   bool isWaitingForBootLoader() const { return waiting_; }
   bool isUploading() const { return uploading_; }
 
@@ -89,6 +91,7 @@ class UploadDialogue {
   QString iniPath_;
   bool waiting_ = false;
   bool uploading_ = false;
+  int linesSent_ = 0;
   std::chrono::milliseconds finalWait_;
   std::function<QDateTime()> reportClock_;
   std::optional<std::chrono::milliseconds> bootWaitLimit_;
