@@ -163,7 +163,8 @@ int main(int argc, char** argv) {
       {QStringLiteral("records"), QStringLiteral("Append the run's record to the CSV file FILE (this run only)."),
        QStringLiteral("FILE")},
       {QStringLiteral("database"),
-       QStringLiteral("Keep the record in, and take a fixture's serial number from, the line's database (this run only)."),
+       QStringLiteral("Keep the record in, and take a fixture's serial number from, the line's database (this run "
+                      "only); exit status 6 when it cannot be reached."),
        QStringLiteral("URI")},
   });
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
