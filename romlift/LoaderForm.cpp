@@ -238,9 +238,11 @@ UploadEnd LoaderForm::BtnUpload_Click() {
     std::fprintf(stderr, "romlift: %s\n", qPrintable(m));
     appendLogText(QStringLiteral("\r\n") + m);
   });
+  if (!RecordRuns) return upload_->BtnUpload_Click(file);
   record.begin(file, comPort_, SerialPortControl::deviceForPort(comPort_, iniPath_));
+  upload_->EndReached = [this, &record](UploadEnd end) { record.end(*upload_, end); };
   const UploadEnd ending = upload_->BtnUpload_Click(file);
-  record.end(*upload_, ending);
+  upload_->EndReached = nullptr;
   return ending;
 }
 

@@ -8,8 +8,9 @@
 
 #include "UploadDialogue.h"
 
-// The run record of an upload: started before "Upload", kept only when the
-// upload sent at least one line. Does nothing when nothing is configured.
+// The run record of an upload: started before "Upload", kept when the upload
+// ends (UploadDialogue::EndReached) if it sent at least one line. Does
+// nothing when nothing is configured.
 class UploadRecord {
  public:
   UploadRecord(const ProductionConfig& config, Production::Message message);

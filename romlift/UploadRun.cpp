@@ -227,6 +227,9 @@ int main(int argc, char** argv) {
       record.begin(UploadFile{check.FileValid, check.FileName, check.ProductCode}, comPort,
                    line.port().device.isEmpty() ? SerialPortControl::deviceForPort(comPort, iniPath)
                                                 : line.port().device);
+      upload.EndReached = [&](UploadEnd ending) {
+        record.end(upload, ending, exitStatus(ending, portFailed, stop.exitStatus()));
+      };
       end = window ? window->BtnUpload_Click()
                    : upload.BtnUpload_Click(UploadFile{check.FileValid, check.FileName, check.ProductCode});
       finalLine = lastWord(window ? window->serinputText() : consoleView.log);
@@ -246,9 +249,7 @@ int main(int argc, char** argv) {
     runUpload();
     if (!finalLine.isEmpty()) console.plainLine(finalLine);
   }
-  const int status = exitStatus(end, portFailed, stop.exitStatus());
-  record.end(upload, end, status);
-  return status;
+  return exitStatus(end, portFailed, stop.exitStatus());
 }
 
 }  // namespace UploadRun
