@@ -10,6 +10,10 @@ ProductionRun::ProductionRun(const ProductionConfig& config, Production::Message
   if (config.any()) production_.emplace(config, std::move(message));
 }
 
+ProductionRun::~ProductionRun() {
+  if (program_) program_->SerialSource = nullptr;
+}
+
 bool ProductionRun::start(ProgramModule& program, const QString& path, int comPort, const QString& device) {
   program.SerialSource = nullptr;
   if (!production_) return true;
@@ -20,7 +24,10 @@ bool ProductionRun::start(ProgramModule& program, const QString& path, int comPo
   const SystemRoots roots = SystemRoots::fromEnvironment();
   record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device, roots), roots).serial;
   if (!production_->open()) return false;
-  if (production_->usesDatabase()) program.SerialSource = [this] { return production_->claimSerial(); };
+  if (production_->usesDatabase()) {
+    program_ = &program;
+    program.SerialSource = [this] { return production_->claimSerial(); };
+  }
   return true;
 }
 

@@ -13,6 +13,9 @@
 class ProductionRun {
  public:
   ProductionRun(const ProductionConfig& config, Production::Message message);
+  ~ProductionRun();
+  ProductionRun(const ProductionRun&) = delete;
+  ProductionRun& operator=(const ProductionRun&) = delete;
 
   // False when the line's database cannot be reached: the run must not start.
   bool start(ProgramModule& program, const QString& path, int comPort, const QString& device);
@@ -21,5 +24,6 @@ class ProductionRun {
 
  private:
   std::optional<Production> production_;
+  ProgramModule* program_ = nullptr;  // its serial source points here
   RunRecord record_;
 };

@@ -105,7 +105,14 @@ bool LineDatabase::createSchema() {
   // Stations starting at once must not race each other's CREATE TABLE.
   if (!db.transaction() || !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLockKey)))
     return fail(QStringLiteral("cannot prepare the database"), sqlError(q.lastError()));
+  // Tables that are there are not created again: that would need the right
+  // to create tables, which a station's user may well not have.
+  const bool complete = q.exec(QStringLiteral(
+                            "SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() "
+                            "AND tablename IN ('production_schema', 'serial_counter', 'run_records')")) &&
+                        q.next() && q.value(0).toInt() == 3;
   for (const char* statement : kSchema) {
+    if (complete) break;
     if (!q.exec(QString::fromLatin1(statement))) {
       const QString why = sqlError(q.lastError());
       db.rollback();

@@ -1,5 +1,8 @@
 #include "Production.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <IniFileHandler.h>
 
 #include "CsvRecords.h"
@@ -8,8 +11,11 @@
 
 ProductionConfig ProductionConfig::fromIni(const QString& iniPath) {
   const QString section = QStringLiteral("Production");
-  return {IniFileHandler::ReadIniValueOrDefault(section, QStringLiteral("Records"), QString(), iniPath),
-          IniFileHandler::ReadIniValueOrDefault(section, QStringLiteral("Database"), QString(), iniPath), iniPath};
+  QString records = IniFileHandler::ReadIniValueOrDefault(section, QStringLiteral("Records"), QString(), iniPath);
+  // A window's working folder is anyone's guess: a relative file lives beside setup.ini.
+  if (!records.isEmpty()) records = QFileInfo(iniPath).dir().filePath(records);
+  return {records, IniFileHandler::ReadIniValueOrDefault(section, QStringLiteral("Database"), QString(), iniPath),
+          iniPath};
 }
 
 Production::Production(ProductionConfig config, Message message)
