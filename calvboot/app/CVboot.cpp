@@ -315,19 +315,29 @@ ProgramModule::RunOutcome CVboot::BtnStart_Click() {
   BtnStart->setEnabled(false);
   setFileControlsEnabled(false);
   const QString path = program_->TestFileMode == 1 ? TxtCalvfile->text() : TxtTestFile->text();
-  // Production messages come after the run's own status, not in its place.
-  bool ran = false;
+  // Production messages: before the run in place of the status line; during
+  // and after it behind the run's own status, which must stay readable.
+  enum class Phase { Starting, Running, Ended } phase = Phase::Starting;
+  QStringList held;
+  const auto behind = [this](const QString& m) { setStatusText(LblStatusText->text() + QStringLiteral("; ") + m); };
   ProductionRun production(RecordRuns ? ProductionConfig::fromIni(IniPath) : ProductionConfig{},
-                           [this, &ran](const QString& m) { setStatusText(ran ? LblStatusText->text() + QStringLiteral("; ") + m : m); });
+                           [&](const QString& m) {
+                             if (phase == Phase::Starting) setStatusText(m);
+                             else if (phase == Phase::Running) held << m;
+                             else behind(m);
+                           });
   if (!production.start(*program_, path, commands_->ComPort,
                         SerialPortControl::deviceForPort(commands_->ComPort, IniPath))) {
     setFileControlsEnabled(true);
     BtnStart->setEnabled(true);
     return ProgramModule::RunOutcome::Fault;
   }
+  phase = Phase::Running;
   keepRecord_ = [&] {
-    ran = true;
-    production.finish(*program_, LblStatusText->text());
+    const QString status = LblStatusText->text();
+    phase = Phase::Ended;
+    for (const QString& m : held) behind(m);
+    production.finish(*program_, status);
   };
   const ProgramModule::RunOutcome outcome = program_->run(path);
   if (keepRecord_) std::exchange(keepRecord_, nullptr)();

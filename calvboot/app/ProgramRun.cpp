@@ -236,7 +236,8 @@ int main(int argc, char** argv) {
     return exitStatus(ProgramModule::RunOutcome::Fault, false, true, stop.exitStatus());
   com->CloseMScomm();
 
-  ProductionRun productionRun(production, [](const QString& text) { cli::Console::error(QStringLiteral("calvboot: ") + text); });
+  ProductionRun productionRun(production,
+                              [](const QString& text) { cli::Console::error(QStringLiteral("calvboot: ") + text); });
   if (!productionRun.start(*program, file, commands.ComPort,
                            link.device.isEmpty() ? SerialPortControl::deviceForPort(commands.ComPort, iniPath)
                                                  : link.device))
