@@ -53,9 +53,11 @@ std::optional<std::uint32_t> Production::claimSerial() {
     if (auto serial = db_->claimSerial()) return serial;
   }
   // The connection may have dropped since the run began; one new try.
-  if (reach()) {
-    if (auto serial = db_->claimSerial()) return serial;
+  if (!reach()) {
+    message_(QStringLiteral("no serial number for the fixture: ") + db_->error());
+    return std::nullopt;
   }
+  if (auto serial = db_->claimSerial()) return serial;
   message_(db_->error());
   return std::nullopt;
 }
