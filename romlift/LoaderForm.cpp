@@ -1,7 +1,9 @@
 #include "LoaderForm.h"
+#include "UploadRecord.h"
 
 #include <ComForm.h>
 #include <IniFileHandler.h>
+#include <SerialPortControl.h>
 
 #include <QActionGroup>
 #include <QApplication>
@@ -231,7 +233,17 @@ void LoaderForm::About_Click() {
 std::optional<UploadEnd> LoaderForm::Commport_Click() { return upload_->Commport_Click(comPort_, comSpeed_); }
 
 UploadEnd LoaderForm::BtnUpload_Click() {
-  return upload_->BtnUpload_Click(UploadFile{check_.FileValid, check_.FileName, check_.ProductCode});
+  const UploadFile file{check_.FileValid, check_.FileName, check_.ProductCode};
+  UploadRecord record(RecordRuns ? ProductionConfig::fromIni(iniPath_) : ProductionConfig{}, [this](const QString& m) {
+    std::fprintf(stderr, "romlift: %s\n", qPrintable(m));
+    appendLogText(QStringLiteral("\r\n") + m);
+  });
+  if (!RecordRuns) return upload_->BtnUpload_Click(file);
+  record.begin(file, comPort_, SerialPortControl::deviceForPort(comPort_, iniPath_));
+  upload_->EndReached = [this, &record](UploadEnd end) { record.end(*upload_, end); };
+  const UploadEnd ending = upload_->BtnUpload_Click(file);
+  upload_->EndReached = nullptr;
+  return ending;
 }
 
 void LoaderForm::Serial_cancel_Click() { upload_->Serial_cancel_Click(); }

@@ -38,6 +38,8 @@ class LoaderForm : public QMainWindow, private UploadView {
   // False for a run from the command line: start-up and the port menu then
   // store nothing in setup.ini.
   bool StoreSettings = true;
+  // False when the caller keeps the run records itself (a command-line run).
+  bool RecordRuns = true;
 
   void Load_Click();
   void Close_Click();

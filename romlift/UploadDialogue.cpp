@@ -134,6 +134,7 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
   }
 
   StopRequest = false;
+  linesSent_ = 0;
   // Moved, deleted or unreadable since the check: nothing sent, no report.
   if (!in.open(file.FileName) || (in.atEnd() && in.failed())) {
     view_.appendLogText(kFileNotReady);
@@ -154,6 +155,7 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     view_.repaintLog();
 
     com_.SendMScommString(line);
+    ++linesSent_;
     // Each send is stamped once it has returned: the driver had the bytes by
     // then at the latest, so a thread held up inside a send cannot shorten
     // the silence.
@@ -176,6 +178,7 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
       com_.ReplyBuffer.clear();
       in.close();
       closePort();
+      endReached(UploadEnd::WrongFile);
       view_.appendLogText(QStringLiteral("\r\nWrong File") + kPortClosed);
       return UploadEnd::WrongFile;
     }
@@ -188,17 +191,20 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
   UploadEnd end = UploadEnd::Failed;
   if (readFailed) {
     // Part of the file went out: the boot loader holds an unfinished image.
+    endReached(end);
     view_.appendLogText(kFileNotReady);
     writeReport(file, QStringLiteral("Failed"));
   } else if (portLost) {
     // The device vanished mid-file: whatever it took is unfinished.
+    end = UploadEnd::PortLost;
+    endReached(end);
     view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
     writeReport(file, QStringLiteral("Failed"));
     view_.repaintLog();
-    end = UploadEnd::PortLost;
   } else if (StopRequest) {
     StopRequest = false;
     end = UploadEnd::Cancelled;
+    endReached(end);
     view_.appendLogText(QStringLiteral("\r\nUpdate cancelled"));
     writeReport(file, QStringLiteral("Cancelled"));
   } else {
@@ -215,6 +221,7 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
         },
         finalWait_);
     if (accepted) {
+      endReached(UploadEnd::Succeeded);
       view_.appendLogText(QStringLiteral("\r\nUpdated with success") + kPortClosed);
       writeReport(file, QStringLiteral("Succes"));
       view_.repaintLog();
@@ -222,6 +229,7 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
       closePort();
       return UploadEnd::Succeeded;
     }
+    endReached(end);
     view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
     writeReport(file, QStringLiteral("Failed"));
     view_.repaintLog();
@@ -230,6 +238,10 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
   closePort();
   view_.appendLogText(kPortClosed);
   return end;
+}
+
+void UploadDialogue::endReached(UploadEnd end) {
+  if (EndReached) EndReached(end);
 }
 
 void UploadDialogue::writeReport(const UploadFile& file, const QString& status) {

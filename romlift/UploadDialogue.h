@@ -61,6 +61,9 @@ class UploadDialogue {
   bool BootReady = false;
   bool StopRequest = false;
   std::int16_t LineDelay = kDefaultLineDelay;  // ms of silence after each line
+  // Called once an upload that began sending has ended, before its end is
+  // shown: what must outlast a crash (the run record) is written here.
+  std::function<void(UploadEnd)> EndReached;
 
   // The port button: opens the port and waits for "...", or asks the
   // running wait or upload to stop, or closes an idle open port at once.
@@ -73,6 +76,8 @@ class UploadDialogue {
   // "Cancel Upload".
   void Serial_cancel_Click();
 
+  // Lines the last upload sent to the boot loader.
+  int linesSent() const { return linesSent_; }
   bool isWaitingForBootLoader() const { return waiting_; }
   bool isUploading() const { return uploading_; }
 
@@ -82,6 +87,7 @@ class UploadDialogue {
 
  private:
   void closePort();
+  void endReached(UploadEnd end);
   void writeReport(const UploadFile& file, const QString& status);
 
   SerialLink& com_;
@@ -89,6 +95,7 @@ class UploadDialogue {
   QString iniPath_;
   bool waiting_ = false;
   bool uploading_ = false;
+  int linesSent_ = 0;
   std::chrono::milliseconds finalWait_;
   std::function<QDateTime()> reportClock_;
   std::optional<std::chrono::milliseconds> bootWaitLimit_;

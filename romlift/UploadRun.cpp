@@ -12,6 +12,7 @@
 #include <IniFileHandler.h>
 #include <LineReader.h>
 #include <PortList.h>
+#include <SerialPortControl.h>
 #include <SettingsFolder.h>
 #include <StopSignal.h>
 
@@ -23,6 +24,7 @@
 #include "SrecordCheck.h"
 #include "StartupSettings.h"
 #include "UploadDialogue.h"
+#include "UploadRecord.h"
 
 namespace {
 
@@ -113,6 +115,10 @@ int main(int argc, char** argv) {
       {QStringLiteral("delay"), QStringLiteral("Pause after each line in ms, at least 150 (this run only)."),
        QStringLiteral("MS")},
       {QStringLiteral("window"), QStringLiteral("Run the upload visibly in the window.")},
+      {QStringLiteral("records"), QStringLiteral("Append the upload's record to the CSV file FILE (this run only)."),
+       QStringLiteral("FILE")},
+      {QStringLiteral("database"), QStringLiteral("Keep the upload's record in the line's database (this run only)."),
+       QStringLiteral("URI")},
   });
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
 
@@ -174,6 +180,7 @@ int main(int argc, char** argv) {
   if (p.isSet(QStringLiteral("window"))) {
     window = std::make_unique<LoaderForm>(folder);
     window->StoreSettings = false;
+    window->RecordRuns = false;
     window->Form_Load();
     window->SelectComPort(comPort);
     window->SelectSpeed(speed);
@@ -199,6 +206,11 @@ int main(int argc, char** argv) {
   // As the port button (during the wait) or "Cancel Upload" would.
   StopSignal stop([&] { upload.StopRequest = true; });
 
+  ProductionConfig production = ProductionConfig::fromIni(iniPath);
+  if (p.isSet(QStringLiteral("records"))) production.records = p.value(QStringLiteral("records"));
+  if (p.isSet(QStringLiteral("database"))) production.database = p.value(QStringLiteral("database"));
+  UploadRecord record(production, [](const QString& text) { cli::Console::error(QStringLiteral("romlift: ") + text); });
+
   UploadEnd end = UploadEnd::NotStarted;
   QString finalLine;
   auto runUpload = [&] {
@@ -212,6 +224,12 @@ int main(int argc, char** argv) {
       if (end == UploadEnd::NoBootLoader)
         cli::Console::error(QStringLiteral("romlift: no boot loader within %1 s").arg(*waitBoot));
     } else {
+      record.begin(UploadFile{check.FileValid, check.FileName, check.ProductCode}, comPort,
+                   line.port().device.isEmpty() ? SerialPortControl::deviceForPort(comPort, iniPath)
+                                                : line.port().device);
+      upload.EndReached = [&](UploadEnd ending) {
+        record.end(upload, ending, exitStatus(ending, portFailed, stop.exitStatus()));
+      };
       end = window ? window->BtnUpload_Click()
                    : upload.BtnUpload_Click(UploadFile{check.FileValid, check.FileName, check.ProductCode});
       finalLine = lastWord(window ? window->serinputText() : consoleView.log);

@@ -1,4 +1,5 @@
 #include "CVboot.h"
+#include "ProductionRun.h"
 
 #include <QAction>
 #include <QDir>
@@ -19,10 +20,12 @@
 #include <LenientNumber.h>
 #include <ModuleCommands.h>
 #include <RSfunctions.h>
+#include <SerialPortControl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -312,7 +315,32 @@ ProgramModule::RunOutcome CVboot::BtnStart_Click() {
   BtnStart->setEnabled(false);
   setFileControlsEnabled(false);
   const QString path = program_->TestFileMode == 1 ? TxtCalvfile->text() : TxtTestFile->text();
+  // Production messages: before the run in place of the status line; during
+  // and after it behind the run's own status, which must stay readable.
+  enum class Phase { Starting, Running, Ended } phase = Phase::Starting;
+  QStringList held;
+  const auto behind = [this](const QString& m) { setStatusText(LblStatusText->text() + QStringLiteral("; ") + m); };
+  ProductionRun production(RecordRuns ? ProductionConfig::fromIni(IniPath) : ProductionConfig{},
+                           [&](const QString& m) {
+                             if (phase == Phase::Starting) setStatusText(m);
+                             else if (phase == Phase::Running) held << m;
+                             else behind(m);
+                           });
+  if (!production.start(*program_, path, commands_->ComPort,
+                        SerialPortControl::deviceForPort(commands_->ComPort, IniPath))) {
+    setFileControlsEnabled(true);
+    BtnStart->setEnabled(true);
+    return ProgramModule::RunOutcome::Fault;
+  }
+  phase = Phase::Running;
+  keepRecord_ = [&] {
+    const QString status = LblStatusText->text();
+    phase = Phase::Ended;
+    for (const QString& m : held) behind(m);
+    production.finish(*program_, status);
+  };
   const ProgramModule::RunOutcome outcome = program_->run(path);
+  if (keepRecord_) std::exchange(keepRecord_, nullptr)();
   setFileControlsEnabled(true);
   BtnStart->setEnabled(true);
   return outcome;
@@ -355,6 +383,8 @@ void CVboot::setProgress(float value) {
 }
 
 void CVboot::showWarning(const QString& title, const QString& text) {
+  // The run has ended: its record must not wait for the operator's click.
+  if (keepRecord_) std::exchange(keepRecord_, nullptr)();
   dialogs.messageBox(title, text, QMessageBox::Warning);
 }
 

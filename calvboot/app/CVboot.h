@@ -52,6 +52,9 @@ class CVboot : public QMainWindow, public ProgramView {
   // False for a run from the command line: start-up and the menus then store
   // nothing in setup.ini (the run's own choices hold for that run only).
   bool StoreSettings = true;
+  // False when the caller keeps the run records itself (a command-line run,
+  // which adds its exit status to them).
+  bool RecordRuns = true;
 
   // Start-up: restores the settings, offers the usable ports, shows the
   // serial window. Call once, after the dialogs are set.
@@ -132,6 +135,8 @@ class CVboot : public QMainWindow, public ProgramView {
   QString readSetting(const QString& section, const QString& key, const QString& defaultValue) const;
 
   QString programFolder_;
+  // Writes the record of the run under way; the first end of the run calls it.
+  std::function<void()> keepRecord_;
   ComForm* comForm_ = nullptr;  // owned as a child window
   std::unique_ptr<ModuleCommands> commands_;
   std::unique_ptr<ProgramModule> program_;

@@ -17,6 +17,7 @@
 #include <PortList.h>
 #include <ProgramModule.h>
 #include <RSfunctions.h>
+#include <SerialPortControl.h>
 #include <SettingsFolder.h>
 #include <StopSignal.h>
 
@@ -25,6 +26,7 @@
 #include <optional>
 
 #include "CVboot.h"
+#include "ProductionRun.h"
 
 namespace {
 
@@ -158,6 +160,12 @@ int main(int argc, char** argv) {
       {QStringLiteral("address"), QStringLiteral("Network address 0..65535 (this run only)."), QStringLiteral("A")},
       {QStringLiteral("log"), QStringLiteral("Write every byte sent and received to Log.txt.")},
       {QStringLiteral("window"), QStringLiteral("Run the pass visibly in the main window.")},
+      {QStringLiteral("records"), QStringLiteral("Append the run's record to the CSV file FILE (this run only)."),
+       QStringLiteral("FILE")},
+      {QStringLiteral("database"),
+       QStringLiteral("Keep the record in, and take a fixture's serial number from, the line's database (this run "
+                      "only); exit status 6 when it cannot be reached."),
+       QStringLiteral("URI")},
   });
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
 
@@ -173,6 +181,10 @@ int main(int argc, char** argv) {
   if (line.parser().isSet(QStringLiteral("address")) && !CVboot::addressFits(address))
     return line.usageError(QStringLiteral("--address takes a number from 0 to 65535"));
   const Link link = linkFor(iniPath, line);
+  ProductionConfig production = ProductionConfig::fromIni(iniPath);
+  if (line.parser().isSet(QStringLiteral("records"))) production.records = line.parser().value(QStringLiteral("records"));
+  if (line.parser().isSet(QStringLiteral("database")))
+    production.database = line.parser().value(QStringLiteral("database"));
 
   cli::Console console;
   ConsoleView consoleView(console);
@@ -186,6 +198,7 @@ int main(int argc, char** argv) {
       cli::Console::box(title, text);
     };
     window->StoreSettings = false;
+    window->RecordRuns = false;
     window->Form_Load();
     window->SelectComPort(link.comPort);
     window->SelectSpeed(link.comSpeed);
@@ -223,29 +236,43 @@ int main(int argc, char** argv) {
     return exitStatus(ProgramModule::RunOutcome::Fault, false, true, stop.exitStatus());
   com->CloseMScomm();
 
+  ProductionRun productionRun(production,
+                              [](const QString& text) { cli::Console::error(QStringLiteral("calvboot: ") + text); });
+  if (!productionRun.start(*program, file, commands.ComPort,
+                           link.device.isEmpty() ? SerialPortControl::deviceForPort(commands.ComPort, iniPath)
+                                                 : link.device))
+    return kExitDatabase;
+
   auto outcome = ProgramModule::RunOutcome::Fault;
+  int status = cli::kExitOk;
+  // The record is on disk before the run shows its end.
+  const auto conclude = [&](const QString& finalStatus) {
+    status = exitStatus(outcome, !program->CrcFaultBlocks.empty(), portFailed, stop.exitStatus());
+    productionRun.finish(*program, finalStatus, status);
+  };
   if (window) {
     window->show();
     QTimer::singleShot(0, window.get(), [&] {
       outcome = window->BtnStart_Click();
       QTimer::singleShot(cli::kWindowLinger, app.get(), &QCoreApplication::quit);
+      conclude(window->LblStatusText->text());
       console.plainLine(window->LblStatusText->text());
     });
     app->exec();
   } else {
     outcome = program->run(file);
+    conclude(consoleView.status);
     if (const QString summary = consoleView.transferSummary(); !summary.isEmpty()) console.plainLine(summary);
     console.plainLine(consoleView.status);
   }
   com->CloseMScomm();
-  const bool crcMismatch = !program->CrcFaultBlocks.empty();
-  if (outcome == ProgramModule::RunOutcome::Done && crcMismatch && !portFailed) {
+  if (status == kExitCrcMismatch) {
     QStringList blocks;
     for (std::uint8_t b : program->CrcFaultBlocks) blocks << QString::number(b);
     cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") +
                         blocks.join(u", "));
   }
-  return exitStatus(outcome, crcMismatch, portFailed, stop.exitStatus());
+  return status;
 }
 
 }  // namespace ProgramRun

@@ -9,6 +9,8 @@ constexpr int kExitFault = 1;
 constexpr int kExitTimeout = 2;
 constexpr int kExitPort = 3;
 constexpr int kExitCrcMismatch = 5;
+// The production line's database could not be reached: nothing was sent.
+constexpr int kExitDatabase = 6;
 
 int main(int argc, char** argv);
 

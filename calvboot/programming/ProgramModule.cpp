@@ -81,6 +81,8 @@ bool ProgramModule::stopHere() {
 
 ProgramModule::RunOutcome ProgramModule::run(const QString& path) {
   CrcFaultBlocks.clear();
+  CheckedBlocks.clear();
+  SerialWritten.reset();
   const Step outcome = sequence(path);
   if (outcome == Step::Ok) return RunOutcome::Done;
   if (outcome == Step::Timeout) {
@@ -239,6 +241,7 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
     // A mismatch is shown, not fatal: the block is committed all the same.
     ShowDetailText(pcCrc == commands_.ReceivedCrc ? QStringLiteral("   CRC ok") : QStringLiteral("   CRC fault"));
     if (pcCrc != commands_.ReceivedCrc) CrcFaultBlocks.push_back(pass.currentBlock);
+    CheckedBlocks.push_back(pass.currentBlock);
     ShowDetailText(QStringLiteral("   Calculated: 0x") + hex16(image_.CalcFlashCrc()));
     if (stopHere()) return Step::Fault;
     if (const Step s = after(commands_.WriteFlashBlockNo(pass.currentBlock), ModuleCommands::kStateProgramFault);
@@ -255,7 +258,19 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
 ProgramModule::Step ProgramModule::finalSteps() {
   if (stopHere()) return Step::Fault;
   if (DeviceKind == kFixture) {
-    const SerialClaim claim = claimSerialNumber();
+    // A line's database, where one is configured, instead of the station's
+    // counter; either way the number is claimed before it is sent.
+    SerialClaim claim;
+    if (SerialSource) {
+      const std::optional<std::uint32_t> claimed = SerialSource();
+      if (!claimed) {
+        status(QStringLiteral("Fault"));
+        return Step::Fault;
+      }
+      claim.number = *claimed;
+    } else {
+      claim = claimSerialNumber();
+    }
     if (!claim.refusal.isEmpty()) {
       ShowDetailText(claim.refusal);
       std::fprintf(stderr, "calvboot: %s\n", qPrintable(claim.refusal));
@@ -272,6 +287,7 @@ ProgramModule::Step ProgramModule::finalSteps() {
     // The fixture keeps whatever it got: the outcome is not tested. The
     // counter has advanced all the same, as it always did after this write.
     ShowDetailText(writeMemory(5, kSerialAddress, record.data()).text);
+    SerialWritten = serial;
     ShowDetailText(QString());
   } else {
     if (after(commands_.WriteFlashCRC(static_cast<std::uint16_t>(image_.CalcFlashCrc()))) == Step::Timeout)

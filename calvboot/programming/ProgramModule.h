@@ -5,6 +5,8 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "FirmwareFile.h"
@@ -54,6 +56,14 @@ class ProgramModule {
   // After run(): the blocks whose module CRC differed from the PC's (shown
   // as "   CRC fault", not fatal).
   std::vector<std::uint8_t> CrcFaultBlocks;
+  // After run(): every block whose CRCs were compared, in order.
+  std::vector<std::uint8_t> CheckedBlocks;
+  // Where a fixture's serial number comes from when set (a production
+  // line's database) instead of the station's counter. Nothing means
+  // refused: the run ends as a fault and no number is sent.
+  std::function<std::optional<std::uint32_t>()> SerialSource;
+  // After run(): the serial number a fixture was sent.
+  std::optional<std::uint32_t> SerialWritten;
 
   // How a run ended: "Done with succes", the fault exit or the time-out exit.
   enum class RunOutcome { Done, Fault, Timeout };

@@ -26,6 +26,9 @@ ensure_packages() {
 # What building and testing needs on a fresh Debian 12 machine.
 BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
                 googletest libgtest-dev libgmock-dev)
+# What the programs load at run time to reach a production line's database,
+# and the server its test starts.
+DATABASE_PACKAGES=(libqt6sql6-psql postgresql-15)
 # What building the package (scripts/package) and checking it add.
 PACKAGE_PACKAGES=(librsvg2-bin dpkg-dev file desktop-file-utils lintian)
 # What the fuzz targets add: clang with libFuzzer and the sanitizer runtimes.

@@ -113,6 +113,7 @@ CalvDevice::Response CalvDevice::handleFrame(const Bytes& frame) {
   Response r = answer(frame);
   if (const auto it = op ? o_.garbage.find(*op) : o_.garbage.end(); it != o_.garbage.end() && !r.reply.empty())
     r.garbage.assign(std::size_t(it->second), 0xFF);
+  if (const auto it = op ? o_.delayAt.find(*op) : o_.delayAt.end(); it != o_.delayAt.end()) r.delayMs = it->second;
   return r;
 }
 

@@ -24,6 +24,7 @@ class CalvDevice {
     Bytes announcement;  // sent a little after the reply
     bool vanish = false;  // close the line instead
     Bytes garbage{};      // sent on its own before the reply
+    int delayMs = 0;      // added before the reply
   };
   Response handleFrame(const Bytes& frame);
 

@@ -157,6 +157,12 @@ ParseResult parseSimOptions(const std::vector<std::string>& args) {
       const auto rule = opAndNumber(true, 0, 255);
       if (!rule || rule->second.find('@') != std::string::npos) return fail("expects OP=N (N 0..255)");
       (name == "--first-byte" ? o.firstByte : o.garbage)[rule->first] = int(*parseNumber(rule->second, 0, 255));
+    } else if (name == "--delay-at") {
+      const auto rule = opAndNumber(true, 0, 600000);
+      if (!rule || rule->second.find('@') != std::string::npos) return fail("expects OP=MS");
+      const auto ms = parseNumber(rule->second, 0, 600000);
+      if (!ms) return fail("expects OP=MS");
+      o.delayAt[rule->first] = int(*ms);
     } else if (name == "--silent-at") {
       const auto rule = opAndNumber(false, 0, 0);
       if (!rule || !rule->second.empty()) return fail("expects OP");
@@ -260,6 +266,7 @@ Options:
   --extra-bytes OP=N     append N bytes 0x00 beyond OP's announced length
   --first-byte OP=B      OP's reply announces length B (the reply is unchanged)
   --garbage OP=N         N bytes 0xFF, then after 100 ms OP's reply
+  --delay-at OP=MS       pause MS more before OP's reply (a slow step)
   --silent-at OP         answer no frame of OP (the others as usual)
   --bad-crc              the CRC of memory reply differs from the memory's CRC
   --chunk N              send replies in pieces of N bytes ...

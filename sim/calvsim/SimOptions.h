@@ -33,6 +33,7 @@ struct SimOptions {
   std::map<SimOp, int> extraBytes;
   std::map<SimOp, int> firstByte;  // replaces the reply's length byte
   std::map<SimOp, int> garbage;    // bytes 0xFF sent on their own before the reply
+  std::map<SimOp, int> delayAt;    // ms added before OP's reply
   std::set<SimOp> silentAt;
   bool badCrc = false;
   int chunk = 0;   // 0: a reply goes out in one piece

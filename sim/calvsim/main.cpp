@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
         }
         if (!r.reply.empty()) {
           // Garbage goes out on its own, so the PC sees it before the reply in any split.
-          const auto garbageEnd = line.send(r.garbage, std::chrono::milliseconds(o.replyDelayMs), b.at);
+          const auto garbageEnd = line.send(r.garbage, std::chrono::milliseconds(o.replyDelayMs + r.delayMs), b.at);
           const auto replyEnd = line.send(r.reply, r.garbage.empty() ? 0ms : 100ms, garbageEnd);
           if (!r.announcement.empty())
             line.send(r.announcement, std::chrono::milliseconds(o.announceDelayMs), replyEnd);

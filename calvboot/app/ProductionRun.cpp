@@ -1,0 +1,50 @@
+#include "ProductionRun.h"
+
+#include <QStringList>
+
+#include <AdapterIdentity.h>
+
+#include <algorithm>
+
+ProductionRun::ProductionRun(const ProductionConfig& config, Production::Message message) {
+  if (config.any()) production_.emplace(config, std::move(message));
+}
+
+ProductionRun::~ProductionRun() {
+  if (program_) program_->SerialSource = nullptr;
+}
+
+bool ProductionRun::start(ProgramModule& program, const QString& path, int comPort, const QString& device) {
+  program.SerialSource = nullptr;
+  if (!production_) return true;
+  record_ = RunRecord::begin(QStringLiteral("calvboot"), QStringLiteral("%1.%2.%3").arg(CALVBOOT_VERSION_MAJOR).arg(CALVBOOT_VERSION_MINOR).arg(CALVBOOT_VERSION_PATCH));
+  record_.setFirmware(path);
+  record_.comPort = QString::number(comPort);
+  record_.device = device;
+  const SystemRoots roots = SystemRoots::fromEnvironment();
+  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device, roots), roots).serial;
+  if (!production_->open()) return false;
+  if (production_->usesDatabase()) {
+    program_ = &program;
+    program.SerialSource = [this] { return production_->claimSerial(); };
+  }
+  return true;
+}
+
+void ProductionRun::finish(const ProgramModule& program, const QString& status, std::optional<int> exitStatus) {
+  if (!production_) return;
+  record_.deviceKind = program.DeviceKind == ProgramModule::kFixture     ? QStringLiteral("fixture")
+                       : program.DeviceKind == ProgramModule::kAmplifier ? QStringLiteral("amplifier")
+                                                                         : QString();
+  if (program.SerialWritten) record_.serialNumber = QString::number(*program.SerialWritten);
+  QStringList blocks;
+  for (std::uint8_t block : program.CheckedBlocks) {
+    const bool fault = std::find(program.CrcFaultBlocks.begin(), program.CrcFaultBlocks.end(), block) !=
+                       program.CrcFaultBlocks.end();
+    blocks << QStringLiteral("%1 %2").arg(block).arg(fault ? u"fault" : u"ok");
+  }
+  record_.blockCrcs = blocks.join(QStringLiteral(", "));
+  if (exitStatus) record_.exitStatus = QString::number(*exitStatus);
+  record_.setEnd(status);
+  production_->keep(record_);
+}

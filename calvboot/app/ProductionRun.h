@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+#include <Production.h>
+#include <ProgramModule.h>
+
+// One "Start" as the production line sees it: the database reached before
+// anything is sent, the fixture's serial number from it, and the run record
+// at the end. Does nothing when nothing is configured.
+class ProductionRun {
+ public:
+  ProductionRun(const ProductionConfig& config, Production::Message message);
+  ~ProductionRun();
+  ProductionRun(const ProductionRun&) = delete;
+  ProductionRun& operator=(const ProductionRun&) = delete;
+
+  // False when the line's database cannot be reached: the run must not start.
+  bool start(ProgramModule& program, const QString& path, int comPort, const QString& device);
+  // Writes the record (to disk before it returns).
+  void finish(const ProgramModule& program, const QString& status, std::optional<int> exitStatus = std::nullopt);
+
+ private:
+  std::optional<Production> production_;
+  ProgramModule* program_ = nullptr;  // its serial source points here
+  RunRecord record_;
+};

@@ -1,0 +1,44 @@
+#include "UploadRecord.h"
+
+#include <AdapterIdentity.h>
+
+#include "ProductTable.h"
+
+UploadRecord::UploadRecord(const ProductionConfig& config, Production::Message message) {
+  if (config.any()) production_.emplace(config, std::move(message));
+}
+
+void UploadRecord::begin(const UploadFile& file, int comPort, const QString& device) {
+  if (!production_) return;
+  record_ = RunRecord::begin(QStringLiteral("romlift"),
+                             QStringLiteral("%1.%2.%3").arg(ROMLIFT_VERSION_MAJOR).arg(ROMLIFT_VERSION_MINOR).arg(
+                                 ROMLIFT_VERSION_PATCH));
+  record_.setFirmware(file.FileName);
+  if (const Product* product = ProductTable::forCode(file.ProductCode))
+    record_.deviceKind = QString::fromLatin1(product->displayName);
+  record_.comPort = QString::number(comPort);
+  record_.device = device;
+  const SystemRoots roots = SystemRoots::fromEnvironment();
+  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device, roots), roots).serial;
+}
+
+void UploadRecord::end(const UploadDialogue& upload, UploadEnd ending, std::optional<int> exitStatus) {
+  // An upload that sent nothing reached no device: nothing to record.
+  if (!production_ || upload.linesSent() == 0) return;
+  if (exitStatus) record_.exitStatus = QString::number(*exitStatus);
+  record_.setEnd(endingText(ending));
+  production_->keep(record_);
+}
+
+QString UploadRecord::endingText(UploadEnd ending) {
+  switch (ending) {
+    case UploadEnd::Succeeded: return QStringLiteral("Updated with success");
+    case UploadEnd::Failed: return QStringLiteral("Update Failed");
+    case UploadEnd::Cancelled: return QStringLiteral("Update cancelled");
+    case UploadEnd::WrongFile: return QStringLiteral("Wrong File");
+    case UploadEnd::NotStarted: return QStringLiteral("Not started");
+    case UploadEnd::PortLost: return QStringLiteral("Port lost");
+    case UploadEnd::NoBootLoader: return QStringLiteral("No boot loader");
+  }
+  return {};
+}
