@@ -7,9 +7,14 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 // A program copied into a folder of its own (it keeps setup.ini beside
 // itself) and run from the command line, as a production script would.
+// The speed a line is set to (B9600 ...), as either side of a pseudo-terminal reports it.
+unsigned lineSpeed(const QString& device);
+
 class CliFolder {
  public:
   struct Result {
@@ -17,6 +22,9 @@ class CliFolder {
     QString out;
     QString err;
     QString lastLine() const;
+    // Seconds into finish() when standard output first held text (-1: never).
+    double seenAt(const QString& text) const;
+    std::vector<std::pair<qsizetype, double>> arrivals;  // output's length, then seconds
   };
 
   explicit CliFolder(const QString& program);
@@ -25,6 +33,7 @@ class CliFolder {
   void writeIni(const QByteArray& text) const;
   QByteArray ini() const;
 
+  // Runs in the folder, as a script started there would.
   std::unique_ptr<QProcess> start(const QStringList& args) const;
   // Sends `signal` (SIGINT unless said) once standard output shows
   // interruptAt, when given.
