@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <termios.h>
 
 #include "SimProcess.h"
 #include <CliFolder.h>
@@ -50,8 +49,6 @@ TEST(UploadRun, ExitStatuses) {
       {"version", {}, {"--version"}, 0, "Romlift Version 1.16"},
       {"bad delay", {}, run + QStringList{"--delay", "fast"}, 64, "", "--delay takes"},
       {"missing file", {}, {"--speed", "9600"}, 64, "", "missing --upload"},
-      {"not a regular file", {}, run, 64, "", "--upload: /dev/zero is not a regular file", nullptr, "/dev/zero"},
-      {"standard input", {}, run, 64, "", "--upload: /dev/stdin is not a regular file", nullptr, "/dev/stdin"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -69,11 +66,6 @@ TEST(UploadRun, ExitStatuses) {
     EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);
     EXPECT_TRUE(*row.last ? r.lastLine().endsWith(QString::fromLatin1(row.last)) : r.out.isEmpty()) << qPrintable(r.out);
     EXPECT_TRUE(r.err.contains(row.err)) << qPrintable(r.err);
-    if (row.sim.contains(QStringLiteral("--no-ok"))) {
-      // The shipped final wait: 5 s from the last line's pause to "Update Failed".
-      const double wait = r.seenAt(QStringLiteral("Update Failed")) - r.seenAt(QStringLiteral("10 / 10 lines sent"));
-      EXPECT_TRUE(wait > 5.15 && wait < 5.8) << wait;
-    }
     // The report is all that a run writes; its time is masked.
     QString written = QString::fromUtf8(folder.ini());
     written.replace(QRegularExpression(QStringLiteral("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d")), QStringLiteral("TIME"));
@@ -82,21 +74,6 @@ TEST(UploadRun, ExitStatuses) {
     // The lines bootsim took are the matrix's; progress shows on the console only.
     EXPECT_TRUE(QByteArray(row.report) != "Succes" || row.args.contains(QStringLiteral("--window")) ||
                 r.out.contains(QStringLiteral("\n10 / 10 lines sent (100 %)\n")));
-  }
-}
-
-// Each --speed sets that speed on the line; none gives 9600.
-TEST(UploadRun, SetsTheLineSpeedAsked) {
-  CliFolder folder(QStringLiteral(ROMLIFT_PATH));
-  const std::pair<const char*, unsigned> rows[] = {{"57600", B57600}, {"", B9600}, {"115200", B115200}};
-  for (const auto& [speed, expected] : rows) {
-    BootSimProcess sim;
-    ASSERT_TRUE(sim.started());
-    folder.writeIni(QStringLiteral("[Ports]\r\nCOM1=%1\r\n").arg(sim.slavePath()).toUtf8());
-    QStringList args{QStringLiteral("--upload"), kSample, QStringLiteral("--delay"), QStringLiteral("150")};
-    if (*speed) args << QStringLiteral("--speed") << QString::fromLatin1(speed);
-    EXPECT_EQ(folder.run(args).exitCode, 0) << speed;
-    EXPECT_EQ(lineSpeed(sim.slavePath()), expected) << speed;
   }
 }
 

@@ -1,35 +1,16 @@
 #include "CliFolder.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
 #include <csignal>
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include "PtyBench.h"
 
 QString CliFolder::Result::lastLine() const {
   const QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
   return lines.isEmpty() ? QString() : lines.last();
-}
-
-double CliFolder::Result::seenAt(const QString& text) const {
-  const qsizetype at = out.indexOf(text);
-  for (const auto& [length, seconds] : arrivals)
-    if (at >= 0 && length >= at + text.size()) return seconds;
-  return -1;
-}
-
-unsigned lineSpeed(const QString& device) {
-  const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  termios modes{};
-  const bool read = fd >= 0 && ::tcgetattr(fd, &modes) == 0;
-  if (fd >= 0) ::close(fd);
-  return read ? unsigned(::cfgetospeed(&modes)) : 0;
 }
 
 CliFolder::CliFolder(const QString& program) : program_(dir_.filePath(QFileInfo(program).fileName())) {
@@ -53,13 +34,10 @@ std::unique_ptr<QProcess> CliFolder::start(const QStringList& args) const {
 CliFolder::Result CliFolder::finish(QProcess& process, const QString& interruptAt, int signal) {
   Result r;
   QDeadlineTimer deadline(60000);
-  QElapsedTimer clock;
-  clock.start();
   bool interrupted = interruptAt.isEmpty();
   while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
     process.waitForReadyRead(50);
     r.out += QString::fromLocal8Bit(process.readAllStandardOutput());
-    r.arrivals.emplace_back(r.out.size(), clock.elapsed() / 1000.0);
     if (!interrupted && r.out.contains(interruptAt)) {
       ::kill(pid_t(process.processId()), signal);
       interrupted = true;

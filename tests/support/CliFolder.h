@@ -7,14 +7,9 @@
 #include <QTemporaryDir>
 
 #include <memory>
-#include <utility>
-#include <vector>
 
 // A program copied into a folder of its own (it keeps setup.ini beside
 // itself) and run from the command line, as a production script would.
-// The speed a line is set to (B9600 ...), as either side of a pseudo-terminal reports it.
-unsigned lineSpeed(const QString& device);
-
 class CliFolder {
  public:
   struct Result {
@@ -22,9 +17,6 @@ class CliFolder {
     QString out;
     QString err;
     QString lastLine() const;
-    // Seconds into finish() when standard output first held text (-1: never).
-    double seenAt(const QString& text) const;
-    std::vector<std::pair<qsizetype, double>> arrivals;  // output's length, then seconds
   };
 
   explicit CliFolder(const QString& program);

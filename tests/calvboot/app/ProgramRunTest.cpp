@@ -1,7 +1,5 @@
 // calvboot --program and --list-ports as a production script runs them:
 // the program copied into a folder with its setup.ini, calvsim at the far end.
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -19,8 +17,6 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <termios.h>
 
 namespace {
 
@@ -116,96 +112,6 @@ TEST(ProgramRun, ExitStatuses) {
   // The window's pass and the command line's send the same bytes.
   EXPECT_GT(traces[0].size(), 1000);
   EXPECT_EQ(traces[0], traces[1]);
-}
-
-// What a run cannot use ends it as a usage error before the port is opened:
-// a file that is not a regular one (it would block or never end), a log that
-// is not one, and a stored address that does not fit a frame.
-TEST(ProgramRun, RefusesBeforeOpeningThePort) {
-  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
-  const QString counters = folder.path(QStringLiteral("counters"));
-  CalvsimProcess sim({QStringLiteral("--counters"), counters});
-  ASSERT_TRUE(sim.started());
-  folder.writeIni(portsIni({sim.slavePath()}, "[ComSettings]\r\nDevAdr=70000\r\n"));
-  const QString fifo = folder.path(QStringLiteral("fifo.ldr"));
-  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  const std::pair<QStringList, QString> rows[] = {
-      {{"--program", "/dev/zero"}, "--program: /dev/zero is not a regular file"},
-      {{"--program", fifo}, fifo + " is not a regular file"},
-      {{"--program", "/dev/stdin"}, "--program: /dev/stdin is not a regular file"},
-      {{"--program", kSample, "--log=" + folder.path(".")}, "--log: "},
-      {{"--program", kSample}, "stored network address DevAdr=70000"},
-  };
-  for (const auto& [args, message] : rows) {
-    const CliFolder::Result r = folder.run(args);
-    EXPECT_EQ(r.exitCode, 64);
-    EXPECT_TRUE(r.err.contains(message)) << qPrintable(r.err);
-  }
-  sim.stop();
-  EXPECT_EQ(SimProcess::counter(counters, "opens"), 0);
-}
-
-// The toolkit's own arguments start the window, as no arguments do (it
-// stores its start-up settings and runs until closed); they are no run's.
-TEST(ProgramRun, ToolkitArgumentsStartTheWindow) {
-  for (const QStringList& args : {QStringList{"-style", "Fusion"}, QStringList{"--platform", "offscreen"}}) {
-    CliFolder folder(QStringLiteral(CALVBOOT_PATH));
-    folder.writeIni(portsIni({"/dev/no-such-tty"}));
-    const auto process = folder.start(args);
-    for (QDeadlineTimer deadline(20000);
-         !folder.ini().contains("ComSpeed=9600") && process->state() == QProcess::Running && !deadline.hasExpired();)
-      process->waitForFinished(50);
-    EXPECT_TRUE(folder.ini().contains("ComSpeed=9600")) << qPrintable(args.join(u' '));
-    EXPECT_EQ(process->state(), QProcess::Running);
-    process->kill();
-    process->waitForFinished(5000);
-  }
-}
-
-// Each --speed sets that speed on the line, none the stored one; standard
-// output closed under the run (SIGPIPE) ends none of them early.
-TEST(ProgramRun, SetsTheLineSpeedAsked) {
-  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
-  CalvsimProcess sim;
-  ASSERT_TRUE(sim.started());
-  folder.writeIni(portsIni({sim.slavePath()}, "[ComSettings]\r\nComSpeed=57600\r\n"));
-  const std::pair<const char*, unsigned> rows[] = {{"9600", B9600}, {"", B57600}, {"115200", B115200}, {"57600", B57600}};
-  for (const auto& [speed, expected] : rows) {
-    QStringList args{QStringLiteral("--program"), kSample};
-    if (*speed) args << QStringLiteral("--speed") << QString::fromLatin1(speed);
-    // calvboot ... | true
-    QProcess gone;
-    auto process = std::make_unique<QProcess>();
-    process->setStandardOutputProcess(&gone);
-    gone.start(QStringLiteral("true"));
-    process->setWorkingDirectory(folder.path(QStringLiteral(".")));
-    process->start(folder.path(QStringLiteral("calvboot")), args);
-    EXPECT_TRUE(process->waitForFinished(30000));
-    EXPECT_EQ(process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1, 0) << speed;
-    EXPECT_EQ(lineSpeed(sim.slavePath()), expected) << speed;
-  }
-}
-
-// A second Ctrl+C ends a run at once, where the first waits for the reply in
-// flight (12 s on a silent line).
-TEST(ProgramRun, SecondInterruptEndsAtOnce) {
-  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
-  const QString trace = folder.path(QStringLiteral("trace.txt"));
-  CalvsimProcess sim({QStringLiteral("--silent-from"), QStringLiteral("1"), QStringLiteral("--trace"), trace});
-  ASSERT_TRUE(sim.started());
-  folder.writeIni(portsIni({sim.slavePath()}));
-  const auto process = folder.start({QStringLiteral("--program"), kSample});
-  // The probe is out, so the stop signals are served.
-  for (QDeadlineTimer deadline(10000); fileBytes(trace).isEmpty() && !deadline.hasExpired();) process->waitForFinished(20);
-  QElapsedTimer clock;
-  clock.start();
-  ::kill(pid_t(process->processId()), SIGINT);
-  process->waitForFinished(200);
-  ::kill(pid_t(process->processId()), SIGINT);
-  const CliFolder::Result r = CliFolder::finish(*process);
-  EXPECT_EQ(r.exitCode, 130);
-  EXPECT_LT(clock.elapsed(), 3000);
-  EXPECT_TRUE(r.err.contains(QStringLiteral("calvboot: stopped at once by a second signal"))) << qPrintable(r.err);
 }
 
 // Eight fixtures programmed at once from one folder: every one gets its own
