@@ -1,7 +1,6 @@
 #include "CommandLine.h"
 
 #include <QCoreApplication>
-
 #include <QFile>
 
 #include <algorithm>
@@ -112,7 +111,8 @@ std::optional<int> CommandLine::parse(const QStringList& arguments) {
   if (!parser_.parse(args)) return usageError(parser_.errorText());
   if (parser_.isSet(QStringLiteral("help"))) {
     std::printf("%s", qPrintable(parser_.helpText()));
-    if (!exitStatuses_.isEmpty()) std::printf("\nExit status:\n  %s\n", qPrintable(exitStatuses_.join(QStringLiteral("\n  "))));
+    if (!exitStatuses_.isEmpty())
+      std::printf("\nExit status:\n  %s\n", qPrintable(exitStatuses_.join(QStringLiteral("\n  "))));
     return kExitOk;
   }
   if (parser_.isSet(QStringLiteral("version"))) {
