@@ -120,6 +120,20 @@ int main(int argc, char** argv) {
       {QStringLiteral("database"), QStringLiteral("Keep the upload's record in the line's database (this run only)."),
        QStringLiteral("URI")},
   });
+  // Continued lines are indented to the text column.
+  line.setExitStatuses({
+      QStringLiteral("0      \"Updated with success\""),
+      QStringLiteral("1      \"Update Failed\": no \"OK\" within 5 s of the last line, or FILE\n"
+                     "         could not be read to its end"),
+      QStringLiteral("2      \"Wrong File\": the boot loader refused a line"),
+      QStringLiteral("3      the port could not be opened, or the adapter was lost during the\n"
+                     "         run (the device is named on standard error)"),
+      QStringLiteral("4      no boot loader announced itself within --wait-boot"),
+      QStringLiteral("5      FILE is missing, unreadable or not valid for any product"),
+      QStringLiteral("64     usage error: an option or its value, or FILE not a regular file"),
+      QStringLiteral("128+N  stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a second\n"
+                     "         signal ends the run at once"),
+  });
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
 
   const QString folder = SettingsFolder::forProgram(QStringLiteral("romlift"));
@@ -131,6 +145,7 @@ int main(int argc, char** argv) {
   QCommandLineParser& p = line.parser();
   const QString file = p.value(QStringLiteral("upload"));
   if (file.isEmpty()) return line.usageError(QStringLiteral("missing --upload FILE.s19"));
+  if (const auto problem = cli::notRegularFile(file)) return line.usageError(QStringLiteral("--upload: ") + *problem);
   std::optional<long> waitBoot = kDefaultBootWait;
   if (p.isSet(QStringLiteral("wait-boot"))) {
     waitBoot = cli::CommandLine::wholeNumber(p.value(QStringLiteral("wait-boot")), 0, 86400);

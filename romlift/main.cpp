@@ -1,13 +1,15 @@
 #include <QApplication>
 
+#include <CommandLine.h>
 #include <SettingsFolder.h>
 
 #include "LoaderForm.h"
 #include "UploadRun.h"
 
 int main(int argc, char** argv) {
-  // Any argument makes it a command-line run (or asks for help).
-  if (argc > 1) return UploadRun::main(argc, argv);
+  // Long options make it a command-line run (or ask for help); the
+  // toolkit's own arguments (-style, -platform ...) are the window's.
+  if (cli::isCommandLineRun(argc, argv)) return UploadRun::main(argc, argv);
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Romlift"));

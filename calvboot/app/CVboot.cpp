@@ -10,6 +10,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -289,9 +290,12 @@ void CVboot::Com_Adress_Click() {
     return;
   }
   commands_->DevAdr = entered;
-  // The number as read ("12.7" stays 12.7); frames round it when they use it.
+  // The number as read ("12.7" stays 12.7; frames round it when they use
+  // it), in the shortest text that reads back as the same number; "-0" as 0.
+  const double value = LenientNumber::numericValue(entered);
   IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("DevAdr"),
-                                QString::number(LenientNumber::numericValue(entered), 'g', 15), IniPath);
+                                QString::number(value == 0 ? 0.0 : value, 'g', QLocale::FloatingPointShortest),
+                                IniPath);
 }
 
 void CVboot::Exit_Click() { dialogs.exitProgram(); }

@@ -158,7 +158,9 @@ int main(int argc, char** argv) {
       {QStringLiteral("program"), QStringLiteral("Run one programming pass with FILE, as \"Start\" does."),
        QStringLiteral("FILE")},
       {QStringLiteral("address"), QStringLiteral("Network address 0..65535 (this run only)."), QStringLiteral("A")},
-      {QStringLiteral("log"), QStringLiteral("Write every byte sent and received to Log.txt.")},
+      {QStringLiteral("log"),
+       QStringLiteral("Write every byte sent and received to Log.txt, or with --log=FILE to FILE (one each for "
+                      "runs at the same time).")},
       {QStringLiteral("window"), QStringLiteral("Run the pass visibly in the main window.")},
       {QStringLiteral("records"), QStringLiteral("Append the run's record to the CSV file FILE (this run only)."),
        QStringLiteral("FILE")},
@@ -166,6 +168,22 @@ int main(int argc, char** argv) {
        QStringLiteral("Keep the record in, and take a fixture's serial number from, the line's database (this run "
                       "only); exit status 6 when it cannot be reached."),
        QStringLiteral("URI")},
+  });
+  line.allowOptionalValue(QStringLiteral("log"));
+  // Continued lines are indented to the text column.
+  line.setExitStatuses({
+      QStringLiteral("0      \"Done with succes\", every block's CRC matched"),
+      QStringLiteral("1      the run ended \"Fault\" (a missing or damaged FILE included)"),
+      QStringLiteral("2      the module stopped answering (\"COM timeout\")"),
+      QStringLiteral("3      the port could not be opened, or the adapter was lost during the\n"
+                     "         run (the device is named on standard error)"),
+      QStringLiteral("5      \"Done with succes\", but a block's CRC differed (named on standard\n"
+                     "         error): do not pass the module"),
+      QStringLiteral("6      the production database could not be reached; nothing was sent"),
+      QStringLiteral("64     usage error: an option or its value, FILE or the --log file not a\n"
+                     "         regular file, or the stored DevAdr out of range"),
+      QStringLiteral("128+N  stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP) after the\n"
+                     "         command in flight; a second signal ends the run at once"),
   });
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
 
@@ -177,10 +195,25 @@ int main(int argc, char** argv) {
   }
   const QString file = line.parser().value(QStringLiteral("program"));
   if (file.isEmpty()) return line.usageError(QStringLiteral("missing --program FILE.ldr"));
+  if (const auto problem = cli::notRegularFile(file)) return line.usageError(QStringLiteral("--program: ") + *problem);
   const QString address = line.parser().value(QStringLiteral("address"));
   if (line.parser().isSet(QStringLiteral("address")) && !CVboot::addressFits(address))
     return line.usageError(QStringLiteral("--address takes a number from 0 to 65535"));
+  QString logFile = line.optionalValue(QStringLiteral("log"));
+  if (!logFile.isEmpty()) {
+    // Each start of the log replaces the file: only ever a regular one.
+    logFile = QFileInfo(logFile).absoluteFilePath();
+    if (const auto problem = cli::notRegularFile(logFile)) return line.usageError(QStringLiteral("--log: ") + *problem);
+  }
   const Link link = linkFor(iniPath, line);
+  // As the window warns at start-up: a stored address that does not fit a
+  // frame is never sent, and a script hears of it before anything is.
+  if (!CVboot::addressFits(link.address)) {
+    cli::Console::error(QStringLiteral("calvboot: the stored network address DevAdr=%1 in %2 is out of range "
+                                       "(0 to 65535); set it with Setting > Com Adress or give --address")
+                            .arg(link.address, iniPath));
+    return cli::kExitUsage;
+  }
   ProductionConfig production = ProductionConfig::fromIni(iniPath);
   if (line.parser().isSet(QStringLiteral("records"))) production.records = line.parser().value(QStringLiteral("records"));
   if (line.parser().isSet(QStringLiteral("database")))
@@ -216,6 +249,10 @@ int main(int argc, char** argv) {
   commands.ComSpeed = link.comSpeed;
   commands.DevAdr = link.address;
   com->MSComm1().setDeviceOverride(link.device);
+  if (!logFile.isEmpty()) {
+    com->LogFileName = logFile;
+    if (com->LogOn) com->startLog();  // the window's start-up began Log.txt ("Debug" 457)
+  }
   if (link.log) {
     // In the window the check box shows it.
     if (window) window->comForm().SetLogOn();

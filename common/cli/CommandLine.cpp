@@ -1,13 +1,67 @@
 #include "CommandLine.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string_view>
 
 namespace cli {
 
+namespace {
+// The toolkit's own arguments: those that take a value (as the next argument
+// or after "="), and flags. Either spelling, -style or --style.
+constexpr std::string_view kToolkitValueOptions[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon", "qwindowtitle",
+    "session", "display", "geometry", "name", "title", "visual", "style", "stylesheet"};
+constexpr std::string_view kToolkitFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability",
+                                              "qmljsdebugger"};
+
+bool listed(const auto& names, std::string_view name) {
+  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+}  // namespace
+
+bool isCommandLineRun(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h") return true;
+    if (!arg.starts_with('-')) continue;
+    const bool longForm = arg.starts_with("--");
+    std::string_view name = arg.substr(longForm ? 2 : 1);
+    const auto equals = name.find('=');
+    name = name.substr(0, equals);
+    if (listed(kToolkitValueOptions, name)) {
+      if (equals == std::string_view::npos) ++i;
+    } else if (!listed(kToolkitFlags, name) && longForm) {
+      // Any other long option is meant for a run, a misspelt one too: a
+      // script gets its usage error rather than a window.
+      return true;
+    }
+  }
+  return false;
+}
+
+std::optional<QString> notRegularFile(const QString& path) {
+  std::error_code error;
+  // Follows links as opening does (/dev/stdin is one).
+  const auto status = std::filesystem::status(QFile::encodeName(path).toStdString(), error);
+  if (error || status.type() == std::filesystem::file_type::not_found || std::filesystem::is_regular_file(status))
+    return std::nullopt;
+  return QStringLiteral("%1 is not a regular file").arg(path);
+}
+
 std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, WindowApplication makeWindow) {
+#ifdef SIGPIPE
+  // A reader of standard output that went away (calvboot ... | head) must not
+  // end the run between two frames, the module left in boot mode; the lines
+  // that cannot be written are lost, the run and its exit status are not.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   bool window = false;
   for (int i = 1; i < argc; ++i) window = window || std::strcmp(argv[i], "--window") == 0;
   if (window) return makeWindow(argc, argv);
@@ -43,9 +97,22 @@ int CommandLine::usageError(const QString& message) const {
 }
 
 std::optional<int> CommandLine::parse(const QStringList& arguments) {
-  if (!parser_.parse(arguments)) return usageError(parser_.errorText());
+  QStringList args;
+  for (const QString& argument : arguments) {
+    args << argument;
+    for (auto it = optionalValues_.begin(); it != optionalValues_.end(); ++it) {
+      const QString option = QStringLiteral("--") + it.key();
+      if (argument.startsWith(option + u'=')) {
+        it.value() = argument.mid(option.size() + 1);
+        args.last() = option;
+      }
+    }
+  }
+  if (!parser_.parse(args)) return usageError(parser_.errorText());
   if (parser_.isSet(QStringLiteral("help"))) {
     std::printf("%s", qPrintable(parser_.helpText()));
+    if (!exitStatuses_.isEmpty())
+      std::printf("\nExit status:\n  %s\n", qPrintable(exitStatuses_.join(QStringLiteral("\n  "))));
     return kExitOk;
   }
   if (parser_.isSet(QStringLiteral("version"))) {

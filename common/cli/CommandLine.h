@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCommandLineParser>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,16 @@ constexpr auto kWindowLinger = std::chrono::milliseconds{1500};
 // only a --window run gets the widget application that makeWindow builds.
 using WindowApplication = std::unique_ptr<QCoreApplication> (*)(int& argc, char** argv);
 std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, WindowApplication makeWindow);
+
+// Whether the arguments ask for a command-line run: any long option that is
+// not one of the toolkit's own (-style, --platform, -session ...), or -h.
+// Those alone, or none, start the window.
+bool isCommandLineRun(int argc, char** argv);
+
+// Nothing when path names a regular file or nothing at all (the run reports
+// a missing file as the window would); otherwise why it cannot be read as
+// one: a device, a FIFO or standard input would block or never end.
+std::optional<QString> notRegularFile(const QString& path);
 
 template <typename App>
 std::unique_ptr<QCoreApplication> windowApplication(int& argc, char** argv) {
@@ -52,6 +63,13 @@ class CommandLine {
   std::optional<int> parse(const QStringList& arguments);
   // One line with the message, then the usage, on standard error; 64.
   int usageError(const QString& message) const;
+  // The exit statuses, one "status  meaning" line each, printed after the
+  // options by --help.
+  void setExitStatuses(const QStringList& lines) { exitStatuses_ = lines; }
+  // --name=VALUE as well as --name for a flag option; value() gives VALUE
+  // (empty without one). A separate argument is never taken as the value.
+  void allowOptionalValue(const QString& name) { optionalValues_.insert(name, QString()); }
+  QString optionalValue(const QString& name) const { return optionalValues_.value(name); }
 
   bool listPorts() const { return parser_.isSet(QStringLiteral("list-ports")); }
   const PortChoice& port() const { return port_; }
@@ -63,6 +81,8 @@ class CommandLine {
   QCommandLineParser parser_;
   QString versionLine_;
   PortChoice port_;
+  QStringList exitStatuses_;
+  QHash<QString, QString> optionalValues_;
 };
 
 }  // namespace cli

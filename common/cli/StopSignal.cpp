@@ -1,8 +1,11 @@
 #include "StopSignal.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,7 +14,18 @@ int pipeFds[2] = {-1, -1};
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
+volatile std::sig_atomic_t signalsSeen = 0;
+char atOnceMessage[96] = "stopped at once by a second signal\n";
+std::size_t atOnceLength = std::strlen(atOnceMessage);
+
 void onSignal(int number) {
+  // The first stop waits for the transaction in flight; a second one is the
+  // operator insisting: end now, the system releases the port and the lock.
+  if (signalsSeen != 0) {
+    [[maybe_unused]] const auto n = ::write(STDERR_FILENO, atOnceMessage, atOnceLength);
+    ::_exit(128 + number);
+  }
+  signalsSeen = 1;
   const char byte = char(number);
   [[maybe_unused]] const auto n = ::write(pipeFds[1], &byte, 1);
 }
@@ -27,6 +41,9 @@ StopSignal::StopSignal(std::function<void()> onStop, QObject* parent) : QObject(
     raised_ = true;
     if (onStop_) onStop_();
   });
+  std::snprintf(atOnceMessage, sizeof atOnceMessage, "%s: stopped at once by a second signal\n",
+                qPrintable(QCoreApplication::applicationName()));
+  atOnceLength = std::strlen(atOnceMessage);
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);

@@ -11,7 +11,8 @@ class QSocketNotifier;
 // to a pipe;
 // a notifier on the event thread then calls onStop, so the run stops between
 // steps of its own rather than inside a signal handler. Waits yield to the
-// event loop, so the notifier is served while they run.
+// event loop, so the notifier is served while they run. A second signal ends
+// the process at once with 128 + its number.
 class StopSignal : public QObject {
   Q_OBJECT
  public:

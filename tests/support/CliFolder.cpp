@@ -25,6 +25,7 @@ QByteArray CliFolder::ini() const { return fileBytes(path(QStringLiteral("setup.
 
 std::unique_ptr<QProcess> CliFolder::start(const QStringList& args) const {
   auto process = std::make_unique<QProcess>();
+  process->setWorkingDirectory(dir_.path());
   process->start(program_, args);
   process->waitForStarted(5000);
   return process;

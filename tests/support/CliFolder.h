@@ -25,6 +25,7 @@ class CliFolder {
   void writeIni(const QByteArray& text) const;
   QByteArray ini() const;
 
+  // Runs in the folder, as a script started there would.
   std::unique_ptr<QProcess> start(const QStringList& args) const;
   // Sends `signal` (SIGINT unless said) once standard output shows
   // interruptAt, when given.

@@ -213,6 +213,9 @@ TEST(CVbootMenus, NetworkAddressBox) {
       {"", "5", "5", false},  // cancelled
       {" 7 x", " 7 x", "7", false},
       {"12.7", "12.7", "12.7", false},  // stored as read; frames use 13
+      {"-0", "-0", "0", false},         // the shortest text of the same number
+      {"0.30000000000000004", "0.30000000000000004", "0.30000000000000004", false},
+      {"1200.0e-1", "1200.0e-1", "120", false},
       {"abc", "abc", "0", false},
       {"65535", "65535", "65535", false},
       {"65536", "5", "5", true},

@@ -45,6 +45,7 @@ TEST(ProgramRun, ExitStatuses) {
   const QStringList run{QStringLiteral("--program"), QStringLiteral("FILE")};
   const std::vector<Row> rows{
       {"done", {}, run + QStringList{"--log"}, 0, "Done with succes", {}, true},
+      {"log of its own", {}, run + QStringList{"--log=own.log"}, 0, "Done with succes", {}, true},
       {"in the window", {}, run + QStringList{"--window"}, 0, "Done with succes", {}, true},
       {"network address", {"--address", "7"}, run + QStringList{"--address", "7"}, 0, "Done with succes", {}, true},
       {"fault exit", {"--fail", "erase=0x04"}, run, 1, "Fault", kWarning, false},
@@ -54,6 +55,7 @@ TEST(ProgramRun, ExitStatuses) {
       {"interrupted", {"--baud", "9600"}, run, 130, "Fault", kWarning, false, "Program flash block 0"},
       {"terminated", {"--baud", "9600"}, run, 143, "Fault", kWarning, false, "Program flash block 0", SIGTERM},
       {"version", {}, {"--version"}, 0, "Calvaro Bootloader Version 1.00", {}, false},
+      {"help", {}, {"--help"}, 0, "         command in flight; a second signal ends the run at once", {}, false},
       {"missing file", {}, {"--port", "1"}, 64, "", "missing --program", false},
       {"bad speed", {}, run + QStringList{"--speed", "1200"}, 64, "", "--speed takes", false},
       {"bad port", {}, run + QStringList{"--port", "17"}, 64, "", "--port takes", false},
@@ -92,6 +94,7 @@ TEST(ProgramRun, ExitStatuses) {
     // Nothing of the run's own choices is stored, and the port is left free.
     EXPECT_EQ(folder.ini(), ini);
     EXPECT_EQ(QFile(folder.path(QStringLiteral("Log.txt"))).size() > 0, row.args.contains(QStringLiteral("--log")));
+    EXPECT_EQ(fileBytes(folder.path(QStringLiteral("own.log"))).contains(" TX: "), row.args.contains("--log=own.log"));
     const CliFolder::Result ports = folder.run({QStringLiteral("--list-ports")});
     // The port lines; what the system knows of a present device is indented below.
     const QStringList lines = ports.out.split(u'\n').filter(QRegularExpression(QStringLiteral("^COM")));
