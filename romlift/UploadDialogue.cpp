@@ -39,7 +39,19 @@ const QString UploadDialogue::kOpenCaption = QStringLiteral("Open Comm Port");
 const QString UploadDialogue::kCloseCaption = QStringLiteral("Close Comm Port");
 
 UploadDialogue::UploadDialogue(SerialLink& com, UploadView& view, QString iniPath, const Timing& timing)
-    : com_(com), view_(view), iniPath_(std::move(iniPath)), finalWait_(timing.finalWait), reportClock_(timing.clock) {}
+    : com_(com), view_(view), iniPath_(std::move(iniPath)), finalWait_(timing.finalWait), reportClock_(timing.clock) {
+  // A running wait or upload sees the closed port itself; an idle open port
+  // (the boot loader announced, no upload yet) has nobody watching, so the
+  // button would go on offering to close a port that is gone.
+  lostWatch_ = QObject::connect(&com_, &SerialLink::deviceLost, &com_, [this] {
+    if (waiting_ || uploading_) return;
+    BootReady = false;
+    closePort();
+    view_.appendLogText(kPortClosed);
+  });
+}
+
+UploadDialogue::~UploadDialogue() { QObject::disconnect(lostWatch_); }
 
 void UploadDialogue::closePort() {
   com_.CloseMScomm();
@@ -167,7 +179,8 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     // the transmit time of what was sent, and no sooner than the driver
     // reports it drained.
     const auto byteTime = com_.MSComm1().byteTime();
-    com_.MSComm1().drainOutput();
+    // A stop request ends the wait; a stalled line closes the port (seen below).
+    com_.MSComm1().drainOutput([this] { return StopRequest; });
     const auto leftTheWire = std::max<std::chrono::steady_clock::time_point>({firstSend + byteTime * (line.size() + 2), lineFeedSend + byteTime,
                                        std::chrono::steady_clock::now()});
     // Sleeps rather than yields: nothing is taken in during the pause, as the

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QObject>
 #include <QString>
 
 #include <chrono>
@@ -57,6 +58,9 @@ class UploadDialogue {
 
   // iniPath: setup.ini, where the upload report goes.
   UploadDialogue(SerialLink& com, UploadView& view, QString iniPath, const Timing& timing = {});
+  ~UploadDialogue();
+  UploadDialogue(const UploadDialogue&) = delete;
+  UploadDialogue& operator=(const UploadDialogue&) = delete;
 
   bool BootReady = false;
   bool StopRequest = false;
@@ -99,4 +103,5 @@ class UploadDialogue {
   std::chrono::milliseconds finalWait_;
   std::function<QDateTime()> reportClock_;
   std::optional<std::chrono::milliseconds> bootWaitLimit_;
+  QMetaObject::Connection lostWatch_;
 };

@@ -81,9 +81,9 @@ int exitStatus(UploadEnd end, bool portFailed, int stopStatus) {
     case UploadEnd::WrongFile: return UploadRun::kExitWrongFile;
     case UploadEnd::Cancelled: return stopStatus != 0 ? stopStatus : cli::kExitInterrupted;
     case UploadEnd::NoBootLoader: return UploadRun::kExitNoBootLoader;
+    case UploadEnd::PortLost: return UploadRun::kExitPort;  // the line named on standard error
     case UploadEnd::Failed:
-    case UploadEnd::NotStarted:
-    case UploadEnd::PortLost: break;
+    case UploadEnd::NotStarted: break;
   }
   return UploadRun::kExitFailed;
 }

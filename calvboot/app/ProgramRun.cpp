@@ -265,6 +265,11 @@ int main(int argc, char** argv) {
     portFailed = true;
     program->StopRequest = true;
   });
+  // A lost adapter is a port failure too (its line on standard error names it).
+  QObject::connect(com, &SerialLink::deviceLost, com, [&] {
+    portFailed = true;
+    program->StopRequest = true;
+  });
   StopSignal stop([&] { program->StopRequest = true; });
 
   // The port is tried once before the pass, so that a missing one ends the

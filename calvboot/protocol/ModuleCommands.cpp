@@ -104,9 +104,10 @@ bool ModuleCommands::WaitForReply() {
         if (timedOut) return false;
         // An empty buffer (emptied by the serial link's overflow rule) is never a reply.
         if (!reply.isEmpty() && reply.size() == ReplyLength) return true;
-        // A port that is not open (device gone, or it could not be reopened)
-        // brings nothing more: a time-out now rather than after the full wait.
-        if (!com_.CheckMScomm()) return false;
+        // A device that vanished brings nothing more: a time-out now rather
+        // than after the full wait. A reopen that failed (its message shown)
+        // waits the time-out out, as it always did.
+        if (com_.deviceWasLost()) return false;
         return std::nullopt;
       },
       replyTimeout_);

@@ -1,6 +1,9 @@
 #include "SerialLink.h"
 
+#include <QCoreApplication>
 #include <QDir>
+
+#include <cstdio>
 
 #include <LenientNumber.h>
 
@@ -21,6 +24,11 @@ QString lineSettingsFor(std::uint8_t ComSpeed) {
   }
 }
 
+void errorLine(const QString& text) {
+  std::fprintf(stderr, "%s: %s\n", QCoreApplication::applicationName().toLocal8Bit().constData(),
+               text.toLocal8Bit().constData());
+}
+
 QString rxLine(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexText::HexStringToReadable(bytes); }
 
 }  // namespace
@@ -34,10 +42,24 @@ SerialLink::SerialLink(ReceiveMode mode, const QString& programFolder, const Tim
   port_->setObjectName(QStringLiteral("MSComm1"));
   port_->setPortsIniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini")));
   connect(port_.get(), &SerialPortControl::commEvent, this, &SerialLink::MSComm1_OnComm);
-  // One line for the operator and the log; callers then find the port closed.
+  // One line on standard error and in the serial window, never in Log.txt,
+  // which holds traffic only; callers then find the port closed.
   connect(port_.get(), &SerialPortControl::deviceLost, this, [this](const QString& device) {
-    WriteIn(QStringLiteral("COM%1 lost: %2 is gone, port closed").arg(port_->commPort()).arg(device));
+    lost_ = true;
+    const QString text = QStringLiteral("COM%1 lost: %2 is gone, port closed").arg(port_->commPort()).arg(device);
+    errorLine(text);
+    emit rxText(text);
+    emit deviceLost(device);
   });
+  connect(port_.get(), &SerialPortControl::lineStalled, this,
+          [this](const QString& device, int pending, std::chrono::milliseconds waited) {
+            errorLine(QStringLiteral("COM%1 stalled: %2 took none of %3 bytes in %4 ms, port closed")
+                          .arg(port_->commPort())
+                          .arg(device)
+                          .arg(pending)
+                          .arg(waited.count()));
+            if (portMessage_) portMessage_(QStringLiteral("Comm Port stalled"));
+          });
   LogFileName = log_->fileName();
 }
 
@@ -61,6 +83,7 @@ bool SerialLink::SetupMScommAsBinary(std::uint8_t ComPort, std::uint8_t ComSpeed
 
 bool SerialLink::setup(Flavour flavour, std::uint8_t ComPort, std::uint8_t ComSpeed) {
   CloseMScomm();
+  lost_ = false;
   if (flavour == Flavour::Normal && (ComPort == 0 || ComPort > kHighestPort)) return false;
 
   SerialPortControl& comm = *port_;
@@ -88,9 +111,7 @@ bool SerialLink::setup(Flavour flavour, std::uint8_t ComPort, std::uint8_t ComSp
     CloseMScomm();
     return false;
   }
-  // The system's reason (for a refused device, the group to join) goes to
-  // the traffic log too, beside the operator's message.
-  if (error == SerialPortControl::kErrOpenFailed && LogOn) LogWriteLine(comm.lastOpenErrorText(), true);
+  // The system's reason went to standard error; Log.txt holds traffic only.
   reportOpenFailure(error);
   return false;
 }

@@ -48,6 +48,9 @@ class SerialLink : public QObject {
   bool SetupMScommAsBinary(std::uint8_t ComPort, std::uint8_t ComSpeed);
   void CloseMScomm();
   bool CheckMScomm() const;
+  // The device of the last setup vanished while the port was open (not a
+  // setup that failed to open it).
+  bool deviceWasLost() const { return lost_; }
 
   // Whether a port can be opened at the given speed, without any message;
   // the port is closed again and ReplyBuffer emptied. Both programs use it
@@ -86,6 +89,8 @@ class SerialLink : public QObject {
   // The last line sent ("TX: ...") and received ("RX: ...", or a lost device).
   void txText(const QString& text);
   void rxText(const QString& text);
+  // The device vanished while open (reported on standard error already).
+  void deviceLost(const QString& device);
 
  private:
   enum class Flavour { Normal, Production, Binary };
@@ -96,4 +101,5 @@ class SerialLink : public QObject {
   std::unique_ptr<SerialPortControl> port_;
   std::unique_ptr<TrafficLog> log_;
   PortMessage portMessage_;
+  bool lost_ = false;
 };

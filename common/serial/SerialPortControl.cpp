@@ -2,6 +2,7 @@
 
 #include <IniFileHandler.h>
 
+#include "EventYield.h"
 #include "PortPermission.h"
 
 #include <QTimer>
@@ -15,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -28,6 +28,9 @@ namespace {
 
 constexpr int kHighestPort = 16;
 constexpr qint32 kHighestBaud = 4'000'000;
+// What a healthy line may take beyond its wire time before its output queue
+// shrinks (USB adapters' latency, the driver's own scheduling).
+constexpr auto kDrainMargin = std::chrono::seconds{1};
 
 struct LineSettings {
   qint32 baud = 9600;
@@ -72,6 +75,17 @@ int kernelQueue(int fd, unsigned long request) {
   int n = 0;
   if (fd < 0 || ::ioctl(fd, request, &n) != 0 || n < 0) return 0;
   return n;
+}
+
+// The kernel's close waits up to half a minute for output that a stalled
+// device never takes: the queue gets its wire time, then what is left goes.
+void settleOutput(int fd, std::chrono::nanoseconds byteTime) {
+  int left = kernelQueue(fd, TIOCOUTQ);
+  if (left == 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds{100} + byteTime * left * 2;
+  while ((left = kernelQueue(fd, TIOCOUTQ)) > 0 && std::chrono::steady_clock::now() < deadline)
+    ::usleep(2000);
+  if (left > 0) ::tcflush(fd, TCOFLUSH);
 }
 
 bool isLostDeviceError(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
@@ -159,18 +173,21 @@ void SerialPortControl::deliverReceived(const QByteArray& bytes) {
 
 void SerialPortControl::onPortError(QSerialPort::SerialPortError error) {
   if (d->losing || !d->port.isOpen()) return;
-  bool lost = error == QSerialPort::ResourceError;
 #ifdef Q_OS_UNIX
   // A hung-up line reads as nothing and Qt reports a read error with a
-  // stale errno, leaving its notifier firing; the descriptor tells.
-  if (!lost && error != QSerialPort::NoError) lost = descriptorGone(d->port.handle());
+  // stale errno, leaving its notifier firing; and Qt calls a full output
+  // queue (EAGAIN) a resource error, as it does a device that is gone. The
+  // descriptor tells.
+  const bool lost = error != QSerialPort::NoError && descriptorGone(d->port.handle());
+#else
+  const bool lost = error == QSerialPort::ResourceError;
 #endif
   if (lost) loseDevice();
 }
 
 void SerialPortControl::loseDevice() {
   // Closed at once, so no notifier keeps firing on a dead descriptor.
-  const QString device = d->port.portName();
+  const QString device = d->openDevice;
   const bool wasKept = d->kept;
   d->losing = true;
   release();
@@ -209,6 +226,7 @@ void SerialPortControl::release() {
     if (d->flagsBeforeLowLatency) restoreLatency(int(d->port.handle()), *d->flagsBeforeLowLatency);
 #endif
 #ifdef Q_OS_UNIX
+    settleOutput(int(d->port.handle()), byteTime());
     if (d->leaveRaw) closeLeavingRaw(d->port);
 #endif
     if (d->port.isOpen()) d->port.close();
@@ -432,8 +450,9 @@ int SerialPortControl::setPortOpen(bool open) {
       break;
   }
   d->lastOpenError = reason;
-  if (number == kErrOpenFailed) {
-    // Usually a missing membership of the serial-port group; say so plainly.
+  // A refused device usually means a missing membership of the serial-port
+  // group: said plainly even for a look. A setup for traffic names every failure.
+  if (number == kErrOpenFailed || !d->lookOnly) {
     std::fprintf(stderr, "Cannot open serial port COM%d (%s): %s\n", d->commPort,
                  device.toLocal8Bit().constData(), reason.toLocal8Bit().constData());
   }
@@ -454,28 +473,50 @@ bool SerialPortControl::output(const QByteArray& bytes) {
   return portOpen();  // a write that found the device gone closed it
 }
 
-bool SerialPortControl::drainOutput() {
-  if (!portOpen()) return false;
+SerialPortControl::Drain SerialPortControl::drainOutput(const std::function<bool()>& stopWaiting) {
+  if (!portOpen()) return Drain::Closed;
+  // Not tcdrain: it has no time limit, and a device that stops taking bytes
+  // would hold the program there, deaf to the event loop and to Ctrl+C.
+  const auto queued = [this] {
+    qint64 n = d->port.bytesToWrite();
 #ifdef Q_OS_UNIX
-  // Bytes Qt still holds (the driver was full) go to the driver first,
-  // without serving any event; bounded by their transmit time.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds{1} +
-                        byteTime() * (d->port.bytesToWrite() + 1) * 2;
-  while (d->port.isOpen() && d->port.bytesToWrite() > 0 && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{d->port.handle(), POLLOUT, 0};
-    ::poll(&p, 1, 50);
-    d->port.flush();
-  }
-  if (!d->port.isOpen()) return false;
-  int rc;
-  do rc = ::tcdrain(d->port.handle());
-  while (rc != 0 && errno == EINTR);
-  if (rc != 0 && isLostDeviceError(errno)) {
-    loseDevice();
-    return false;
-  }
+    n += kernelQueue(int(d->port.handle()), TIOCOUTQ);
 #endif
-  return d->port.isOpen();
+    return n;
+  };
+  qint64 least = queued();
+  if (least == 0) return Drain::Drained;  // the usual case: no yield, no delay before the pause
+
+  using Clock = std::chrono::steady_clock;
+  // Twice the wire time of what is left, from the last time it shrank.
+  const auto allowance = [this](qint64 bytes) { return kDrainMargin + byteTime() * bytes * 2; };
+  auto progressAt = Clock::now();
+  auto deadline = progressAt + allowance(least);
+  const auto end = waitFor(
+      [&](bool) -> std::optional<Drain> {
+        if (!portOpen()) return Drain::Closed;
+        d->port.flush();
+        const qint64 left = queued();
+        if (left == 0) return Drain::Drained;
+        if (stopWaiting && stopWaiting()) return Drain::Stopped;
+        const auto now = Clock::now();
+        if (left < least) {
+          least = left;
+          progressAt = now;
+          deadline = now + allowance(left);
+        }
+        if (now > deadline) return Drain::Stalled;
+        return std::nullopt;
+      },
+      std::nullopt, std::chrono::milliseconds{1});
+  if (end == Drain::Stalled) {
+    const QString device = d->openDevice;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - progressAt);
+    d->port.clear(QSerialPort::Output);  // nothing more for a device that takes nothing
+    release();
+    emit lineStalled(device, int(qMin<qint64>(least, std::numeric_limits<int>::max())), waited);
+  }
+  return end;
 }
 
 std::chrono::nanoseconds SerialPortControl::byteTime() const {

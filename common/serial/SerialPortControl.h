@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 // The serial port control that ComForm holds as MSComm1: a numbered port
@@ -108,10 +109,14 @@ class SerialPortControl : public QObject {
   // as an arrival would; lets the fuzzer drive the receive handler quickly.
   void deliverReceived(const QByteArray& bytes);
 
-  // Blocks until the driver reports every byte handed over so far as sent
-  // (a pseudo-terminal reports that at once). Takes in nothing meanwhile.
-  // False when the port is closed or the device is gone.
-  bool drainOutput();
+  // How a wait for the output queue ended.
+  enum class Drain { Drained, Stopped, Stalled, Closed };
+  // Waits until Qt and the driver hold none of the bytes handed over so far,
+  // yielding to the event loop. stopWaiting (tested every pass) ends the wait
+  // early. A queue that does not shrink within twice its wire time plus a
+  // margin is a stalled line: the port is closed, the output dropped, and
+  // lineStalled raised. Closed: the port was not open, or closed meanwhile.
+  Drain drainOutput(const std::function<bool()>& stopWaiting = {});
   // Time one byte takes on the wire at the current line settings: start
   // bit, data bits, parity bit and stop bits.
   std::chrono::nanoseconds byteTime() const;
@@ -122,6 +127,9 @@ class SerialPortControl : public QObject {
   // The device vanished while open (an adapter pulled out); the port has
   // been closed already.
   void deviceLost(const QString& device);
+  // The device took none of `pending` queued bytes in `waited`; the port has
+  // been closed already.
+  void lineStalled(const QString& device, int pending, std::chrono::milliseconds waited);
 
  private:
   void collectWaiting();

@@ -135,6 +135,19 @@ TEST_F(UploadEndToEnd, SendsEveryLineWithItsSilenceOnTheWireAndReportsSuccess) {
   }
 }
 
+// The adapter pulled out while the port, open and idle, waits for "Upload":
+// the port button offers to open it again.
+TEST_F(UploadEndToEnd, IdlePortLostGivesTheButtonBack) {
+  start({QStringLiteral("--vanish-after"), QStringLiteral("announce"), QStringLiteral("--vanish-delay"), "300"});
+  load(dvNineLines(2));
+  form->Commport->click();
+  ASSERT_TRUE(form->uploadDialogue().BootReady);
+  EXPECT_TRUE(waitUntil([&] { return !form->comForm().CheckMScomm(); }, 3s));
+  EXPECT_EQ(form->Commport->text(), QStringLiteral("Open Comm Port"));
+  EXPECT_EQ(form->serinputText(), kReady + kPortClosed);
+  EXPECT_FALSE(form->uploadDialogue().BootReady);
+}
+
 // The fault matrix: what the boot loader does (or the line, or the
 // operator), and how the upload must end: the log, the report, the buttons.
 enum class Act {

@@ -1,4 +1,10 @@
+#include <QTimer>
+
 #include <thread>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "SerialTestSupport.h"
 
@@ -108,6 +114,32 @@ TEST_F(SendReceive, ClearMScommInputDiscardsWaitingBytes) {
   EXPECT_TRUE(com.ReplyBuffer.isEmpty());
   ASSERT_TRUE(deliver(QByteArray("\x03\x01\x00", 3)));  // the line keeps working
   EXPECT_EQ(com.ReplyBuffer, QByteArray("\x03\x01\x00", 3));
+}
+
+// A far end that stops taking bytes (the line's output held, as a device
+// that no longer reads): the wait for the output queue serves events, ends on
+// a stop request, and otherwise gives up after its allowance with the port
+// closed, the output dropped and a message; it never blocks.
+TEST_F(SendReceive, StalledOutputEndsTheDrainWithoutAFreeze) {
+  using Clock = std::chrono::steady_clock;
+  ComForm& com = openForm(ComForm::Host::Romlift, 2);
+  const int held = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::tcflow(held, TCOOFF), 0);
+  com.SendMScommString(QByteArray(100, 'x'));
+  bool served = false;
+  QTimer::singleShot(0, [&] { served = true; });
+  auto began = Clock::now();
+  EXPECT_EQ(com.MSComm1().drainOutput([&] { return Clock::now() - began > 200ms; }), SerialPortControl::Drain::Stopped);
+  EXPECT_TRUE(served && com.CheckMScomm());
+  began = Clock::now();
+  EXPECT_EQ(com.MSComm1().drainOutput(), SerialPortControl::Drain::Stalled);
+  EXPECT_LT(Clock::now() - began, 3s);
+  EXPECT_FALSE(com.CheckMScomm());
+  EXPECT_EQ(messages, QStringList{"Comm Port stalled"});
+  ::tcflow(held, TCOON);
+  ::close(held);
+  EXPECT_TRUE(pty.readUntilQuiet(50ms, 300ms).isEmpty());
 }
 
 }  // namespace
