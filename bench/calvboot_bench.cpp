@@ -10,10 +10,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <SerialLink.h>
-#include <ModuleCommands.h>
-#include <ProgramModule.h>
-#include <RSfunctions.h>
+#include <serial/SerialLink.h>
+#include <protocol/ModuleCommands.h>
+#include <programming/ProgramModule.h>
+#include <protocol/RSfunctions.h>
 
 #include <cstdio>
 #include <fcntl.h>

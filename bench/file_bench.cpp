@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <FirmwareFile.h>
-#include <ImageBuffer.h>
+#include <programming/FirmwareFile.h>
+#include <programming/ImageBuffer.h>
 
 #include "BenchSupport.h"
 

@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <CVboot.h>
-#include <LoaderForm.h>
+#include <app/CVboot.h>
+#include <romlift/LoaderForm.h>
 
 #include <fcntl.h>
 #include <spawn.h>

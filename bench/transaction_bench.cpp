@@ -12,11 +12,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <SerialLink.h>
-#include <EventYield.h>
-#include <ModuleCommands.h>
-#include <RSfunctions.h>
-#include <SerialPortControl.h>
+#include <serial/SerialLink.h>
+#include <serial/EventYield.h>
+#include <protocol/ModuleCommands.h>
+#include <protocol/RSfunctions.h>
+#include <serial/SerialPortControl.h>
 
 #include <cstdlib>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The .ldr file check on whole random files: it must pass exactly when every
 // record line has a right checksum and fits one memory write and its block,
 // counting the bytes as a reference reading written here does.
-#include <FirmwareFile.h>
+#include <programming/FirmwareFile.h>
 
 #include "FuzzSupport.h"
 

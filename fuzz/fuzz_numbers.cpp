@@ -1,8 +1,8 @@
 // The lenient number reading and the hex conversions on random text: no
 // undefined behaviour on any input, and the conversions agree with a
 // reference written here.
-#include <HexText.h>
-#include <LenientNumber.h>
+#include <serial/HexText.h>
+#include <settings/LenientNumber.h>
 
 #include <cmath>
 #include "FuzzSupport.h"

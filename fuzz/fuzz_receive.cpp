@@ -2,8 +2,8 @@
 // romlift's uploader mode, against a model of what ReplyBuffer and the Rx
 // line must then hold. Chunks reach the port control through its delivery
 // seam instead of a pseudo-terminal, for speed.
-#include <HexText.h>
-#include <SerialLink.h>
+#include <serial/HexText.h>
+#include <serial/SerialLink.h>
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

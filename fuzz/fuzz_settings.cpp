@@ -3,7 +3,7 @@
 // a write changes exactly the key's line or adds it (with its section), a
 // key written reads back as written within the reading rules, and every
 // other key keeps its value.
-#include <IniFileHandler.h>
+#include <settings/IniFileHandler.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,8 +1,8 @@
 // The S-record file check and the sequential line reader on whole random
 // files: the reader must return the lines a reference split gives (CR or
 // CR LF end a line, a lone LF does not), and the check judges the first.
-#include <LineReader.h>
-#include <SrecordCheck.h>
+#include <text/LineReader.h>
+#include <romlift/SrecordCheck.h>
 
 
 #include "FuzzSupport.h"

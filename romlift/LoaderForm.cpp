@@ -1,9 +1,9 @@
 #include "LoaderForm.h"
 #include "UploadRecord.h"
 
-#include <ComForm.h>
-#include <IniFileHandler.h>
-#include <SerialPortControl.h>
+#include <serial/ComForm.h>
+#include <settings/IniFileHandler.h>
+#include <serial/SerialPortControl.h>
 
 #include <QActionGroup>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "SrecordCheck.h"
 
-#include <LineReader.h>
+#include <text/LineReader.h>
 
 
 const QString SrecordCheck::kNotValidVerdict =

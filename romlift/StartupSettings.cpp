@@ -1,6 +1,6 @@
 #include "StartupSettings.h"
 
-#include <LenientNumber.h>
+#include <settings/LenientNumber.h>
 
 #include <algorithm>
 

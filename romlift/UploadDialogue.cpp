@@ -1,9 +1,9 @@
 #include "UploadDialogue.h"
 
-#include <SerialLink.h>
-#include <EventYield.h>
-#include <IniFileHandler.h>
-#include <LineReader.h>
+#include <serial/SerialLink.h>
+#include <serial/EventYield.h>
+#include <settings/IniFileHandler.h>
+#include <text/LineReader.h>
 
 #include <algorithm>
 #include <thread>

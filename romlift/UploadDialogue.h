@@ -10,7 +10,7 @@
 #include <functional>
 #include <optional>
 
-#include <Timing.h>
+#include <serial/Timing.h>
 
 class SerialLink;
 

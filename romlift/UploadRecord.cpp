@@ -1,6 +1,6 @@
 #include "UploadRecord.h"
 
-#include <AdapterIdentity.h>
+#include <serial/AdapterIdentity.h>
 
 #include "ProductTable.h"
 

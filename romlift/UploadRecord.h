@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include <Production.h>
+#include <production/Production.h>
 
 #include "UploadDialogue.h"
 

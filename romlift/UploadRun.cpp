@@ -5,16 +5,16 @@
 #include <QFile>
 #include <QTimer>
 
-#include <CommandLine.h>
-#include <ComForm.h>
-#include <SerialLink.h>
-#include <Console.h>
-#include <IniFileHandler.h>
-#include <LineReader.h>
-#include <PortList.h>
-#include <SerialPortControl.h>
-#include <SettingsFolder.h>
-#include <StopSignal.h>
+#include <cli/CommandLine.h>
+#include <serial/ComForm.h>
+#include <serial/SerialLink.h>
+#include <cli/Console.h>
+#include <settings/IniFileHandler.h>
+#include <text/LineReader.h>
+#include <cli/PortList.h>
+#include <serial/SerialPortControl.h>
+#include <settings/SettingsFolder.h>
+#include <cli/StopSignal.h>
 
 #include <memory>
 

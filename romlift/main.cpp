@@ -1,7 +1,7 @@
 #include <QApplication>
 
-#include <CommandLine.h>
-#include <SettingsFolder.h>
+#include <cli/CommandLine.h>
+#include <settings/SettingsFolder.h>
 
 #include "LoaderForm.h"
 #include "UploadRun.h"

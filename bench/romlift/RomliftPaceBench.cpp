@@ -11,14 +11,14 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <ComForm.h>
-#include <IniFileHandler.h>
-#include <LoaderForm.h>
-#include <SRecord.h>
+#include <serial/ComForm.h>
+#include <settings/IniFileHandler.h>
+#include <romlift/LoaderForm.h>
+#include <sim/bootsim/SRecord.h>
 
 #include <vector>
 
-#include "../BenchSupport.h"
+#include <bench/BenchSupport.h>
 
 namespace {
 

@@ -16,12 +16,12 @@
 #include <QPushButton>
 #include <QResizeEvent>
 
-#include <ComForm.h>
-#include <IniFileHandler.h>
-#include <LenientNumber.h>
-#include <ModuleCommands.h>
-#include <RSfunctions.h>
-#include <SerialPortControl.h>
+#include <serial/ComForm.h>
+#include <settings/IniFileHandler.h>
+#include <settings/LenientNumber.h>
+#include <protocol/ModuleCommands.h>
+#include <protocol/RSfunctions.h>
+#include <serial/SerialPortControl.h>
 
 #include <algorithm>
 #include <cstdio>

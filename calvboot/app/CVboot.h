@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include <ProgramModule.h>
+#include <programming/ProgramModule.h>
 
 class ComForm;
 class ModuleCommands;

@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include <AdapterIdentity.h>
+#include <serial/AdapterIdentity.h>
 
 #include <algorithm>
 

@@ -4,8 +4,8 @@
 
 #include <optional>
 
-#include <Production.h>
-#include <ProgramModule.h>
+#include <production/Production.h>
+#include <programming/ProgramModule.h>
 
 // One "Start" as the production line sees it: the database reached before
 // anything is sent, the fixture's serial number from it, and the run record

@@ -7,19 +7,19 @@
 #include <QLabel>
 #include <QTimer>
 
-#include <CommandLine.h>
-#include <ComForm.h>
-#include <SerialLink.h>
-#include <Console.h>
-#include <IniFileHandler.h>
-#include <LenientNumber.h>
-#include <ModuleCommands.h>
-#include <PortList.h>
-#include <ProgramModule.h>
-#include <RSfunctions.h>
-#include <SerialPortControl.h>
-#include <SettingsFolder.h>
-#include <StopSignal.h>
+#include <cli/CommandLine.h>
+#include <serial/ComForm.h>
+#include <serial/SerialLink.h>
+#include <cli/Console.h>
+#include <settings/IniFileHandler.h>
+#include <settings/LenientNumber.h>
+#include <protocol/ModuleCommands.h>
+#include <cli/PortList.h>
+#include <programming/ProgramModule.h>
+#include <protocol/RSfunctions.h>
+#include <serial/SerialPortControl.h>
+#include <settings/SettingsFolder.h>
+#include <cli/StopSignal.h>
 
 #include <chrono>
 #include <memory>

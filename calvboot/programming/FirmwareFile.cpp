@@ -2,8 +2,8 @@
 
 #include <QFileInfo>
 
-#include <HexText.h>
-#include <LineReader.h>
+#include <serial/HexText.h>
+#include <text/LineReader.h>
 
 LdrRecord LdrRecord::parse(const QByteArray& line) {
   LdrRecord r;

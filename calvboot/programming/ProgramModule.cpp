@@ -1,12 +1,12 @@
 #include "ProgramModule.h"
 
-#include <SerialLink.h>
-#include <EventYield.h>
-#include <HexText.h>
-#include <ImageBuffer.h>
-#include <IniFileHandler.h>
-#include <LenientNumber.h>
-#include <SettingsLock.h>
+#include <serial/SerialLink.h>
+#include <serial/EventYield.h>
+#include <serial/HexText.h>
+#include "ImageBuffer.h"
+#include <settings/IniFileHandler.h>
+#include <settings/LenientNumber.h>
+#include <settings/SettingsLock.h>
 
 #include <QDir>
 

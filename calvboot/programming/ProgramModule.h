@@ -11,7 +11,7 @@
 
 #include "FirmwareFile.h"
 #include "ImageBuffer.h"
-#include "ModuleCommands.h"
+#include <protocol/ModuleCommands.h>
 
 // What the programming sequence needs from the window around it: the status
 // line, the detail texts, the progress bar and a warning box. The main window

@@ -1,9 +1,9 @@
 #include "ModuleCommands.h"
 
-#include <SerialLink.h>
-#include <EventYield.h>
-#include <HexText.h>
-#include <LenientNumber.h>
+#include <serial/SerialLink.h>
+#include <serial/EventYield.h>
+#include <serial/HexText.h>
+#include <settings/LenientNumber.h>
 
 #include "RSfunctions.h"
 

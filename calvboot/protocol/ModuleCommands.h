@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <optional>
 
-#include <Timing.h>
+#include <serial/Timing.h>
 
 class SerialLink;
 

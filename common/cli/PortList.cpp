@@ -1,7 +1,7 @@
 #include "PortList.h"
 
-#include <AdapterIdentity.h>
-#include <SerialPortControl.h>
+#include <serial/AdapterIdentity.h>
+#include <serial/SerialPortControl.h>
 
 #include <QDir>
 

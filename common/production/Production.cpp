@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <IniFileHandler.h>
+#include <settings/IniFileHandler.h>
 
 #include "CsvRecords.h"
 #include "LineDatabase.h"

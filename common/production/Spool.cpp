@@ -9,7 +9,7 @@
 #include <QSaveFile>
 #include <QSet>
 
-#include <SettingsLock.h>
+#include <settings/SettingsLock.h>
 
 #include <fcntl.h>
 #include <unistd.h>

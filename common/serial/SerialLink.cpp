@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include <LenientNumber.h>
+#include <settings/LenientNumber.h>
 
 #include "HexText.h"
 

@@ -1,6 +1,6 @@
 #include "SerialPortControl.h"
 
-#include <IniFileHandler.h>
+#include <settings/IniFileHandler.h>
 
 #include "EventYield.h"
 #include "PortPermission.h"

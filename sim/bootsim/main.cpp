@@ -21,7 +21,7 @@
 #include <string_view>
 
 #include "BootLoader.h"
-#include "LineLink.h"
+#include <sim/common/LineLink.h>
 #include "Samples.h"
 
 namespace {

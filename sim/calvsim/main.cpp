@@ -1,6 +1,6 @@
 // calvsim: the far end of calvboot's serial line on a pseudo-terminal.
 #include "CalvDevice.h"
-#include "LineLink.h"
+#include <sim/common/LineLink.h>
 #include "SimOptions.h"
 
 #include <algorithm>

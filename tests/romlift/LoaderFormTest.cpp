@@ -10,12 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include <ComForm.h>
-#include <IniFileHandler.h>
-#include <LoaderForm.h>
-#include <PtyBench.h>
-#include <SerialAbout.h>
-#include <SrecordCheck.h>
+#include <serial/ComForm.h>
+#include <settings/IniFileHandler.h>
+#include <romlift/LoaderForm.h>
+#include <tests/support/PtyBench.h>
+#include <romlift/SerialAbout.h>
+#include <romlift/SrecordCheck.h>
 
 #include <memory>
 

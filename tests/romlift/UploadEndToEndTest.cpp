@@ -9,18 +9,18 @@
 
 #include <gtest/gtest.h>
 
-#include <ComForm.h>
-#include <HexText.h>
-#include <IniFileHandler.h>
-#include <LoaderForm.h>
-#include <SRecord.h>
+#include <serial/ComForm.h>
+#include <serial/HexText.h>
+#include <settings/IniFileHandler.h>
+#include <romlift/LoaderForm.h>
+#include <sim/bootsim/SRecord.h>
 
 #include <chrono>
 #include <memory>
 #include <vector>
 
-#include "SimProcess.h"
-#include <PtyBench.h>
+#include <tests/sim/SimProcess.h>
+#include <tests/support/PtyBench.h>
 
 namespace {
 

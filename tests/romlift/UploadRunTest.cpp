@@ -6,9 +6,9 @@
 
 #include <csignal>
 
-#include "SimProcess.h"
-#include <CliFolder.h>
-#include <PtyBench.h>
+#include <tests/sim/SimProcess.h>
+#include <tests/support/CliFolder.h>
+#include <tests/support/PtyBench.h>
 
 namespace {
 

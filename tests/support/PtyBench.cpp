@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QTimer>
 
-#include <IniFileHandler.h>
+#include <settings/IniFileHandler.h>
 
 #include <fcntl.h>
 #include <termios.h>

@@ -12,14 +12,14 @@
 
 #include <gtest/gtest.h>
 
-#include <CVboot.h>
-#include <ComForm.h>
-#include <IniFileHandler.h>
-#include <ModuleCommands.h>
-#include <PtyBench.h>
-#include <SerialPortControl.h>
+#include <app/CVboot.h>
+#include <serial/ComForm.h>
+#include <settings/IniFileHandler.h>
+#include <protocol/ModuleCommands.h>
+#include <tests/support/PtyBench.h>
+#include <serial/SerialPortControl.h>
 
-#include "SimProcess.h"
+#include <tests/sim/SimProcess.h>
 
 #include <algorithm>
 #include <map>

@@ -8,9 +8,9 @@
 
 #include <csignal>
 
-#include "SimProcess.h"
-#include <CliFolder.h>
-#include <PtyBench.h>
+#include <tests/sim/SimProcess.h>
+#include <tests/support/CliFolder.h>
+#include <tests/support/PtyBench.h>
 
 #include <filesystem>
 #include <set>

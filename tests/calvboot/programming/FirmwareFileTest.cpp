@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <FirmwareFile.h>
-#include <PtyBench.h>
+#include <programming/FirmwareFile.h>
+#include <tests/support/PtyBench.h>
 
 #include "LdrText.h"
 

@@ -1,4 +1,4 @@
-#include <ImageBuffer.h>
+#include <programming/ImageBuffer.h>
 
 #include <gtest/gtest.h>
 

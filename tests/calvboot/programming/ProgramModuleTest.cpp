@@ -5,19 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <SerialLink.h>
-#include <IniFileHandler.h>
-#include <ModuleCommands.h>
-#include <ProgramModule.h>
-#include <PtyBench.h>
-#include <RSfunctions.h>
-#include <SettingsLock.h>
+#include <serial/SerialLink.h>
+#include <settings/IniFileHandler.h>
+#include <protocol/ModuleCommands.h>
+#include <programming/ProgramModule.h>
+#include <tests/support/PtyBench.h>
+#include <protocol/RSfunctions.h>
+#include <settings/SettingsLock.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "SimProcess.h"
+#include <tests/sim/SimProcess.h>
 #include "LdrText.h"
 
 using namespace std::chrono_literals;

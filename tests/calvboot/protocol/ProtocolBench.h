@@ -1,9 +1,9 @@
 #pragma once
 
-#include <SerialLink.h>
-#include <ModuleCommands.h>
-#include <PtyBench.h>
-#include <RSfunctions.h>
+#include <serial/SerialLink.h>
+#include <protocol/ModuleCommands.h>
+#include <tests/support/PtyBench.h>
+#include <protocol/RSfunctions.h>
 
 #include <QSocketNotifier>
 #include <QTemporaryDir>

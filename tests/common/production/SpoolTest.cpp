@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <CsvRecords.h>
-#include <Spool.h>
+#include <production/CsvRecords.h>
+#include <production/Spool.h>
 
 // A database that goes away in the middle of a delivery: the records it took
 // leave the spool, the others stay in their order, and the next delivery

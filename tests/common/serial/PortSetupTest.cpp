@@ -7,7 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "PortPermission.h"
+#include <serial/PortPermission.h>
 #include "SerialTestSupport.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <chrono>
 #include <memory>
 
-#include "ComForm.h"
-#include "HexText.h"
-#include "PtyBench.h"
+#include <serial/ComForm.h>
+#include <serial/HexText.h>
+#include <tests/support/PtyBench.h>
 
 using namespace std::chrono_literals;
 

@@ -1,5 +1,5 @@
-#include <IniFileHandler.h>
-#include <PtyBench.h>
+#include <settings/IniFileHandler.h>
+#include <tests/support/PtyBench.h>
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +12,7 @@
 #include <random>
 #include <thread>
 
-#include <SettingsLock.h>
+#include <settings/SettingsLock.h>
 
 #include <fcntl.h>
 #include <signal.h>

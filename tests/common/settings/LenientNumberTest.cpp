@@ -1,4 +1,4 @@
-#include <LenientNumber.h>
+#include <settings/LenientNumber.h>
 
 #include <gtest/gtest.h>
 

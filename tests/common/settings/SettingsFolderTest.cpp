@@ -1,4 +1,4 @@
-#include <SettingsFolder.h>
+#include <settings/SettingsFolder.h>
 
 #include <QDir>
 #include <QFile>

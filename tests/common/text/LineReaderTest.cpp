@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <LineReader.h>
-#include <PtyBench.h>
+#include <text/LineReader.h>
+#include <tests/support/PtyBench.h>
 
 #include <tuple>
 
