@@ -126,8 +126,9 @@ int main(int argc, char** argv) {
       QStringLiteral("1      \"Update Failed\": no \"OK\" within 5 s of the last line, or FILE\n"
                      "         could not be read to its end"),
       QStringLiteral("2      \"Wrong File\": the boot loader refused a line"),
-      QStringLiteral("3      the port could not be opened, or the adapter was lost during the\n"
-                     "         run (the device is named on standard error)"),
+      QStringLiteral("3      the port could not be opened, or the adapter was lost or the line\n"
+                     "         stopped taking bytes during the run (standard error names the\n"
+                     "         device)"),
       QStringLiteral("4      no boot loader announced itself within --wait-boot"),
       QStringLiteral("5      FILE is missing, unreadable or not valid for any product"),
       QStringLiteral("64     usage error: an option or its value, or FILE not a regular file"),

@@ -175,8 +175,9 @@ int main(int argc, char** argv) {
       QStringLiteral("0      \"Done with succes\", every block's CRC matched"),
       QStringLiteral("1      the run ended \"Fault\" (a missing or damaged FILE included)"),
       QStringLiteral("2      the module stopped answering (\"COM timeout\")"),
-      QStringLiteral("3      the port could not be opened, or the adapter was lost during the\n"
-                     "         run (the device is named on standard error)"),
+      QStringLiteral("3      the port could not be opened, or the adapter was lost or the line\n"
+                     "         stopped taking bytes during the run (standard error names the\n"
+                     "         device)"),
       QStringLiteral("5      \"Done with succes\", but a block's CRC differed (named on standard\n"
                      "         error): do not pass the module"),
       QStringLiteral("6      the production database could not be reached; nothing was sent"),
