@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <settings/FileAccess.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -11,18 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Everything written at once, retried after a short write or a signal.
-bool writeAll(int fd, const QByteArray& bytes) {
-  qsizetype done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += n;
-  }
-  return true;
-}
 
 // A new file's name must reach the disk too, or a crash can lose the file.
 void syncFolder(const QString& path) {
@@ -64,7 +54,7 @@ QByteArray line(const RunRecord& record) {
 
 QString append(const QString& path, const RunRecord& record) {
   const QByteArray native = QFile::encodeName(path);
-  const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return QStringLiteral("cannot open %1: %2").arg(path, reason());
   struct Closer {
     int fd;

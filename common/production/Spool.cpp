@@ -6,10 +6,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QSaveFile>
 #include <QSet>
 
+#include <settings/FileAccess.h>
 #include <settings/SettingsLock.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,10 +35,10 @@ std::optional<RunRecord> fromLine(const QByteArray& line) {
   return record;
 }
 
+// The spool sits beside setup.ini, in a folder a group may share: read and
+// written as setup.ini is, never through a symbolic link.
 QList<QByteArray> readLines(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  QList<QByteArray> lines = file.readAll().split('\n');
+  QList<QByteArray> lines = readNoFollow(path).value_or(QByteArray()).split('\n');
   lines.removeAll(QByteArray());
   return lines;
 }
@@ -48,13 +51,12 @@ Spool::Spool(QString iniPath)
 
 QString Spool::append(const RunRecord& record) {
   SettingsLock lock(iniPath_);
-  QFile file(path_);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-    return QStringLiteral("cannot keep the record in %1: %2").arg(path_, file.errorString());
-  const QByteArray line = toLine(record);
-  if (file.write(line) != line.size() || !file.flush() || ::fsync(file.handle()) != 0)
-    return QStringLiteral("cannot keep the record in %1: %2").arg(path_, file.errorString());
-  return {};
+  const int fd = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                        0666);
+  const bool kept = fd >= 0 && writeAll(fd, toLine(record)) && ::fsync(fd) == 0;
+  const QString why = QString::fromLocal8Bit(std::strerror(errno));
+  if (fd >= 0) ::close(fd);
+  return kept ? QString() : QStringLiteral("cannot keep the record in %1: %2").arg(path_, why);
 }
 
 bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString& error) {
@@ -81,19 +83,22 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
   if (delivered.isEmpty()) return all;
 
   SettingsLock lock(iniPath_);
+  // Without the lock another run could append meanwhile, and the rewrite
+  // would lose its record; the delivered ones stay and go again, harmlessly.
+  if (lock.refused()) {
+    error = QStringLiteral("%1 not rewritten: %2").arg(path_, lock.refusal());
+    return false;
+  }
   QList<QByteArray> keep;
   for (const QByteArray& line : readLines(path_))
     if (!delivered.contains(line)) keep << line;
   if (keep.isEmpty()) {
     if (QFile::remove(path_)) return all;
   }
-  QSaveFile file(path_);
-  bool written = file.open(QIODevice::WriteOnly);
-  for (const QByteArray& line : keep) written = written && file.write(line + '\n') == line.size() + 1;
-  // On disk before it replaces the old spool: a crash leaves one or the other.
-  written = written && file.flush() && ::fsync(file.handle()) == 0;
-  if (!written || !file.commit()) {
-    error = QStringLiteral("cannot rewrite %1: %2").arg(path_, file.errorString());
+  QByteArray content;
+  for (const QByteArray& line : keep) content += line + '\n';
+  if (!replaceFileContent(path_, content, true)) {
+    error = QStringLiteral("cannot rewrite %1: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
     return false;
   }
   return all;

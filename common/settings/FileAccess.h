@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QString>
 
+#include <optional>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,3 +18,15 @@ inline bool writableForUs(const QString& path) {
   if (::stat(native.constData(), &st) != 0) return false;
   return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
+
+// Files in a folder a group shares (the station folder) are never opened
+// through a symbolic link: a member could point one at another user's file.
+
+// The file's bytes; nothing when it cannot be read or is not a plain file.
+std::optional<QByteArray> readNoFollow(const QString& filePath);
+// Everything written, retried after a short write or a signal.
+bool writeAll(int fd, const QByteArray& bytes);
+// The whole file replaced by content: a temporary file beside it, on disk,
+// then renamed over it, so a crash leaves the old or the new file. Where the
+// folder is not ours to write, an existing file is rewritten in place.
+bool replaceFileContent(const QString& filePath, const QByteArray& content, bool exists);
