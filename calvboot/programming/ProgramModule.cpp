@@ -135,7 +135,8 @@ ProgramModule::Step ProgramModule::sequence(const QString& path) {
 }
 
 ProgramModule::Step ProgramModule::awaitAnnouncement() {
-  // EnterBootMode has emptied ReplyBuffer; the announcement is a frame of the
+  // EnterBootMode has left in ReplyBuffer only what came after its reply: the
+  // announcement's beginning, if any. The announcement is a frame of the
   // module's own, judged by its length byte like a reply.
   const QByteArray& reply = commands_.link().ReplyBuffer;
   int expected = 255;

@@ -96,14 +96,18 @@ bool ModuleCommands::SFOsendNew() {
   return SendCommandFrame(RSfunctions::kCmdCarrier);
 }
 
-bool ModuleCommands::WaitForReply() {
+bool ModuleCommands::WaitForReply() { return awaitReply(ReplyEnd::Exact); }
+
+bool ModuleCommands::awaitReply(ReplyEnd end) {
   return waitFor(
-      [this](bool timedOut) -> std::optional<bool> {
+      [this, end](bool timedOut) -> std::optional<bool> {
         const QByteArray& reply = com_.ReplyBuffer;
         if (!reply.isEmpty() && ReplyLength == kNoLengthYet) ReplyLength = std::uint8_t(reply.at(0));
         if (timedOut) return false;
         // An empty buffer (emptied by the serial link's overflow rule) is never a reply.
         if (!reply.isEmpty() && reply.size() == ReplyLength) return true;
+        // A reply announcing no bytes at all is no reply, whatever follows it.
+        if (end == ReplyEnd::Followed && ReplyLength > 0 && reply.size() > ReplyLength) return true;
         // A device that vanished brings nothing more: a time-out now rather
         // than after the full wait. A reopen that failed (its message shown)
         // waits the time-out out, as it always did.
@@ -154,7 +158,9 @@ bool ModuleCommands::bootModeTransaction(std::uint8_t action) {
   ReplyLength = kNoLengthYet;
   FrameBuf[kFrameSfoStart] = action;
   SendCommandFrame(RSfunctions::kCmdBootMode);
-  return WaitForReply();
+  // Entering boot mode, an amplifier's module announces itself right after
+  // the reply, often within the same read.
+  return awaitReply(action == kEnterBootMode ? ReplyEnd::Followed : ReplyEnd::Exact);
 }
 
 std::optional<QString> ModuleCommands::judgeReply(int minLength, std::uint8_t faultState,
@@ -190,8 +196,9 @@ ModuleCommands::CmdOutcome ModuleCommands::EnterBootMode() {
     CmdState = kStateTimeout;
     return ended(QStringLiteral("Enter bootmode fault"));
   }
-  // The module's boot announcement follows; the caller waits for it in an empty buffer.
-  com_.ReplyBuffer.clear();
+  // The module's boot announcement follows: whatever came after the reply is
+  // its beginning, left in the buffer for the caller's wait.
+  com_.ReplyBuffer.remove(0, ReplyLength);
   return ended(QStringLiteral("Bootmode"));
 }
 

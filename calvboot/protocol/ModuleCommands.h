@@ -75,6 +75,11 @@ class ModuleCommands {
   SerialLink& link() { return com_; }
 
  private:
+  // Exact: the reply is complete when the buffer holds just the length it
+  // announces. Followed: also when more follows it (bytes of the next frame
+  // from the module, which stay in the buffer).
+  enum class ReplyEnd { Exact, Followed };
+  bool awaitReply(ReplyEnd end);
   // Byte `number` (counted from 1) of the reply, 0 past its end.
   std::uint8_t replyByte(int number) const;
   // Steps 2 to 4 of a transaction; true when a complete reply arrived.

@@ -126,6 +126,14 @@ ParseResult parseSimOptions(const std::vector<std::string>& args) {
       const auto v = number(0, 60000);
       if (!v) return fail("expects milliseconds");
       o.announceDelayMs = int(*v);
+    } else if (name == "--announce-chunk") {
+      const auto v = number(1, 255);
+      if (!v) return fail("expects a chunk size in bytes");
+      o.announceChunk = int(*v);
+    } else if (name == "--announce-gap") {
+      const auto v = number(0, 60000);
+      if (!v) return fail("expects milliseconds");
+      o.announceGapMs = int(*v);
     } else if (name == "--reply-delay") {
       const auto v = number(0, 600000);
       if (!v) return fail("expects milliseconds");
@@ -255,7 +263,11 @@ Options:
   --silent-from K        answer nothing from the K-th received frame on
   --no-announce          no boot announcement after entering boot mode
   --announce HEX         announcement bytes (default "05 01 40 00 46")
-  --announce-delay MS    pause between boot-mode reply and announcement (20)
+  --announce-delay MS    pause between boot-mode reply and announcement (20);
+                         0 sends both in one write
+  --announce-chunk N     send the announcement in pieces of N bytes ...
+  --announce-gap MS      ... with MS milliseconds between them (without these,
+                         --chunk and --gap apply to it as to the replies)
   --reply-delay MS       pause before every reply (0)
   --fail OP=CODE[@K]     answer OP with status CODE instead of doing it; with
                          @K only its K-th occurrence. OP: erase, write, crc,

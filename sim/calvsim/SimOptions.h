@@ -27,6 +27,10 @@ struct SimOptions {
   bool announce = true;
   std::vector<std::uint8_t> announcement{0x05, 0x01, 0x40, 0x00, 0x46};
   int announceDelayMs = 20;
+  // The announcement in pieces of its own (0: as the replies go out), so
+  // that its start can share a read with the reply and its rest come later.
+  int announceChunk = 0;
+  int announceGapMs = 0;
   int replyDelayMs = 0;
   std::map<SimOp, FailRule> fail;
   std::map<SimOp, int> shortReply;  // reply length; 0 = one byte below the PC's minimum

@@ -89,14 +89,18 @@ class Line {
     }
   }
 
-  // Queues bytes to send after `delay`, split into chunks and paced.
-  Clock::time_point send(const Bytes& bytes, Clock::duration delay, Clock::time_point now) {
+  // Queues bytes to send after `delay`, split into chunks (--chunk and --gap
+  // unless given here) and paced.
+  Clock::time_point send(const Bytes& bytes, Clock::duration delay, Clock::time_point now, int chunk = -1,
+                         int gapMs = -1) {
+    if (chunk < 0) chunk = o_.chunk;
+    if (gapMs < 0) gapMs = o_.gapMs;
     Clock::time_point t = std::max(now + delay, lastOut_);
     declaredDelay_ += delay;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-      if (o_.chunk > 0 && i > 0 && i % std::size_t(o_.chunk) == 0) {
-        t += std::chrono::milliseconds(o_.gapMs);
-        declaredDelay_ += std::chrono::milliseconds(o_.gapMs);
+      if (chunk > 0 && i > 0 && i % std::size_t(chunk) == 0) {
+        t += std::chrono::milliseconds(gapMs);
+        declaredDelay_ += std::chrono::milliseconds(gapMs);
       }
       t += byteTime_;
       out_.push_back({bytes[i], t});
@@ -283,7 +287,8 @@ int main(int argc, char** argv) {
           const auto garbageEnd = line.send(r.garbage, std::chrono::milliseconds(o.replyDelayMs + r.delayMs), b.at);
           const auto replyEnd = line.send(r.reply, r.garbage.empty() ? 0ms : 100ms, garbageEnd);
           if (!r.announcement.empty())
-            line.send(r.announcement, std::chrono::milliseconds(o.announceDelayMs), replyEnd);
+            line.send(r.announcement, std::chrono::milliseconds(o.announceDelayMs), replyEnd,
+                      o.announceChunk > 0 ? o.announceChunk : -1, o.announceChunk > 0 ? o.announceGapMs : -1);
         }
       }
     }
