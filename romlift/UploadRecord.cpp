@@ -30,6 +30,15 @@ void UploadRecord::end(const UploadDialogue& upload, UploadEnd ending, std::opti
   production_->keep(record_);
 }
 
+void UploadRecord::portNotOpened(const UploadFile& file, int comPort, const QString& device, const QString& status,
+                                 int exitStatus) {
+  if (!production_) return;
+  begin(file, comPort, device);
+  record_.exitStatus = QString::number(exitStatus);
+  record_.setEnd(status);
+  production_->keep(record_);
+}
+
 QString UploadRecord::endingText(UploadEnd ending) {
   switch (ending) {
     case UploadEnd::Succeeded: return QStringLiteral("Updated with success");

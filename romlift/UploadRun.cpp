@@ -215,34 +215,38 @@ int main(int argc, char** argv) {
   com.MSComm1().setDeviceOverride(line.port().device);
 
   bool portFailed = false;
+  QString portText;  // the first port message, for the record
   com.setPortMessage([&](const QString& text) {
     cli::Console::box(QGuiApplication::applicationDisplayName(), text);
+    if (!portFailed) portText = text;
     portFailed = true;
   });
   // As the port button (during the wait) or "Cancel Upload" would.
   StopSignal stop([&] { upload.StopRequest = true; });
 
   ProductionConfig production = ProductionConfig::fromIni(iniPath);
-  if (p.isSet(QStringLiteral("records"))) production.records = p.value(QStringLiteral("records"));
+  if (p.isSet(QStringLiteral("records"))) production.setOwnRecords(p.value(QStringLiteral("records")));
   if (p.isSet(QStringLiteral("database"))) production.database = p.value(QStringLiteral("database"));
   UploadRecord record(production, [](const QString& text) { cli::Console::error(QStringLiteral("romlift: ") + text); });
 
   UploadEnd end = UploadEnd::NotStarted;
   QString finalLine;
+  const QString device = line.port().device.isEmpty() ? SerialPortControl::deviceForPort(comPort, iniPath)
+                                                      : line.port().device;
   auto runUpload = [&] {
     // The port button, with the run's port and speed.
     const std::optional<UploadEnd> waited = window ? window->Commport_Click() : upload.Commport_Click(comPort, speed);
     if (portFailed) {
       end = UploadEnd::NotStarted;
+      record.portNotOpened(UploadFile{check.FileValid, check.FileName, check.ProductCode}, comPort, device,
+                           portText, exitStatus(end, portFailed, stop.exitStatus()));
     } else if (!upload.BootReady) {
       end = waited.value_or(UploadEnd::Cancelled);
       finalLine = kPortClosed;
       if (end == UploadEnd::NoBootLoader)
         cli::Console::error(QStringLiteral("romlift: no boot loader within %1 s").arg(*waitBoot));
     } else {
-      record.begin(UploadFile{check.FileValid, check.FileName, check.ProductCode}, comPort,
-                   line.port().device.isEmpty() ? SerialPortControl::deviceForPort(comPort, iniPath)
-                                                : line.port().device);
+      record.begin(UploadFile{check.FileValid, check.FileName, check.ProductCode}, comPort, device);
       upload.EndReached = [&](UploadEnd ending) {
         record.end(upload, ending, exitStatus(ending, portFailed, stop.exitStatus()));
       };

@@ -17,18 +17,35 @@ ProductionRun::~ProductionRun() {
 bool ProductionRun::start(ProgramModule& program, const QString& path, int comPort, const QString& device) {
   program.SerialSource = nullptr;
   if (!production_) return true;
-  record_ = RunRecord::begin(QStringLiteral("calvboot"), QStringLiteral("%1.%2.%3").arg(CALVBOOT_VERSION_MAJOR).arg(CALVBOOT_VERSION_MINOR).arg(CALVBOOT_VERSION_PATCH));
-  record_.setFirmware(path);
-  record_.comPort = QString::number(comPort);
-  record_.device = device;
-  const SystemRoots roots = SystemRoots::fromEnvironment();
-  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device, roots), roots).serial;
+  describe(path, comPort, device);
   if (!production_->open()) return false;
   if (production_->usesDatabase()) {
     program_ = &program;
     program.SerialSource = [this] { return production_->claimSerial(); };
   }
   return true;
+}
+
+void ProductionRun::describe(const QString& path, int comPort, const QString& device) {
+  record_ = RunRecord::begin(QStringLiteral("calvboot"), QStringLiteral("%1.%2.%3").arg(CALVBOOT_VERSION_MAJOR).arg(CALVBOOT_VERSION_MINOR).arg(CALVBOOT_VERSION_PATCH));
+  record_.setFirmware(path);
+  record_.comPort = QString::number(comPort);
+  record_.device = device;
+  const SystemRoots roots = SystemRoots::fromEnvironment();
+  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device, roots), roots).serial;
+}
+
+void ProductionRun::portNotOpened(const QString& path, int comPort, const QString& device, const QString& status,
+                                  int exitStatus) {
+  if (!production_) return;
+  describe(path, comPort, device);
+  record_.exitStatus = QString::number(exitStatus);
+  record_.setEnd(status);
+  production_->keep(record_);
+}
+
+QString ProductionRun::refusalText(const ProgramModule::SerialRefusal& refusal) {
+  return QStringLiteral("serial number %1 refused by the fixture (%2)").arg(refusal.number).arg(refusal.answer);
 }
 
 void ProductionRun::finish(const ProgramModule& program, const QString& status, std::optional<int> exitStatus) {
@@ -45,6 +62,8 @@ void ProductionRun::finish(const ProgramModule& program, const QString& status, 
   }
   record_.blockCrcs = blocks.join(QStringLiteral(", "));
   if (exitStatus) record_.exitStatus = QString::number(*exitStatus);
-  record_.setEnd(status);
+  // A refused number is no module's: serial_number stays empty, and the
+  // status says which number was spent on it.
+  record_.setEnd(program.SerialRefused ? status + QStringLiteral("; ") + refusalText(*program.SerialRefused) : status);
   production_->keep(record_);
 }

@@ -21,8 +21,17 @@ class ProductionRun {
   bool start(ProgramModule& program, const QString& path, int comPort, const QString& device);
   // Writes the record (to disk before it returns).
   void finish(const ProgramModule& program, const QString& status, std::optional<int> exitStatus = std::nullopt);
+  // The record of a run whose port could not be opened: nothing was sent.
+  void portNotOpened(const QString& path, int comPort, const QString& device, const QString& status, int exitStatus);
+
+  // A fixture's serial-number record the fixture did not accept, for the
+  // record and the command line: "serial number N refused by the fixture
+  // (ANSWER)".
+  static QString refusalText(const ProgramModule::SerialRefusal& refusal);
 
  private:
+  void describe(const QString& path, int comPort, const QString& device);
+
   std::optional<Production> production_;
   ProgramModule* program_ = nullptr;  // its serial source points here
   RunRecord record_;

@@ -21,6 +21,7 @@
 #include <settings/SettingsFolder.h>
 #include <cli/StopSignal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -99,7 +100,12 @@ class ConsoleView : public ProgramView {
     console_.progress(text, percent);
   }
   void showWarning(const QString& title, const QString& text) override { cli::Console::box(title, text); }
-  // From the first record to now.
+  // The line's part of the run is over: what came after it (the record) and
+  // offLine within it (the serial claim) are no programming time.
+  void passEnded(std::chrono::steady_clock::duration offLine) {
+    if (passStart_) passEnd_ = std::max(*passStart_, std::chrono::steady_clock::now() - offLine);
+  }
+  // From the first record to the pass's end, or to now.
   QString transferSummary() const {
     if (!passStart_) return {};
     const double s = passSeconds();
@@ -111,10 +117,10 @@ class ConsoleView : public ProgramView {
 
  private:
   double passSeconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - *passStart_).count();
+    return std::chrono::duration<double>(passEnd_.value_or(std::chrono::steady_clock::now()) - *passStart_).count();
   }
   cli::Console& console_;
-  std::optional<std::chrono::steady_clock::time_point> passStart_;
+  std::optional<std::chrono::steady_clock::time_point> passStart_, passEnd_;
   qint64 done_ = 0;
   qint64 total_ = 0;
 };
@@ -130,6 +136,7 @@ struct Headless {
 
 // The one table from how a run ended to its exit status.
 // stopStatus: 128 + the signal that stopped the run, or 0.
+// A serial number the fixture refused fails the module as a differing CRC does.
 int exitStatus(ProgramModule::RunOutcome outcome, bool crcMismatch, bool portFailed, int stopStatus) {
   using Outcome = ProgramModule::RunOutcome;
   if (portFailed) return ProgramRun::kExitPort;
@@ -178,8 +185,9 @@ int main(int argc, char** argv) {
       QStringLiteral("3      the port could not be opened, or the adapter was lost or the line\n"
                      "         stopped taking bytes during the run (standard error names the\n"
                      "         device)"),
-      QStringLiteral("5      \"Done with succes\", but a block's CRC differed (named on standard\n"
-                     "         error): do not pass the module"),
+      QStringLiteral("5      \"Done with succes\", but a block's CRC differed or the fixture refused\n"
+                     "         its serial number (named on standard error): do not pass the\n"
+                     "         module"),
       QStringLiteral("6      the production database could not be reached; nothing was sent"),
       QStringLiteral("64     usage error: an option or its value, FILE or the --log file not a\n"
                      "         regular file, or the stored DevAdr out of range"),
@@ -216,7 +224,7 @@ int main(int argc, char** argv) {
     return cli::kExitUsage;
   }
   ProductionConfig production = ProductionConfig::fromIni(iniPath);
-  if (line.parser().isSet(QStringLiteral("records"))) production.records = line.parser().value(QStringLiteral("records"));
+  if (line.parser().isSet(QStringLiteral("records"))) production.setOwnRecords(line.parser().value(QStringLiteral("records")));
   if (line.parser().isSet(QStringLiteral("database")))
     production.database = line.parser().value(QStringLiteral("database"));
 
@@ -261,8 +269,10 @@ int main(int argc, char** argv) {
   }
 
   bool portFailed = false;
+  QString portText;  // the first port message, for the record
   com->setPortMessage([&](const QString& text) {
     cli::Console::box(QGuiApplication::applicationDisplayName(), text);
+    if (!portFailed) portText = text;
     portFailed = true;
     program->StopRequest = true;
   });
@@ -273,24 +283,28 @@ int main(int argc, char** argv) {
   });
   StopSignal stop([&] { program->StopRequest = true; });
 
-  // The port is tried once before the pass, so that a missing one ends the
-  // run at once instead of after a probe.
-  if (!com->SetupMScomm(commands.ComPort, commands.ComSpeed))
-    return exitStatus(ProgramModule::RunOutcome::Fault, false, true, stop.exitStatus());
-  com->CloseMScomm();
-
   ProductionRun productionRun(production,
                               [](const QString& text) { cli::Console::error(QStringLiteral("calvboot: ") + text); });
-  if (!productionRun.start(*program, file, commands.ComPort,
-                           link.device.isEmpty() ? SerialPortControl::deviceForPort(commands.ComPort, iniPath)
-                                                 : link.device))
-    return kExitDatabase;
+  const QString device =
+      link.device.isEmpty() ? SerialPortControl::deviceForPort(commands.ComPort, iniPath) : link.device;
+  // The port is tried once before the pass, so that a missing one ends the
+  // run at once instead of after a probe. Such a run is recorded too.
+  if (!com->SetupMScomm(commands.ComPort, commands.ComSpeed)) {
+    const int status = exitStatus(ProgramModule::RunOutcome::Fault, false, true, stop.exitStatus());
+    productionRun.portNotOpened(file, commands.ComPort, device,
+                                portText.isEmpty() ? QStringLiteral("Comm Port not open") : portText, status);
+    return status;
+  }
+  com->CloseMScomm();
+
+  if (!productionRun.start(*program, file, commands.ComPort, device)) return kExitDatabase;
 
   auto outcome = ProgramModule::RunOutcome::Fault;
   int status = cli::kExitOk;
   // The record is on disk before the run shows its end.
   const auto conclude = [&](const QString& finalStatus) {
-    status = exitStatus(outcome, !program->CrcFaultBlocks.empty(), portFailed, stop.exitStatus());
+    status = exitStatus(outcome, !program->CrcFaultBlocks.empty() || program->SerialRefused.has_value(), portFailed,
+                        stop.exitStatus());
     productionRun.finish(*program, finalStatus, status);
   };
   if (window) {
@@ -304,12 +318,16 @@ int main(int argc, char** argv) {
     app->exec();
   } else {
     outcome = program->run(file);
+    consoleView.passEnded(program->ClaimTime);
     conclude(consoleView.status);
     if (const QString summary = consoleView.transferSummary(); !summary.isEmpty()) console.plainLine(summary);
     console.plainLine(consoleView.status);
   }
   com->CloseMScomm();
-  if (status == kExitCrcMismatch) {
+  if (program->SerialRefused)
+    cli::Console::error(QStringLiteral("calvboot: %1: do not pass the module; the number is spent")
+                            .arg(ProductionRun::refusalText(*program->SerialRefused)));
+  if (status == kExitCrcMismatch && !program->CrcFaultBlocks.empty()) {
     QStringList blocks;
     for (std::uint8_t b : program->CrcFaultBlocks) blocks << QString::number(b);
     cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") +

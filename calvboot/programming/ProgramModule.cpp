@@ -6,9 +6,11 @@
 #include "ImageBuffer.h"
 #include <settings/IniFileHandler.h>
 #include <settings/LenientNumber.h>
+#include <settings/FileAccess.h>
 #include <settings/SettingsLock.h>
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cstdio>
@@ -83,6 +85,8 @@ ProgramModule::RunOutcome ProgramModule::run(const QString& path) {
   CrcFaultBlocks.clear();
   CheckedBlocks.clear();
   SerialWritten.reset();
+  SerialRefused.reset();
+  ClaimTime = {};
   const Step outcome = sequence(path);
   if (outcome == Step::Ok) return RunOutcome::Done;
   if (outcome == Step::Timeout) {
@@ -262,8 +266,10 @@ ProgramModule::Step ProgramModule::finalSteps() {
     // A line's database, where one is configured, instead of the station's
     // counter; either way the number is claimed before it is sent.
     SerialClaim claim;
+    const auto claimStart = std::chrono::steady_clock::now();
     if (SerialSource) {
       const std::optional<std::uint32_t> claimed = SerialSource();
+      ClaimTime = std::chrono::steady_clock::now() - claimStart;
       if (!claimed) {
         status(QStringLiteral("Fault"));
         return Step::Fault;
@@ -271,6 +277,7 @@ ProgramModule::Step ProgramModule::finalSteps() {
       claim.number = *claimed;
     } else {
       claim = claimSerialNumber();
+      ClaimTime = std::chrono::steady_clock::now() - claimStart;
     }
     if (!claim.refusal.isEmpty()) {
       ShowDetailText(claim.refusal);
@@ -285,10 +292,14 @@ ProgramModule::Step ProgramModule::finalSteps() {
     record[2] = static_cast<std::uint8_t>(serial >> 16);
     record[3] = static_cast<std::uint8_t>(serial >> 8);
     record[4] = static_cast<std::uint8_t>(serial);
-    // The fixture keeps whatever it got: the outcome is not tested. The
-    // counter has advanced all the same, as it always did after this write.
-    ShowDetailText(writeMemory(5, kSerialAddress, record.data()).text);
-    SerialWritten = serial;
+    // The run goes on to leave boot mode whatever the answer; the counter has
+    // advanced all the same, so a refused number is spent, never sent again.
+    const ModuleCommands::CmdOutcome written = writeMemory(5, kSerialAddress, record.data());
+    ShowDetailText(written.text);
+    if (written.state == ModuleCommands::kStateWriteFault || written.state == ModuleCommands::kStateTimeout)
+      SerialRefused = SerialRefusal{serial, written.text};
+    else
+      SerialWritten = serial;
     ShowDetailText(QString());
   } else {
     if (after(commands_.WriteFlashCRC(static_cast<std::uint16_t>(image_.CalcFlashCrc()))) == Step::Timeout)
@@ -306,6 +317,17 @@ ProgramModule::SerialClaim ProgramModule::claimSerialNumber() {
     return SerialClaim{0, QStringLiteral("Serial number not sent: %1: %2").arg(QDir::toNativeSeparators(iniPath_), why)};
   };
   if (lock.refused()) return refused(QStringLiteral("not written, ") + lock.refusal());
+  if (!lock.locked()) {
+    // No lock file, no lock: another fixture could read the same number.
+    const QString lockFile = SettingsLock::lockFileFor(iniPath_);
+    const QString folder = QDir::toNativeSeparators(QFileInfo(lockFile).absolutePath());
+    return refused(writableForUs(QFileInfo(lockFile).absolutePath())
+                       ? QStringLiteral("not written, the lock file %1 cannot be opened")
+                             .arg(QDir::toNativeSeparators(lockFile))
+                       : QStringLiteral("not written, the folder %1 is not writable, so its lock file %2 cannot "
+                                        "be made")
+                             .arg(folder, QFileInfo(lockFile).fileName()));
+  }
   const auto serial = storedSerial(
       IniFileHandler::ReadIniValue(kSection, kSerialKey, QStringLiteral("?"), iniPath_));
   if (!serial) return {};

@@ -62,8 +62,19 @@ class ProgramModule {
   // line's database) instead of the station's counter. Nothing means
   // refused: the run ends as a fault and no number is sent.
   std::function<std::optional<std::uint32_t>()> SerialSource;
-  // After run(): the serial number a fixture was sent.
+  // After run(): the serial number a fixture accepted.
   std::optional<std::uint32_t> SerialWritten;
+  // After run(): a serial number claimed and sent that the fixture did not
+  // accept (a fault status or no answer), with what it answered. The number
+  // is spent all the same: the counter never gives it again.
+  struct SerialRefusal {
+    std::uint32_t number = 0;
+    QString answer;
+  };
+  std::optional<SerialRefusal> SerialRefused;
+  // After run(): how long the serial claim took (the settings lock or the
+  // line's database): time off the line.
+  std::chrono::steady_clock::duration ClaimTime{};
 
   // How a run ended: "Done with succes", the fault exit or the time-out exit.
   enum class RunOutcome { Done, Fault, Timeout };
@@ -83,7 +94,8 @@ class ProgramModule {
   // lock is held across a transaction. A counter that is missing or not a
   // number gives 65535 and counts nothing; one that cannot be advanced gives
   // a refusal, and then no number may be sent: the next run would send it
-  // again.
+  // again. So does a lock that cannot be had or made: unlocked, two
+  // fixtures could read the same number.
   struct SerialClaim {
     std::uint32_t number = 65535;
     QString refusal;

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <settings/SettingsLock.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,7 @@ int pipeFds[2] = {-1, -1};
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 volatile std::sig_atomic_t signalsSeen = 0;
+volatile std::sig_atomic_t firstSignal = 0;
 char atOnceMessage[96] = "stopped at once by a second signal\n";
 std::size_t atOnceLength = std::strlen(atOnceMessage);
 
@@ -26,6 +29,8 @@ void onSignal(int number) {
     ::_exit(128 + number);
   }
   signalsSeen = 1;
+  firstSignal = number;
+  SettingsLock::stopRequested = 1;
   const char byte = char(number);
   [[maybe_unused]] const auto n = ::write(pipeFds[1], &byte, 1);
 }
@@ -53,4 +58,12 @@ StopSignal::StopSignal(std::function<void()> onStop, QObject* parent) : QObject(
 
 StopSignal::~StopSignal() {
   for (const int number : kStopSignals) std::signal(number, SIG_DFL);
+}
+
+int StopSignal::exitStatus() const {
+  // Taken from the handler: a signal that came while the event thread was
+  // held in a call that does not yield (a database statement) has not
+  // reached the notifier yet.
+  const int number = raised_ ? signal_ : firstSignal;
+  return number != 0 ? 128 + number : 0;
 }

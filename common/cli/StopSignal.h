@@ -22,7 +22,7 @@ class StopSignal : public QObject {
   bool raised() const { return raised_; }
   // 128 + the number of the signal that stopped the run, as a shell reports
   // a process that signal ended; 0 when none came.
-  int exitStatus() const { return raised_ ? 128 + signal_ : 0; }
+  int exitStatus() const;
 
  private:
   std::function<void()> onStop_;

@@ -4,6 +4,9 @@
 #include <QFileInfo>
 
 #include <settings/FileAccess.h>
+#include <settings/SettingsLock.h>
+
+#include <QDir>
 
 #include <cerrno>
 #include <cstring>
@@ -30,6 +33,8 @@ namespace CsvRecords {
 
 QByteArray field(const QString& text) {
   QByteArray bytes = text.toUtf8();
+  // A spreadsheet would run a field that starts like a formula: shown as text instead.
+  if (!bytes.isEmpty() && QByteArrayView("=+-@\t\r").contains(bytes.front())) bytes.prepend('\'');
   if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\r') && !bytes.contains('\n')) return bytes;
   bytes.replace('"', "\"\"");
   return '"' + bytes + '"';
@@ -52,17 +57,22 @@ QByteArray line(const RunRecord& record) {
   return out + "\r\n";
 }
 
-QString append(const QString& path, const RunRecord& record) {
-  const QByteArray native = QFile::encodeName(path);
-  const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return QStringLiteral("cannot open %1: %2").arg(path, reason());
+Appended append(const QString& folder, const QString& path, const RunRecord& record) {
+  QString error;
+  const int fd = openForAppend(folder, path, 0666, error);
+  if (fd < 0) return {QStringLiteral("cannot open ") + error};
+  const QString shown = folder.isEmpty() ? path : QDir(folder).filePath(path);
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  // Whole lines from every run, and one header: the size is judged under the lock.
-  while (::flock(fd, LOCK_EX) < 0)
-    if (errno != EINTR) return QStringLiteral("cannot lock %1: %2").arg(path, reason());
+  // Whole lines from every run, and one header: the size is judged under
+  // the lock. Another program may keep the file locked: the wait is bounded.
+  if (!SettingsLock::lockWithin(fd, SettingsLock::kWait))
+    return {SettingsLock::stopRequested
+                ? QStringLiteral("stopped while another program held %1").arg(shown)
+                : QStringLiteral("another program held %1 for %2 s").arg(shown).arg(SettingsLock::kWait.count()),
+            true};
   const off_t size = ::lseek(fd, 0, SEEK_END);
   QByteArray bytes = line(record);
   if (size == 0) bytes.prepend(headerLine());
@@ -70,9 +80,9 @@ QString append(const QString& path, const RunRecord& record) {
     const QString why = reason();
     // A partial line would corrupt the next record: take it back.
     if (size >= 0 && ::ftruncate(fd, size) == 0) ::fsync(fd);
-    return QStringLiteral("cannot write %1: %2").arg(path, why);
+    return {QStringLiteral("cannot write %1: %2").arg(shown, why)};
   }
-  if (size == 0) syncFolder(path);
+  if (size == 0) syncFolder(shown);
   return {};
 }
 

@@ -1,5 +1,7 @@
 #include "LineDatabase.h"
 
+#include <QFile>
+#include <QMap>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -8,9 +10,15 @@
 #include <QUrlQuery>
 #include <QUuid>
 
+#include <settings/IniFileHandler.h>
+
+#include <sys/stat.h>
+
 namespace {
 
-constexpr int kConnectTimeout = 5;  // seconds
+// Every wait on the database ends: the connect, a statement, a lock another
+// session holds (a serial_counter row), and a peer that went silent.
+constexpr int kWaitSeconds = 5;
 // One key for the advisory lock that serialises schema creation across stations.
 constexpr qint64 kSchemaLockKey = 0x4B53540001;
 
@@ -51,6 +59,13 @@ QString cast(const char* column) {
   return {};
 }
 
+// A conninfo value, quoted as libpq reads it.
+QString conninfoValue(const QString& value) {
+  QString quoted = value;
+  quoted.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'"));
+  return u'\'' + quoted + u'\'';
+}
+
 QString sqlError(const QSqlError& error) {
   QString text = error.databaseText().trimmed();
   if (text.isEmpty()) text = error.driverText().trimmed();
@@ -59,8 +74,8 @@ QString sqlError(const QSqlError& error) {
 
 }  // namespace
 
-LineDatabase::LineDatabase(QString uri)
-    : uri_(std::move(uri)), connection_(QStringLiteral("line-") + QUuid::createUuid().toString()) {}
+LineDatabase::LineDatabase(QString uri, QString iniPath)
+    : uri_(std::move(uri)), iniPath_(std::move(iniPath)), connection_(QStringLiteral("line-") + QUuid::createUuid().toString()) {}
 
 LineDatabase::~LineDatabase() {
   { QSqlDatabase::database(connection_, false).close(); }
@@ -72,29 +87,76 @@ bool LineDatabase::fail(const QString& what, const QString& why) {
   return false;
 }
 
+QString LineDatabase::exposedPassword() const {
+  if (iniPath_.isEmpty()) return {};
+  const QUrl url(uri_);
+  if (url.password().isEmpty() && QUrlQuery(url).queryItemValue(QStringLiteral("password")).isEmpty()) return {};
+  struct stat st {};
+  if (::stat(QFile::encodeName(iniPath_).constData(), &st) != 0 || (st.st_mode & S_IROTH) == 0) return {};
+  // Only the URI that setup.ini itself holds: one given on a command line is
+  // not in the file.
+  if (IniFileHandler::ReadIniValueOrDefault(QStringLiteral("Production"), QStringLiteral("Database"), QString(),
+                                            iniPath_) != uri_)
+    return {};
+  return QStringLiteral("%1 holds the password and every account may read it: chmod 0660 %1, or leave the "
+                        "password out of the URI and put it in a password file (~/.pgpass, PGPASSFILE or passfile=)")
+      .arg(iniPath_);
+}
+
 bool LineDatabase::open() {
   const QUrl url(uri_);
   if (!url.isValid() || (url.scheme() != u"postgresql" && url.scheme() != u"postgres"))
     return fail(QStringLiteral("not a postgresql:// URI"), QStringLiteral("see docs/production.md"));
+  if (const QString exposed = exposedPassword(); !exposed.isEmpty())
+    return fail(QStringLiteral("database password refused"), exposed);
   if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
     return fail(QStringLiteral("cannot reach the database"), QStringLiteral("Qt's PostgreSQL driver is not installed"));
+  QUrlQuery query(url);
+  // Defaults that the URI's own options replace; the server's options (-c)
+  // add up, and a later -c of the same setting wins.
+  const QString wait = QString::number(kWaitSeconds);
+  QMap<QString, QString> options{
+      {QStringLiteral("connect_timeout"), wait},
+      {QStringLiteral("keepalives"), QStringLiteral("1")},
+      {QStringLiteral("keepalives_idle"), wait},
+      {QStringLiteral("keepalives_interval"), wait},
+      {QStringLiteral("keepalives_count"), QStringLiteral("2")},
+      // Sent data that is never acknowledged: as long as the keepalives allow.
+      {QStringLiteral("tcp_user_timeout"), QString::number(kWaitSeconds * 3 * 1000)},
+  };
+  QStringList serverOptions{QStringLiteral("-c statement_timeout=%1s -c lock_timeout=%1s").arg(kWaitSeconds)};
+  // Given here, options= replaces PGOPTIONS: keep what the environment says.
+  if (const QString env = qEnvironmentVariable("PGOPTIONS").trimmed(); !env.isEmpty()) serverOptions << env;
+  for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
+    if (key == u"host" || key == u"port" || key == u"password") continue;
+    // Qt's driver turns every ';' of the options into a blank.
+    if (key.contains(u';') || value.contains(u';'))
+      return fail(QStringLiteral("cannot reach the database"),
+                  QStringLiteral("the option %1 holds a ';', which cannot be passed on").arg(key));
+    if (key == u"options")
+      serverOptions << value;
+    else
+      options.insert(key, value);
+  }
+  options.insert(QStringLiteral("options"), serverOptions.join(u' '));
+  QStringList conninfo;
+  for (auto it = options.cbegin(); it != options.cend(); ++it) conninfo << it.key() + u'=' + conninfoValue(it.value());
+
   QSqlDatabase db = QSqlDatabase::contains(connection_) ? QSqlDatabase::database(connection_, false)
                                                         : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection_);
   db.close();
-  QUrlQuery query(url);
   db.setHostName(query.hasQueryItem(QStringLiteral("host")) ? query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
                                                             : url.host());
   if (url.port() > 0) db.setPort(url.port());
   if (query.hasQueryItem(QStringLiteral("port"))) db.setPort(query.queryItemValue(QStringLiteral("port")).toInt());
   db.setDatabaseName(url.path().mid(1));
   db.setUserName(url.userName(QUrl::FullyDecoded));
+  // Without one here, libpq looks in PGPASSWORD and the password file; the
+  // driver passes no empty password that would hide them.
   db.setPassword(query.hasQueryItem(QStringLiteral("password"))
                      ? query.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded)
                      : url.password(QUrl::FullyDecoded));
-  QStringList options{QStringLiteral("connect_timeout=%1").arg(kConnectTimeout)};
-  for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded))
-    if (key != u"host" && key != u"port" && key != u"password") options << key + u'=' + value;
-  db.setConnectOptions(options.join(u';'));
+  db.setConnectOptions(conninfo.join(u';'));
   if (!db.open()) return fail(QStringLiteral("cannot reach the database"), sqlError(db.lastError()));
   return createSchema();
 }
@@ -134,6 +196,7 @@ bool LineDatabase::createSchema() {
 }
 
 std::optional<std::uint32_t> LineDatabase::claimSerial() {
+  timedOut_ = false;
   QSqlDatabase db = QSqlDatabase::database(connection_, false);
   QSqlQuery q(db);
   // One statement: the row lock makes every station wait for the one before it.
@@ -141,6 +204,10 @@ std::optional<std::uint32_t> LineDatabase::claimSerial() {
       "UPDATE serial_counter SET next_serial = next_serial + 1 WHERE id = 1 AND next_serial <= %1 "
       "RETURNING next_serial - 1").arg(kLastSerial));
   if (!done) {
+    const QString state = q.lastError().nativeErrorCode();
+    // The server ended the wait (statement or lock time-out, a cancel); the
+    // connection itself is fine.
+    timedOut_ = state == u"57014" || state == u"55P03";
     fail(QStringLiteral("no serial number from the database"), sqlError(q.lastError()));
     return std::nullopt;
   }

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <settings/FileAccess.h>
 #include <settings/IniFileHandler.h>
 
 #include "CsvRecords.h"
@@ -11,16 +12,35 @@
 
 ProductionConfig ProductionConfig::fromIni(const QString& iniPath) {
   const QString section = QStringLiteral("Production");
-  QString records = IniFileHandler::ReadIniValueOrDefault(section, QStringLiteral("Records"), QString(), iniPath);
-  // A window's working folder is anyone's guess: a relative file lives beside setup.ini.
-  if (!records.isEmpty()) records = QFileInfo(iniPath).dir().filePath(records);
-  return {records, IniFileHandler::ReadIniValueOrDefault(section, QStringLiteral("Database"), QString(), iniPath),
-          iniPath};
+  ProductionConfig config;
+  config.iniPath = iniPath;
+  config.database = IniFileHandler::ReadIniValueOrDefault(section, QStringLiteral("Database"), QString(), iniPath);
+  const QString records = IniFileHandler::ReadIniValueOrDefault(section, QStringLiteral("Records"), QString(), iniPath);
+  if (records.isEmpty()) return config;
+  // Whoever may write setup.ini (a whole group, for a station) must not be
+  // able to send a run's record into another file: the record file lives
+  // beside setup.ini or below it, reached without a link.
+  config.recordsFolder = QFileInfo(iniPath).absolutePath();
+  if (isConfinedPath(records)) {
+    config.records = records;
+  } else {
+    config.recordsRefusal =
+        QStringLiteral("%1: [Production] Records=%2 refused: the record file must be a relative path inside %3 "
+                       "without \"..\"; no record file written")
+            .arg(QDir::toNativeSeparators(iniPath), records, QDir::toNativeSeparators(config.recordsFolder));
+  }
+  return config;
+}
+
+void ProductionConfig::setOwnRecords(const QString& path) {
+  records = path;
+  recordsFolder.clear();
+  recordsRefusal.clear();
 }
 
 Production::Production(ProductionConfig config, Message message)
     : config_(std::move(config)), message_(std::move(message)) {
-  if (usesDatabase()) db_ = std::make_unique<LineDatabase>(config_.database);
+  if (usesDatabase()) db_ = std::make_unique<LineDatabase>(config_.database, config_.iniPath);
 }
 
 Production::~Production() = default;
@@ -51,6 +71,12 @@ std::optional<std::uint32_t> Production::claimSerial() {
   if (!usesDatabase()) return std::nullopt;
   if (open_) {
     if (auto serial = db_->claimSerial()) return serial;
+    // The server ended the wait (a row held too long): a second try would
+    // only wait as long again.
+    if (db_->claimTimedOut()) {
+      message_(db_->error());
+      return std::nullopt;
+    }
   }
   // The connection may have dropped since the run began; one new try.
   if (!reach()) {
@@ -63,9 +89,16 @@ std::optional<std::uint32_t> Production::claimSerial() {
 }
 
 void Production::keep(const RunRecord& record) {
+  if (!config_.recordsRefusal.isEmpty()) message_(config_.recordsRefusal);
   if (!config_.records.isEmpty()) {
-    if (const QString error = CsvRecords::append(config_.records, record); !error.isEmpty())
-      message_(QStringLiteral("run record not written: ") + error);
+    const CsvRecords::Appended csv = CsvRecords::append(config_.recordsFolder, config_.records, record);
+    const QString notWritten = QStringLiteral("run record not written: ") + csv.error;
+    // A held record file is not waited for: the record is kept where the
+    // next delivery or a person finds it.
+    if (csv.lockTimedOut && !usesDatabase())
+      keepInSpool(record, notWritten);
+    else if (!csv.error.isEmpty())
+      message_(usesDatabase() ? notWritten + QStringLiteral("; it goes to the line's database only") : notWritten);
   }
   if (!usesDatabase()) return;
   // The spool first, so that the database gets the records in order; a
@@ -76,10 +109,14 @@ void Production::keep(const RunRecord& record) {
     stored = deliverSpool() && db_->insert(record);
   }
   if (stored) return;
-  const QString why = db_->error();
+  keepInSpool(record, db_->error());
+}
+
+void Production::keepInSpool(const RunRecord& record, const QString& why) {
   Spool spool(config_.iniPath);
   if (const QString error = spool.append(record); !error.isEmpty())
     message_(QStringLiteral("run record lost: %1; %2").arg(why, error));
   else
-    message_(QStringLiteral("%1; run record kept in %2 until the database is back").arg(why, spool.path()));
+    message_(QStringLiteral("%1; run record kept in %2").arg(why, spool.path()) +
+             (usesDatabase() ? QStringLiteral(" until the database is back") : QString()));
 }

@@ -17,10 +17,17 @@ struct ProductionConfig {
   QString records;   // CSV file
   QString database;  // postgresql:// URI
   QString iniPath;   // the spool lives beside it
+  // Set when records came from setup.ini: its folder, which records (a
+  // relative path) must not leave. Empty for an operator's own --records.
+  QString recordsFolder;
+  // Why setup.ini's "Records" was not taken; the run keeps no record file.
+  QString recordsRefusal;
 
   // Section "Production", keys "Records" and "Database" (nothing written back).
   static ProductionConfig fromIni(const QString& iniPath);
-  bool any() const { return !records.isEmpty() || !database.isEmpty(); }
+  // A record file the operator named on the command line, used as given.
+  void setOwnRecords(const QString& path);
+  bool any() const { return !records.isEmpty() || !database.isEmpty() || !recordsRefusal.isEmpty(); }
 };
 
 // A run's link to the production line. Every failure is a message for the
@@ -46,6 +53,7 @@ class Production {
  private:
   bool reach();
   bool deliverSpool();
+  void keepInSpool(const RunRecord& record, const QString& why);
 
   ProductionConfig config_;
   Message message_;

@@ -14,7 +14,7 @@ struct RunRecord {
   QString comPort, device, adapterSerial;
   QString firmwarePath, firmwareSize, firmwareSha256;
   QString deviceKind;
-  QString serialNumber;  // fixture runs that wrote one
+  QString serialNumber;  // the number a fixture accepted; a refused one is in finalStatus
   QString blockCrcs;     // "0 ok, 1 fault": PC and module agreed, per block
   QString finalStatus;
   QString exitStatus;  // command-line runs

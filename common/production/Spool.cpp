@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -50,19 +51,38 @@ Spool::Spool(QString iniPath)
       path_(QFileInfo(iniPath_).dir().filePath(QStringLiteral("production-spool.jsonl"))) {}
 
 QString Spool::append(const RunRecord& record) {
+  const QString why = QStringLiteral("cannot keep the record in %1: ").arg(path_);
   SettingsLock lock(iniPath_);
-  const int fd = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-                        0666);
-  const bool kept = fd >= 0 && writeAll(fd, toLine(record)) && ::fsync(fd) == 0;
-  const QString why = QString::fromLocal8Bit(std::strerror(errno));
-  if (fd >= 0) ::close(fd);
-  return kept ? QString() : QStringLiteral("cannot keep the record in %1: %2").arg(path_, why);
+  // Unlocked, a delivery rewriting the spool meanwhile would drop this record.
+  if (!lock.locked())
+    return why + (lock.refused() ? lock.refusal() : QStringLiteral("no lock file beside %1").arg(iniPath_));
+  QString error;
+  const int fd = openForAppend(QFileInfo(path_).absolutePath(), QFileInfo(path_).fileName(), 0666, error);
+  if (fd < 0) return why + error;
+  const off_t size = ::lseek(fd, 0, SEEK_END);
+  QByteArray bytes = toLine(record);
+  // A line left unfinished (by a crash) must not swallow this record.
+  char last = '\n';
+  if (size > 0 && ::pread(fd, &last, 1, size - 1) != 1) last = '\n';
+  if (last != '\n') bytes.prepend('\n');
+  const bool kept = size >= 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+  const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+  // Cut back to the old size, so no partial line stays behind.
+  if (!kept && size >= 0 && ::ftruncate(fd, size) == 0) ::fsync(fd);
+  ::close(fd);
+  return kept ? QString() : why + reason;
 }
 
 bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString& error) {
   QList<QByteArray> lines;
   {
     SettingsLock lock(iniPath_);
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path_).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      // Planted there by someone: neither read through nor written to.
+      error = QStringLiteral("%1 is not a plain file: not read").arg(path_);
+      return true;
+    }
     lines = readLines(path_);
   }
   if (lines.isEmpty()) return true;
@@ -70,17 +90,23 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
   // A second run delivering the same records meanwhile is harmless, since
   // the store ignores a uid it has.
   QSet<QByteArray> delivered;
+  QList<QByteArray> unreadable;
   bool all = true;
   for (const QByteArray& line : lines) {
     const auto record = fromLine(line);
-    if (!record) continue;  // unreadable: kept for a person to look at
+    if (!record) {
+      // Moved aside for a person to look at; it must not hold back the
+      // records behind it, nor hide among them.
+      unreadable << line;
+      continue;
+    }
     if (!store(*record)) {
       all = false;
       break;
     }
     delivered.insert(line);
   }
-  if (delivered.isEmpty()) return all;
+  if (delivered.isEmpty() && unreadable.isEmpty()) return all;
 
   SettingsLock lock(iniPath_);
   // Without the lock another run could append meanwhile, and the rewrite
@@ -89,16 +115,35 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
     error = QStringLiteral("%1 not rewritten: %2").arg(path_, lock.refusal());
     return false;
   }
+  if (!unreadable.isEmpty()) {
+    const QString aside = QFileInfo(path_).completeBaseName() + QStringLiteral(".unreadable");
+    QString openError;
+    const int fd = openForAppend(QFileInfo(path_).absolutePath(), aside, 0666, openError);
+    QByteArray bytes;
+    for (const QByteArray& line : unreadable) bytes += line + '\n';
+    const bool moved = fd >= 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    const QString asidePath = QFileInfo(path_).dir().filePath(aside);
+    if (!moved) {
+      error = QStringLiteral("%1 holds %2 unreadable line(s), not moved aside: %3")
+                  .arg(path_).arg(unreadable.size()).arg(fd < 0 ? openError : QString::fromLocal8Bit(std::strerror(errno)));
+      unreadable.clear();
+    } else {
+      error = QStringLiteral("%1 unreadable line(s) of %2 moved to %3").arg(unreadable.size()).arg(path_, asidePath);
+    }
+  }
+  const QSet<QByteArray> gone = delivered + QSet<QByteArray>(unreadable.begin(), unreadable.end());
   QList<QByteArray> keep;
   for (const QByteArray& line : readLines(path_))
-    if (!delivered.contains(line)) keep << line;
+    if (!gone.contains(line)) keep << line;
   if (keep.isEmpty()) {
     if (QFile::remove(path_)) return all;
   }
   QByteArray content;
   for (const QByteArray& line : keep) content += line + '\n';
   if (!replaceFileContent(path_, content, true)) {
-    error = QStringLiteral("cannot rewrite %1: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
+    error += (error.isEmpty() ? QString() : QStringLiteral("; ")) +
+             QStringLiteral("cannot rewrite %1: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
     return false;
   }
   return all;

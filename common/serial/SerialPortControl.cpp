@@ -5,6 +5,7 @@
 #include "EventYield.h"
 #include "PortPermission.h"
 
+#include <QFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -104,17 +106,26 @@ bool descriptorGone(int fd) {
 // traffic is closed on a duplicate of our own: QSerialPort's restore goes to
 // /dev/null put in its descriptor's place, and the line stays raw (the
 // kernel keeps its settings for the next open, by either program).
+// The line itself is closed before QSerialPort's close removes its lock
+// file, so that no other program finds the lock gone but the line still
+// held exclusively ("already open").
 void closeLeavingRaw(QSerialPort& port) {
   const int fd = int(port.handle());
-  const int line = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  int line = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (line >= 0 && null >= 0) ::dup2(null, fd);
+  const bool swapped = line >= 0 && null >= 0 && ::dup2(null, fd) == fd;
+  if (!swapped) {
+    std::fprintf(stderr, "Serial port %s: could not keep the line raw at its close (%s); it is left as found at the open\n",
+                 port.portName().toLocal8Bit().constData(), std::strerror(errno));
+    if (line >= 0) ::close(line);
+    line = -1;
+  }
   if (null >= 0) ::close(null);
-  port.close();
   if (line >= 0) {
     ::ioctl(line, TIOCNXCL);
     ::close(line);
   }
+  port.close();
 }
 #endif
 
@@ -409,6 +420,20 @@ int SerialPortControl::setPortOpen(bool open) {
     d->lastOpenError = QStringLiteral("no device for port number %1").arg(d->commPort);
     return kErrNoSuchPort;
   }
+#ifdef Q_OS_UNIX
+  // A "Ports" entry is anyone's in a shared station folder: only a terminal
+  // device is opened, never a FIFO that blocks or a file that takes bytes.
+  struct stat st {};
+  if (::stat(QFile::encodeName(device).constData(), &st) == 0 && !S_ISCHR(st.st_mode)) {
+    d->lastOpenError = QStringLiteral("not a character device");
+    const QString entry = d->deviceOverride.isEmpty() && !d->iniPath.isEmpty()
+                              ? QStringLiteral(" ([Ports] COM%1 in %2)").arg(d->commPort).arg(d->iniPath)
+                              : QString();
+    std::fprintf(stderr, "Cannot open serial port COM%d (%s): not a character device%s\n", d->commPort,
+                 device.toLocal8Bit().constData(), entry.toLocal8Bit().constData());
+    return kErrOpenFailed;
+  }
+#endif
 
   d->port.setPortName(device);
   d->port.setBaudRate(d->line.baud);

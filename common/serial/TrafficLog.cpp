@@ -4,17 +4,26 @@
 #include <QFileDevice>
 #include <QFileInfo>
 
+#include <cstdio>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 // Never through a symbolic link: the log may sit in a folder a group shares,
-// where a member could point Log.txt at another user's file.
+// where a member could point Log.txt at another user's file. Nor into a
+// FIFO or device put there: the open does not wait, and only a regular file
+// is written.
 bool openNoFollow(QFile& file, const QString& fileName, int flags) {
-  const int fd = ::open(QFile::encodeName(fileName).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | flags, 0666);
+  const int fd = ::open(QFile::encodeName(fileName).constData(),
+                        O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | flags, 0666);
   if (fd < 0) return false;
-  if (file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) return true;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+    return true;
   ::close(fd);
   return false;
 }
@@ -56,7 +65,14 @@ void TrafficLog::startFresh() {
 bool TrafficLog::LogWriteLine(const QString& text, bool withTimestamp) {
   // Open, append, close for every line: the file is complete after each one.
   QFile file;
-  if (!openNoFollow(file, fileName_, O_APPEND | O_CREAT)) return true;
+  if (!openNoFollow(file, fileName_, O_APPEND | O_CREAT)) {
+    struct stat st {};
+    if (!refusalSaid_ && ::lstat(QFile::encodeName(fileName_).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      refusalSaid_ = true;
+      std::fprintf(stderr, "%s is not a regular file: the traffic log is not written\n", qPrintable(fileName_));
+    }
+    return true;
+  }
   QByteArray line = (withTimestamp ? LogTimestamp() + u' ' + text : text).toLatin1();
   line += "\r\n";
   file.write(line);

@@ -33,4 +33,5 @@ class TrafficLog {
 
   QString fileName_;
   std::function<QDateTime()> clock_;
+  bool refusalSaid_ = false;  // a planted FIFO, device or link is named once
 };

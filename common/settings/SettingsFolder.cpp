@@ -56,6 +56,11 @@ QString SettingsFolder::stationFolder() {
   return set.isEmpty() ? QStringLiteral("/var/lib/kestrune-service-tools") : QDir::cleanPath(set);
 }
 
+bool SettingsFolder::isStationFolder(const QString& folder) {
+  const QString station = QFileInfo(stationFolder()).canonicalFilePath();
+  return !station.isEmpty() && QFileInfo(folder).canonicalFilePath() == station;
+}
+
 QString SettingsFolder::choose(const QString& program, const QString& programDir, const QString& xdgConfigHome,
                                const QString& home) {
   const QString marker = installedMarker();

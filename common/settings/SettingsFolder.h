@@ -19,6 +19,9 @@ QString installedMarker();
 // (tests and unpacked packages).
 QString stationFolder();
 
+// Whether folder is the station folder (links and "." resolved).
+bool isStationFolder(const QString& folder);
+
 // The decision without the station folder: programDir is the program's own
 // folder, the other two are the values of XDG_CONFIG_HOME and HOME. Gives
 // programDir, or the per-user folder of a marked copy.

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -33,7 +34,7 @@ QHash<QString, Held>& heldLocks() {
 // beside a program that writes often), woken by a timer signal aimed at this
 // thread. The timer repeats, so a signal that comes just before flock()
 // blocks is followed by another.
-bool lockWithin(int fd, std::chrono::steady_clock::duration limit) {
+bool lockFor(int fd, std::chrono::steady_clock::duration limit) {
   using namespace std::chrono;
   if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
   if (errno != EWOULDBLOCK) return false;
@@ -51,13 +52,16 @@ bool lockWithin(int fd, std::chrono::steady_clock::duration limit) {
   timer_t timer;
   if (::timer_create(CLOCK_MONOTONIC, &ev, &timer) != 0) return false;
   const auto deadline = steady_clock::now() + limit;
-  const auto ns = duration_cast<nanoseconds>(limit).count();
+  // Woken every 50 ms, not only at the limit, so that a stop signal (whose
+  // handler lets flock() restart) is seen soon.
+  const auto ns = std::min<long long>(duration_cast<nanoseconds>(limit).count(), 50'000'000);
   itimerspec when{};
   when.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
   when.it_interval = {0, 50'000'000};
   ::timer_settime(timer, 0, &when, nullptr);
   bool had = false;
-  while (!(had = ::flock(fd, LOCK_EX) == 0) && errno == EINTR && steady_clock::now() < deadline) {
+  while (!(had = ::flock(fd, LOCK_EX) == 0) && errno == EINTR && steady_clock::now() < deadline &&
+         !SettingsLock::stopRequested) {
   }
   ::timer_delete(timer);
   return had;
@@ -71,6 +75,10 @@ QString SettingsLock::lockFileFor(const QString& iniPath) {
   const QString file = ini.fileName() + QStringLiteral(".lock");
   return folder.isEmpty() ? ini.absoluteFilePath() + QStringLiteral(".lock") : QDir(folder).filePath(file);
 }
+
+volatile std::sig_atomic_t SettingsLock::stopRequested = 0;
+
+bool SettingsLock::lockWithin(int fd, std::chrono::milliseconds limit) { return lockFor(fd, limit); }
 
 SettingsLock::SettingsLock(const QString& iniPath) {
   key_ = lockFileFor(iniPath);
@@ -102,10 +110,11 @@ SettingsLock::SettingsLock(const QString& iniPath) {
     heldLocks().remove(key_);
     return;
   }
-  if (!lockWithin(fd, kWait)) {
+  if (!lockFor(fd, kWait)) {
     ::close(fd);
     heldLocks().remove(key_);
-    refusal_ = QStringLiteral("another program held %1 for %2 s").arg(key_).arg(kWait.count());
+    refusal_ = stopRequested ? QStringLiteral("stopped while another program held %1").arg(key_)
+                             : QStringLiteral("another program held %1 for %2 s").arg(key_).arg(kWait.count());
     return;
   }
   held.fd = fd;

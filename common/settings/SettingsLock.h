@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <chrono>
+#include <csignal>
 
 // An exclusive lock on the settings beside one setup.ini, shared by every
 // process that uses that file: flock() on "<setup.ini>.lock". Held only for
@@ -30,6 +31,11 @@ class SettingsLock {
   // Beside the file's canonical path, so that two spellings of one
   // setup.ini share one lock.
   static QString lockFileFor(const QString& iniPath);
+  // flock(LOCK_EX) on fd, waiting at most `limit`; false when not had.
+  static bool lockWithin(int fd, std::chrono::milliseconds limit);
+  // Set by a stop signal's handler: a lock wait then gives up at once, so
+  // that a stopped run ends without sitting out the wait.
+  static volatile std::sig_atomic_t stopRequested;
 
  private:
   QString key_;

@@ -25,17 +25,18 @@ struct Row {
   // file empty: the sample with LF line ends; interruptAt: SIGINT once standard output shows it.
   QString file = kSample, interruptAt = {};
   int signal = SIGINT;
+  const char* record = nullptr;  // how the record's line ends (final_status,exit_status); nullptr: not checked
 };
 
 TEST(UploadRun, ExitStatuses) {
-  const QStringList run{"--upload", "FILE", "--delay", "150"};
+  const QStringList run{"--upload", "FILE", "--delay", "150", "--records", "r.csv"};
   const std::vector<Row> rows{
       {"success", {}, run, 0, "Updated with success", {}, "Succes"},
       {"in the window", {}, run + QStringList{"--window"}, 0, "Updated with success", {}, "Succes"},
       {"no OK", {"--no-ok"}, run, 1, "Update Failed", {}, "Failed"},
       {"refused", {}, run, 2, "Wrong File", {}, nullptr, kDamaged},
-      {"no port", {}, run + QStringList{"--device", "/dev/no-such-tty"}, 3, "DV-9 is in bootmode.",
-       "Romlift: Comm Port not available!"},
+      {.name = "no port", .args = run + QStringList{"--device", "/dev/no-such-tty"}, .exit = 3,
+       .last = "DV-9 is in bootmode.", .err = "Romlift: Comm Port not available!", .record = ",Comm Port not available!,3"},
       {"no boot loader", {"--no-announce"}, run + QStringList{"--wait-boot", "1"}, 4, "Port closed",
        "no boot loader within 1 s"},
       {"not valid, LF only", {}, run, 5, "File not valid for any Amplifier or CD player", "unix2dos", nullptr, {}},
@@ -68,6 +69,7 @@ TEST(UploadRun, ExitStatuses) {
     EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);
     EXPECT_TRUE(*row.last ? r.lastLine().endsWith(QString::fromLatin1(row.last)) : r.out.isEmpty()) << qPrintable(r.out);
     EXPECT_TRUE(r.err.contains(row.err)) << qPrintable(r.err);
+    if (row.record) EXPECT_TRUE(fileBytes(folder.path("r.csv")).endsWith(row.record + QByteArray("\r\n")));
     // The report is all that a run writes; its time is masked.
     QString written = QString::fromUtf8(folder.ini());
     written.replace(QRegularExpression(QStringLiteral("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d")), QStringLiteral("TIME"));

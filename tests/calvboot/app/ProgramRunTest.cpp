@@ -1,8 +1,10 @@
 // calvboot --program and --list-ports as a production script runs them:
 // the program copied into a folder with its setup.ini, calvsim at the far end.
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -17,10 +19,13 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kSample = QStringLiteral(EXAMPLES_DIR "/calv-two-block.ldr");
+const QString kSmall = QStringLiteral(EXAMPLES_DIR "/calv-small.ldr");
 const QString kWarning = QStringLiteral("Warning: Error! Fault during upload.");
 
 QByteArray portsIni(const QStringList& devices, const QByteArray& more = {}) {
@@ -149,6 +154,78 @@ TEST(ProgramRun, ParallelFixturesGetDistinctSerials) {
   EXPECT_EQ(serials, (std::set<std::string>{"0b00001388", "0b00001389", "0b0000138a", "0b0000138b", "0b0000138c",
                                             "0b0000138d", "0b0000138e", "0b0000138f"}));
   EXPECT_TRUE(folder.ini().contains("Serial=5008\r\n")) << folder.ini().constData();
+}
+
+// What a run's record says and how the run ends. A serial number the fixture
+// refused (its record is the run's last memory write, the 17th of the small
+// sample) is spent, not written; a port that would not open leaves a record
+// too. The summary's time is the line's: a record file held for 1 s after
+// the module left boot mode adds nothing to it.
+TEST(ProgramRun, RecordsSayWhatHappened) {
+  const struct {
+    const char* name;
+    QStringList sim, args;
+    int exit;
+    QString tail;  // the record's device_kind, serial_number, block_crcs, final_status, exit_status
+    QString err;
+    QByteArray serialAfter;
+    bool holdRecords = false;
+  } rows[] = {
+      {"fixture takes its number", {"--fixture"}, {}, 0, "fixture,500,,Done with succes,0", {}, "501", true},
+      {"fixture refuses its number", {"--fixture", "--fail", "write=0x14@17"}, {}, 5,
+       "fixture,,,Done with succes; serial number 500 refused by the fixture (Flash write error),5",
+       "calvboot: serial number 500 refused by the fixture (Flash write error): do not pass the module", "501"},
+      {"port not opened", {}, {"--device", "/dev/no-such-tty"}, 3, ",,,,Comm Port not available!,3",
+       "Comm Port not available!", "500"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+    CalvsimProcess sim(row.sim);
+    ASSERT_TRUE(sim.started());
+    folder.writeIni(portsIni({sim.slavePath()}, "[Calvsettings]\r\nSerial=500\r\n"));
+    const int held = ::open(QFile::encodeName(folder.path("r.csv")).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_TRUE(!row.holdRecords || ::flock(held, LOCK_EX) == 0);
+    auto process = folder.start(QStringList{"--program", kSmall, "--records", "r.csv"} + row.args);
+    QString out;
+    QDeadlineTimer deadline(20000);
+    while (row.holdRecords && !out.contains("Exit bootmode\n") && process->state() != QProcess::NotRunning &&
+           !deadline.hasExpired()) {
+      process->waitForReadyRead(50);
+      out += QString::fromLocal8Bit(process->readAllStandardOutput());
+    }
+    if (row.holdRecords) QThread::msleep(1000);
+    ::close(held);
+    const CliFolder::Result r = CliFolder::finish(*process);
+    out += r.out;
+    EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains(row.err)) << qPrintable(r.err);
+    const QList<QByteArray> lines = fileBytes(folder.path("r.csv")).split('\n');
+    ASSERT_EQ(lines.size(), 3) << qPrintable(r.err) << qPrintable(out);  // the header, the record, nothing after its line end
+    EXPECT_TRUE(lines[1].endsWith(row.tail.toUtf8() + '\r')) << lines[1].constData();
+    EXPECT_TRUE(folder.ini().contains("Serial=" + row.serialAfter + "\r\n")) << folder.ini().constData();
+    if (row.exit == 3) continue;
+    const auto m = QRegularExpression(R"(([\d.]+) Exit bootmode\n(.*\n)*Programmed \d+ bytes in ([\d.]+) s )").match(out);
+    ASSERT_TRUE(m.hasMatch()) << qPrintable(out);
+    EXPECT_LE(m.captured(3).toDouble(), m.captured(1).toDouble() + 0.1) << qPrintable(out);
+  }
+}
+
+// A stop signal while another program keeps the record file locked ends the
+// wait at once: the record goes to the spool, and the run says why.
+TEST(ProgramRun, AStopEndsTheWaitForAHeldRecordFile) {
+  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+  CalvsimProcess sim;
+  ASSERT_TRUE(sim.started());
+  folder.writeIni(portsIni({sim.slavePath()}));
+  const int held = ::open(QFile::encodeName(folder.path("r.csv")).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const CliFolder::Result r = folder.run({"--program", kSmall, "--records", "r.csv"}, "Exit bootmode", SIGTERM);
+  ::close(held);
+  EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);  // the module was programmed before the stop
+  EXPECT_TRUE(r.err.contains("run record not written: stopped while another program held r.csv")) << qPrintable(r.err);
+  EXPECT_EQ(fileBytes(folder.path("r.csv")), QByteArray());
+  EXPECT_TRUE(fileBytes(folder.path("production-spool.jsonl")).contains("\"final_status\":\"Done with succes\""));
 }
 
 // A line found in the terminal's default mode: a listing leaves it exactly so;

@@ -1,4 +1,6 @@
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -59,10 +61,12 @@ struct RecordingView : ProgramView {
 // One run of the real sequence against calvsim, which prints the slave path
 // of its pseudo-terminal first and writes its trace and dumps on SIGTERM.
 struct Bench {
-  explicit Bench(const QStringList& simArgs, std::chrono::milliseconds announce = 2000ms)
+  // iniName: the program's setup.ini below the folder (the ports stay in the folder's own).
+  explicit Bench(const QStringList& simArgs, std::chrono::milliseconds announce = 2000ms,
+                 const QString& iniName = "setup.ini")
       : sim(simArgs + QStringList{"--trace", file("trace.txt"), "--flash-out", file("flash.bin"), "--ram-out",
                                   file("ram.bin")}),
-        timing{.reply = 300ms, .announce = announce} {
+        timing{.reply = 300ms, .announce = announce}, ini(file(iniName)) {
     writePortsIni(dir.path(), 1, sim.slavePath());
     EXPECT_TRUE(sim.started()) << "calvsim did not start";
     RSfunctions::InitCommandTable();
@@ -87,10 +91,11 @@ struct Bench {
   QTemporaryDir dir;
   CalvsimProcess sim;
   Timing timing;
+  QString ini;
   SerialLink com{SerialLink::ReceiveMode::Frame, dir.path()};
   ModuleCommands commands{com, timing};
   RecordingView view;
-  ProgramModule program{commands, view, file("setup.ini"), timing};
+  ProgramModule program{commands, view, ini, timing};
   ProgramModule::RunOutcome outcome{};
   QString simReport;
   QStringList portMessages;
@@ -122,39 +127,53 @@ TEST(ProgramModuleSim, AmplifierRunOfTwoBlockSample) {
 // A stored number claimed, then sent: ProgramRun.ParallelFixturesGetDistinctSerials.
 // A counter that cannot be advanced sends no number, which the next run would send again.
 TEST(ProgramModuleSim, FixtureRunClaimsTheSerialBeforeSendingIt) {
-  enum Ini { Free, ReadOnly, Locked };
+  // FolderReadOnly: setup.ini writable in a folder that is not, so no lock file can be made.
+  enum Ini { Free, ReadOnly, Locked, FolderReadOnly };
   const struct {
     const char* stored;  // nullptr: no "Serial" key
     const char* record;  // at 0x7FFB; nullptr: none sent, the run is a fault
     QString after;
     Ini ini = Free;
+    QString why = {};  // how the refusal goes on
   } cases[] = {
       {nullptr, "0b 00 00 ff ff", "?"},                  // the default read, written back
       {"99999999999", "0b 00 00 ff ff", "99999999999"},  // does not fit 32 bits
       {"70000", "0b 00 01 11 70", "70001"},
-      {"2147483647", nullptr, "2147483647"},  // no next number
-      {"1234", nullptr, "1234", ReadOnly},
-      {"1234", nullptr, "1234", Locked},
+      {"2147483647", nullptr, "2147483647", Free, "Serial=2147483647 is the last number"},  // no next number
+      {"1234", nullptr, "1234", ReadOnly, "not writable, so Serial=1234 cannot be advanced"},
+      {"1234", nullptr, "1234", Locked, "not written, another program held "},
+      {"1234", nullptr, "1234", FolderReadOnly, "not written, the folder %1 is not writable"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stored ? c.stored : "none");
-    Bench b({"--fixture"});
-    const QString ini = b.file("setup.ini");
+    Bench b({"--fixture"}, 2000ms, c.ini == FolderReadOnly ? "station/setup.ini" : "setup.ini");
+    const QString ini = b.ini;
+    QDir().mkpath(QFileInfo(ini).path());
     if (c.stored) IniFileHandler::WriteIniValue("Calvsettings", "Serial", c.stored, ini);
     if (c.ini == ReadOnly) QFile::setPermissions(ini, QFileDevice::ReadOwner);
-    const int held = ::open(QFile::encodeName(SettingsLock::lockFileFor(ini)).constData(), O_RDWR | O_CREAT, 0644);
+    const QFile::Permissions rx = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
+    if (c.ini == FolderReadOnly) {
+      QFile::remove(SettingsLock::lockFileFor(ini));  // the write above made it
+      QFile::setPermissions(QFileInfo(ini).path(), rx);
+    }
+    const int held = c.ini == FolderReadOnly
+                         ? -1
+                         : ::open(QFile::encodeName(SettingsLock::lockFileFor(ini)).constData(), O_RDWR | O_CREAT, 0644);
     ASSERT_TRUE(c.ini != Locked || ::flock(held, LOCK_EX) == 0);
     // Each transaction's text comes after it: the lock is free by then.
     int heldAcross = 0;
     b.view.onDetail = [&](const QString&) {
-      if (c.ini != Locked) heldAcross += ::flock(held, LOCK_EX | LOCK_NB) != 0 || ::flock(held, LOCK_UN) != 0;
+      if (held >= 0 && c.ini != Locked)
+        heldAcross += ::flock(held, LOCK_EX | LOCK_NB) != 0 || ::flock(held, LOCK_UN) != 0;
     };
     EXPECT_EQ(b.run(kSmall), c.record != nullptr);
-    ::close(held);
+    if (held >= 0) ::close(held);
+    if (c.ini == FolderReadOnly) QFile::setPermissions(QFileInfo(ini).path(), rx | QFileDevice::WriteOwner);
     EXPECT_EQ(heldAcross, 0);
     const QByteArray ram = fileBytes(b.file("ram.bin"));
     EXPECT_EQ(ram.mid(0x7FFB, 5).toHex(' '), c.record ? QByteArray(c.record) : QByteArray("ff ff ff ff ff"));
-    EXPECT_EQ(b.view.details.filter("Serial number not sent: " + ini + ": ").size(), c.record ? 0 : 1);
+    EXPECT_EQ(b.view.details.filter("Serial number not sent: " + ini + ": " + QString(c.why).replace("%1", QFileInfo(ini).path())).size(),
+              c.record ? 0 : 1) << qPrintable(b.view.details.join(" / "));
     // The data went to the fixture's memory; its flash stays erased.
     EXPECT_EQ(ram.left(4).toHex(' '), QByteArray("7c 34 03 53"));
     EXPECT_EQ(fileBytes(b.file("flash.bin")).count(char(0xFF)), 7 * 65536);

@@ -127,6 +127,27 @@ TEST_F(IniFile, RewriteReplacesTheFileAndKeepsItsModeAndOwnerButNotInAReadOnlyFo
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"setup.ini", "setup.ini.lock"}));
 }
 
+// The station's setup.ini may hold the line's database password: made there,
+// it is the group's and no one else's, whatever the umask says.
+TEST_F(IniFile, ANewFileInTheStationFolderIsHiddenFromOtherAccounts) {
+  QTemporaryDir station;
+  const QByteArray was = qgetenv("KESTRUNE_STATION_DIR");
+  qputenv("KESTRUNE_STATION_DIR", QFile::encodeName(station.path() + "/."));
+  const mode_t mask = ::umask(022);
+  struct Case {
+    QString path;
+    mode_t mode;
+  } cases[] = {{station.filePath("setup.ini"), 0660}, {path, 0644}};
+  for (const Case& c : cases) {
+    struct stat st {};
+    EXPECT_TRUE(WriteIniValue("Production", "Database", "postgresql://line@db/production", c.path));
+    ASSERT_EQ(::stat(QFile::encodeName(c.path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.mode) << qPrintable(c.path);
+  }
+  ::umask(mask);
+  qputenv("KESTRUNE_STATION_DIR", was);
+}
+
 // A child process running body, then ending with its result as exit status.
 template <typename Body>
 pid_t spawn(Body body) {
