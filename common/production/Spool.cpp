@@ -133,9 +133,18 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
     }
   }
   const QSet<QByteArray> gone = delivered + QSet<QByteArray>(unreadable.begin(), unreadable.end());
+  // Read again under the lock: runs may have appended meanwhile. A spool that
+  // cannot be read now is left as it is, never taken for an empty one.
+  const std::optional<QByteArray> now = readNoFollow(path_);
+  if (!now && !QFileInfo::exists(path_) && !QFileInfo(path_).isSymLink()) return all;  // another run emptied it
+  if (!now) {
+    error += (error.isEmpty() ? QString() : QStringLiteral("; ")) +
+             QStringLiteral("cannot read %1 again: delivered records stay in it").arg(path_);
+    return false;
+  }
   QList<QByteArray> keep;
-  for (const QByteArray& line : readLines(path_))
-    if (!gone.contains(line)) keep << line;
+  for (const QByteArray& line : now->split('\n'))
+    if (!line.isEmpty() && !gone.contains(line)) keep << line;
   if (keep.isEmpty()) {
     if (QFile::remove(path_)) return all;
   }
