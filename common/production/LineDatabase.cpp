@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QMap>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -12,6 +13,7 @@
 
 #include <settings/IniFileHandler.h>
 
+#include <libpq-fe.h>
 #include <sys/stat.h>
 
 namespace {
@@ -78,8 +80,21 @@ LineDatabase::LineDatabase(QString uri, QString iniPath)
     : uri_(std::move(uri)), iniPath_(std::move(iniPath)), connection_(QStringLiteral("line-") + QUuid::createUuid().toString()) {}
 
 LineDatabase::~LineDatabase() {
+  setCancel(nullptr);
   { QSqlDatabase::database(connection_, false).close(); }
   QSqlDatabase::removeDatabase(connection_);
+}
+
+void LineDatabase::setCancel(void* pgconn) {
+  const std::lock_guard<std::mutex> lock(cancelMutex_);
+  if (cancel_) PQfreeCancel(static_cast<PGcancel*>(cancel_));
+  cancel_ = pgconn ? PQgetCancel(static_cast<PGconn*>(pgconn)) : nullptr;
+}
+
+void LineDatabase::cancelRunning() {
+  const std::lock_guard<std::mutex> lock(cancelMutex_);
+  char why[256];
+  if (cancel_) PQcancel(static_cast<PGcancel*>(cancel_), why, sizeof why);
 }
 
 bool LineDatabase::fail(const QString& what, const QString& why) {
@@ -157,7 +172,12 @@ bool LineDatabase::open() {
                      ? query.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded)
                      : url.password(QUrl::FullyDecoded));
   db.setConnectOptions(conninfo.join(u';'));
+  setCancel(nullptr);
   if (!db.open()) return fail(QStringLiteral("cannot reach the database"), sqlError(db.lastError()));
+  // The driver's handle is the client library's connection (named by its struct tag).
+  if (const QVariant handle = db.driver()->handle();
+      handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0))
+    setCancel(*static_cast<PGconn* const*>(handle.constData()));
   return createSchema();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <mutex>
+
 #include <cstdint>
 #include <optional>
 
@@ -36,6 +38,9 @@ class LineDatabase {
   bool claimTimedOut() const { return timedOut_; }
   // Stores the record; one stored already (the same uid) is not stored again.
   bool insert(const RunRecord& record);
+  // Asks the server to end the statement now running (from any thread), so
+  // that a stopped run need not sit out the statement's time-out.
+  void cancelRunning();
 
   const QString& error() const { return error_; }
   QString shownUri() const { return withoutPassword(uri_); }
@@ -44,6 +49,12 @@ class LineDatabase {
   bool fail(const QString& what, const QString& why);
   bool createSchema();
   QString exposedPassword() const;
+
+  // The connection's cancel key, under its own lock: the one part used from
+  // another thread.
+  void setCancel(void* pgconn);
+  std::mutex cancelMutex_;
+  void* cancel_ = nullptr;  // PGcancel*
 
   QString uri_;
   QString iniPath_;

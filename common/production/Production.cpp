@@ -7,6 +7,7 @@
 #include <settings/IniFileHandler.h>
 
 #include "CsvRecords.h"
+#include "DatabaseThread.h"
 #include "LineDatabase.h"
 #include "Spool.h"
 
@@ -40,19 +41,46 @@ void ProductionConfig::setOwnRecords(const QString& path) {
 
 Production::Production(ProductionConfig config, Message message)
     : config_(std::move(config)), message_(std::move(message)) {
-  if (usesDatabase()) db_ = std::make_unique<LineDatabase>(config_.database, config_.iniPath);
+  if (usesDatabase()) db_ = std::make_unique<DatabaseThread>(config_.database, config_.iniPath);
 }
 
 Production::~Production() = default;
 
+namespace {
+const QString kStopped = QStringLiteral("stopped while waiting for the line's database");
+
+struct Answer {
+  bool ok = false;
+  QString error;
+};
+struct Claim {
+  std::optional<std::uint32_t> serial;
+  bool timedOut = false;
+  QString error;
+};
+}  // namespace
+
+std::function<void()> Production::slowNotice() const {
+  return [this] { message_(QStringLiteral("waiting for the line's database (%1)").arg(withoutPassword(config_.database))); };
+}
+
 bool Production::reach() {
-  open_ = db_->open();
+  const auto answer = db_->call<Answer>([](LineDatabase& db) { return Answer{db.open(), db.error()}; }, slowNotice());
+  error_ = answer ? answer->error : kStopped;
+  open_ = answer && answer->ok;
   return open_;
+}
+
+bool Production::insert(const RunRecord& record) {
+  const auto answer =
+      db_->call<Answer>([record](LineDatabase& db) { return Answer{db.insert(record), db.error()}; }, slowNotice());
+  error_ = answer ? answer->error : kStopped;
+  return answer && answer->ok;
 }
 
 bool Production::deliverSpool() {
   QString error;
-  const bool all = Spool(config_.iniPath).deliver([this](const RunRecord& r) { return db_->insert(r); }, error);
+  const bool all = Spool(config_.iniPath).deliver([this](const RunRecord& r) { return insert(r); }, error);
   if (!error.isEmpty()) message_(error);
   return all;
 }
@@ -63,28 +91,34 @@ bool Production::open() {
     deliverSpool();
     return true;
   }
-  message_(db_->error());
+  message_(error_);
   return false;
 }
 
 std::optional<std::uint32_t> Production::claimSerial() {
   if (!usesDatabase()) return std::nullopt;
+  const auto claim = [this]() -> std::optional<Claim> {
+    return db_->call<Claim>([](LineDatabase& db) { return Claim{db.claimSerial(), db.claimTimedOut(), db.error()}; },
+                            slowNotice());
+  };
   if (open_) {
-    if (auto serial = db_->claimSerial()) return serial;
-    // The server ended the wait (a row held too long): a second try would
-    // only wait as long again.
-    if (db_->claimTimedOut()) {
-      message_(db_->error());
+    const auto first = claim();
+    if (first && first->serial) return first->serial;
+    // Stopped, or the server ended the wait (a row held too long): a second
+    // try would only wait as long again.
+    if (!first || first->timedOut) {
+      message_(first ? first->error : kStopped);
       return std::nullopt;
     }
   }
   // The connection may have dropped since the run began; one new try.
   if (!reach()) {
-    message_(QStringLiteral("no serial number for the fixture: ") + db_->error());
+    message_(QStringLiteral("no serial number for the fixture: ") + error_);
     return std::nullopt;
   }
-  if (auto serial = db_->claimSerial()) return serial;
-  message_(db_->error());
+  const auto second = claim();
+  if (second && second->serial) return second->serial;
+  message_(second ? second->error : kStopped);
   return std::nullopt;
 }
 
@@ -106,10 +140,10 @@ void Production::keep(const RunRecord& record) {
   bool stored = false;
   for (int attempt = 0; attempt < 2 && !stored; ++attempt) {
     if ((attempt > 0 || !open_) && !reach()) break;
-    stored = deliverSpool() && db_->insert(record);
+    stored = deliverSpool() && insert(record);
   }
   if (stored) return;
-  keepInSpool(record, db_->error());
+  keepInSpool(record, error_);
 }
 
 void Production::keepInSpool(const RunRecord& record, const QString& why) {

@@ -9,7 +9,7 @@
 
 #include "RunRecord.h"
 
-class LineDatabase;
+class DatabaseThread;
 
 // Where a station's run records go: a CSV file, the line's database, or
 // both; nothing when neither is configured.
@@ -54,9 +54,13 @@ class Production {
   bool reach();
   bool deliverSpool();
   void keepInSpool(const RunRecord& record, const QString& why);
+  bool insert(const RunRecord& record);
+  // Tells the operator, once per call, when the database keeps the run waiting.
+  std::function<void()> slowNotice() const;
 
   ProductionConfig config_;
   Message message_;
-  std::unique_ptr<LineDatabase> db_;
+  std::unique_ptr<DatabaseThread> db_;
+  QString error_;  // why the last database call failed
   bool open_ = false;
 };
