@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,11 @@
 #include <map>
 #include <memory>
 #include <tuple>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -351,6 +357,41 @@ TEST(CVbootRun, ProductionDatabaseDownAndTheRecordBeforeTheBox) {
   };
   t.w->BtnStart->click();
   EXPECT_TRUE(atBox.startsWith("record_uid,") && atBox.endsWith(",/no/such.ldr,,,amplifier,,,Fault,\r\n")) << atBox.constData();
+}
+
+// A database that takes the connection and never answers: the window goes
+// on serving its events while the run waits, and its status line says what
+// it waits for.
+TEST(CVbootRun, AWaitForTheDatabaseLeavesTheWindowAlive) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), size), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);  // the kernel takes the connection; nobody ever answers it
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &size), 0);
+  CalvsimProcess sim;
+  ASSERT_TRUE(sim.started());
+  Window t(portsSection({{1, sim.slavePath()}}) + kSmallFileSetting +
+           QStringLiteral("[Production]\r\nDatabase=postgresql://line@127.0.0.1:%1/none?connect_timeout=3\r\n")
+               .arg(ntohs(addr.sin_port))
+               .toUtf8());
+  int ticks = 0;
+  QStringList shown;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    ++ticks;
+    shown << t.w->LblStatusText->text();
+  });
+  timer.start(100);
+  t.w->BtnStart->click();
+  timer.stop();
+  ::close(listener);
+  EXPECT_GE(ticks, 10);  // about 30 in the 3 s; none while the event thread is held
+  EXPECT_FALSE(shown.filter("waiting for the line's database (postgresql://line@127.0.0.1:").isEmpty())
+      << shown.join(" / ").toStdString();
+  EXPECT_TRUE(t.w->LblStatusText->text().startsWith("cannot reach the database")) << t.w->LblStatusText->text().toStdString();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <production/CsvRecords.h>
 #include <production/Production.h>
 #include <production/Spool.h>
+#include <settings/SettingsLock.h>
 #include <tests/support/PtyBench.h>
 
 #include <chrono>
@@ -237,4 +238,18 @@ TEST(Spool, APlantedSpoolIsNamedNotUsed) {
     EXPECT_NE(spool.append(recordFor("r")), QString());
     EXPECT_EQ(fileBytes(dir.filePath("other.jsonl")), "{\"uid\":\"planted\"}\n");
   }
+}
+
+// Without the settings lock (another program holds it) a record is not
+// appended behind a delivery's back: nothing is written, and the caller is told.
+TEST(Spool, AnAppendWithoutTheLockWritesNothingAndSaysSo) {
+  QTemporaryDir dir;
+  const QString ini = dir.filePath("setup.ini");
+  Spool spool(ini);
+  const int held = ::open(QFile::encodeName(SettingsLock::lockFileFor(ini)), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const QString error = spool.append(recordFor("late"));
+  ::close(held);
+  EXPECT_TRUE(error.contains("another program held")) << qPrintable(error);
+  EXPECT_FALSE(QFile::exists(spool.path()));
 }
