@@ -25,8 +25,7 @@ void UploadRecord::begin(const UploadFile& file, int comPort, const QString& dev
 void UploadRecord::end(const UploadDialogue& upload, UploadEnd ending, std::optional<int> exitStatus) {
   // An upload that sent nothing reached no device: nothing to record.
   if (!production_ || upload.linesSent() == 0) return;
-  if (exitStatus) record_.exitStatus = QString::number(*exitStatus);
-  record_.setEnd(endingText(ending));
+  record_.setEnd(endingText(ending), exitStatus);
   production_->keep(record_);
 }
 
@@ -34,8 +33,7 @@ void UploadRecord::portNotOpened(const UploadFile& file, int comPort, const QStr
                                  int exitStatus) {
   if (!production_) return;
   begin(file, comPort, device);
-  record_.exitStatus = QString::number(exitStatus);
-  record_.setEnd(status);
+  record_.setEnd(status, exitStatus);
   production_->keep(record_);
 }
 

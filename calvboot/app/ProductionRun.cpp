@@ -39,8 +39,7 @@ void ProductionRun::portNotOpened(const QString& path, int comPort, const QStrin
                                   int exitStatus) {
   if (!production_) return;
   describe(path, comPort, device);
-  record_.exitStatus = QString::number(exitStatus);
-  record_.setEnd(status);
+  record_.setEnd(status, exitStatus);
   production_->keep(record_);
 }
 
@@ -61,9 +60,9 @@ void ProductionRun::finish(const ProgramModule& program, const QString& status, 
     blocks << QStringLiteral("%1 %2").arg(block).arg(fault ? u"fault" : u"ok");
   }
   record_.blockCrcs = blocks.join(QStringLiteral(", "));
-  if (exitStatus) record_.exitStatus = QString::number(*exitStatus);
   // A refused number is no module's: serial_number stays empty, and the
   // status says which number was spent on it.
-  record_.setEnd(program.SerialRefused ? status + QStringLiteral("; ") + refusalText(*program.SerialRefused) : status);
+  record_.setEnd(program.SerialRefused ? status + QStringLiteral("; ") + refusalText(*program.SerialRefused) : status,
+                 exitStatus);
   production_->keep(record_);
 }

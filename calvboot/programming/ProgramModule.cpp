@@ -6,11 +6,9 @@
 #include "ImageBuffer.h"
 #include <settings/IniFileHandler.h>
 #include <settings/LenientNumber.h>
-#include <settings/FileAccess.h>
 #include <settings/SettingsLock.h>
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstdio>
@@ -317,17 +315,8 @@ ProgramModule::SerialClaim ProgramModule::claimSerialNumber() {
     return SerialClaim{0, QStringLiteral("Serial number not sent: %1: %2").arg(QDir::toNativeSeparators(iniPath_), why)};
   };
   if (lock.refused()) return refused(QStringLiteral("not written, ") + lock.refusal());
-  if (!lock.locked()) {
-    // No lock file, no lock: another fixture could read the same number.
-    const QString lockFile = SettingsLock::lockFileFor(iniPath_);
-    const QString folder = QDir::toNativeSeparators(QFileInfo(lockFile).absolutePath());
-    return refused(writableForUs(QFileInfo(lockFile).absolutePath())
-                       ? QStringLiteral("not written, the lock file %1 cannot be opened")
-                             .arg(QDir::toNativeSeparators(lockFile))
-                       : QStringLiteral("not written, the folder %1 is not writable, so its lock file %2 cannot "
-                                        "be made")
-                             .arg(folder, QFileInfo(lockFile).fileName()));
-  }
+  // No lock file, no lock: another fixture could read the same number.
+  if (!lock.locked()) return refused(QStringLiteral("not written, ") + lock.unlockedWhy());
   const auto serial = storedSerial(
       IniFileHandler::ReadIniValue(kSection, kSerialKey, QStringLiteral("?"), iniPath_));
   if (!serial) return {};

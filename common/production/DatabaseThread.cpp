@@ -1,8 +1,6 @@
 #include "DatabaseThread.h"
 
-#include <QEventLoop>
-#include <QTimer>
-
+#include <serial/EventYield.h>
 #include <settings/SettingsLock.h>
 
 #include "LineDatabase.h"
@@ -41,23 +39,24 @@ bool DatabaseThread::waitFor(const std::atomic<bool>& done, const std::function<
   const auto start = std::chrono::steady_clock::now();
   std::optional<std::chrono::steady_clock::time_point> stopSeen;
   bool told = false;
-  while (!done.load(std::memory_order_acquire)) {
-    // After a stop a quick answer is still taken (a healthy database stores
-    // the record at once); a held one is not waited for.
-    if (SettingsLock::stopRequested && !stopSeen) stopSeen = std::chrono::steady_clock::now();
-    if (stopSeen && std::chrono::steady_clock::now() - *stopSeen > kStopGrace) {
-      // Not left running until its time-out: the run's end waits for it.
-      if (LineDatabase* db = live_.load()) db->cancelRunning();
-      return false;
-    }
-    if (!told && onSlow && std::chrono::steady_clock::now() - start > kSlow) {
-      told = true;
-      onSlow();
-    }
-    // Events are served meanwhile; a short slice, so that the end is seen soon.
-    QEventLoop slice;
-    QTimer::singleShot(10, &slice, &QEventLoop::quit);
-    slice.exec();
-  }
-  return true;
+  // The programs' one wait loop: events are served while the call runs.
+  return ::waitFor(
+      [&](bool) -> std::optional<bool> {
+        if (done.load(std::memory_order_acquire)) return true;
+        const auto now = std::chrono::steady_clock::now();
+        // After a stop a quick answer is still taken (a healthy database
+        // stores the record at once); a held one is not waited for.
+        if (SettingsLock::stopRequested && !stopSeen) stopSeen = now;
+        if (stopSeen && now - *stopSeen > kStopGrace) {
+          // Not left running until its time-out: the run's end waits for it.
+          if (LineDatabase* db = live_.load()) db->cancelRunning();
+          return false;
+        }
+        if (!told && onSlow && now - start > kSlow) {
+          told = true;
+          onSlow();
+        }
+        return std::nullopt;
+      },
+      std::nullopt);
 }

@@ -53,9 +53,10 @@ void RunRecord::setFirmware(const QString& path) {
   firmwareSha256 = QString::fromLatin1(hash.result().toHex());
 }
 
-void RunRecord::setEnd(const QString& status) {
+void RunRecord::setEnd(const QString& status, std::optional<int> exit) {
   ended = nowUtc();
   finalStatus = status;
+  if (exit) exitStatus = QString::number(*exit);
 }
 
 QString withoutPassword(const QString& uri) {

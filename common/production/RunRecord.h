@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 // One run of a programming tool as the production line keeps it. Every field
 // is text, empty when not known, so that the CSV file, the spool and the
@@ -32,7 +33,8 @@ struct RunRecord {
   // Path, size and SHA-256 of the firmware file (size and hash stay empty
   // when it cannot be read).
   void setFirmware(const QString& path);
-  void setEnd(const QString& status);
+  // exit: the command-line exit status, when there is one.
+  void setEnd(const QString& status, std::optional<int> exit = std::nullopt);
 
   static QString nowUtc();
 };

@@ -38,8 +38,11 @@ std::optional<RunRecord> fromLine(const QByteArray& line) {
 
 // The spool sits beside setup.ini, in a folder a group may share: read and
 // written as setup.ini is, never through a symbolic link.
-QList<QByteArray> readLines(const QString& path) {
-  QList<QByteArray> lines = readNoFollow(path).value_or(QByteArray()).split('\n');
+// Nothing when the file cannot be read (a missing one included).
+std::optional<QList<QByteArray>> readLines(const QString& path) {
+  const std::optional<QByteArray> bytes = readNoFollow(path);
+  if (!bytes) return std::nullopt;
+  QList<QByteArray> lines = bytes->split('\n');
   lines.removeAll(QByteArray());
   return lines;
 }
@@ -83,7 +86,7 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
       error = QStringLiteral("%1 is not a plain file: not read").arg(path_);
       return true;
     }
-    lines = readLines(path_);
+    lines = readLines(path_).value_or(QList<QByteArray>());
   }
   if (lines.isEmpty()) return true;
   // Stored outside the lock: a slow database must not hold up the station.
@@ -135,7 +138,7 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
   const QSet<QByteArray> gone = delivered + QSet<QByteArray>(unreadable.begin(), unreadable.end());
   // Read again under the lock: runs may have appended meanwhile. A spool that
   // cannot be read now is left as it is, never taken for an empty one.
-  const std::optional<QByteArray> now = readNoFollow(path_);
+  const std::optional<QList<QByteArray>> now = readLines(path_);
   if (!now && !QFileInfo::exists(path_) && !QFileInfo(path_).isSymLink()) return all;  // another run emptied it
   if (!now) {
     error += (error.isEmpty() ? QString() : QStringLiteral("; ")) +
@@ -143,8 +146,8 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
     return false;
   }
   QList<QByteArray> keep;
-  for (const QByteArray& line : now->split('\n'))
-    if (!line.isEmpty() && !gone.contains(line)) keep << line;
+  for (const QByteArray& line : *now)
+    if (!gone.contains(line)) keep << line;
   if (keep.isEmpty()) {
     if (QFile::remove(path_)) return all;
   }

@@ -4,6 +4,8 @@
 #include <QFileDevice>
 #include <QFileInfo>
 
+#include <settings/FileAccess.h>
+
 #include <cstdio>
 
 #include <fcntl.h>
@@ -17,13 +19,9 @@ namespace {
 // FIFO or device put there: the open does not wait, and only a regular file
 // is written.
 bool openNoFollow(QFile& file, const QString& fileName, int flags) {
-  const int fd = ::open(QFile::encodeName(fileName).constData(),
-                        O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | flags, 0666);
+  const int fd = openRegularAt(AT_FDCWD, fileName, O_WRONLY | flags, 0666);
   if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-    return true;
+  if (file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) return true;
   ::close(fd);
   return false;
 }

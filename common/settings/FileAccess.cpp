@@ -18,62 +18,64 @@ bool isConfinedPath(const QString& relative) {
   return true;
 }
 
+int openRegularAt(int dir, const QString& name, int flags, mode_t mode) {
+  const int fd = ::openat(dir, QFile::encodeName(name).constData(),
+                          flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = ENXIO;
+    return -1;
+  }
+  // Reads and writes may wait as usual; only the open itself could have hung.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 int openForAppend(const QString& folder, const QString& path, mode_t mode, QString& error) {
-  // Read as well where allowed, so that the caller can look at the file's end.
-  constexpr int kFlags = O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   const QString shown = folder.isEmpty() ? path : QDir(folder).filePath(path);
   const auto fail = [&](const QString& why) {
     error = QStringLiteral("%1: %2").arg(shown, why);
     return -1;
   };
-  int fd = -1;
-  if (folder.isEmpty()) {
-    fd = ::open(QFile::encodeName(path).constData(), kFlags, mode);
-    if (fd < 0 && errno == EACCES) fd = ::open(QFile::encodeName(path).constData(), (kFlags & ~O_RDWR) | O_WRONLY, mode);
-  } else {
+  int dir = AT_FDCWD;
+  QString name = path;
+  if (!folder.isEmpty()) {
     if (!isConfinedPath(path)) return fail(QStringLiteral("not a path inside %1").arg(folder));
-    int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
     const QStringList parts = path.split(u'/');
-    for (qsizetype i = 0; i + 1 < parts.size() && dir >= 0; ++i) {
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
       // Each folder on the way opened without following a link.
       const int next = ::openat(dir, QFile::encodeName(parts[i]).constData(),
                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       const int saved = errno;
       ::close(dir);
+      errno = saved;
+      if (next < 0) return fail(errno == ELOOP || errno == ENOTDIR ? QStringLiteral("a symbolic link on the way, not followed")
+                                                                   : QString::fromLocal8Bit(std::strerror(errno)));
       dir = next;
-      errno = saved;
     }
-    if (dir >= 0) {
-      fd = ::openat(dir, QFile::encodeName(parts.last()).constData(), kFlags, mode);
-      if (fd < 0 && errno == EACCES)
-        fd = ::openat(dir, QFile::encodeName(parts.last()).constData(), (kFlags & ~O_RDWR) | O_WRONLY, mode);
-      const int saved = errno;
-      ::close(dir);
-      errno = saved;
-    }
+    name = parts.last();
   }
-  if (fd < 0) {
-    if (errno == ELOOP || errno == ENOTDIR) return fail(QStringLiteral("a symbolic link on the way, not followed"));
-    if (errno == ENXIO) return fail(QStringLiteral("not a regular file"));
-    return fail(QString::fromLocal8Bit(std::strerror(errno)));
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return fail(QStringLiteral("not a regular file"));
-  }
-  // Writes must not fail with EAGAIN later; the open itself was what could block.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
+  // Read as well where allowed, so that the caller can look at the file's end.
+  int fd = openRegularAt(dir, name, O_RDWR | O_APPEND | O_CREAT, mode);
+  if (fd < 0 && errno == EACCES) fd = openRegularAt(dir, name, O_WRONLY | O_APPEND | O_CREAT, mode);
+  const int saved = errno;
+  if (dir != AT_FDCWD) ::close(dir);
+  errno = saved;
+  if (fd >= 0) return fd;
+  if (errno == ELOOP || errno == ENOTDIR) return fail(QStringLiteral("a symbolic link on the way, not followed"));
+  if (errno == ENXIO) return fail(QStringLiteral("not a regular file"));
+  return fail(QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 std::optional<QByteArray> readNoFollow(const QString& filePath) {
-  const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  const int fd = openRegularAt(AT_FDCWD, filePath, O_RDONLY);
   if (fd < 0) return std::nullopt;
   QFile in;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+  if (!in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
     ::close(fd);
     return std::nullopt;
   }
@@ -124,13 +126,9 @@ bool replaceFileContent(const QString& filePath, const QByteArray& content, bool
   // the start and only then cut to its new length, so that a reader never
   // finds it empty or cut short.
   if (!exists) return false;
-  const int fd = ::open(native.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int fd = openRegularAt(AT_FDCWD, filePath, O_WRONLY);
   if (fd < 0) return false;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  ok = ok && ::lseek(fd, 0, SEEK_SET) == 0 && writeAll(fd, content) && ::ftruncate(fd, content.size()) == 0 &&
-       ::fdatasync(fd) == 0;
+  const bool ok = writeAll(fd, content) && ::ftruncate(fd, content.size()) == 0 && ::fdatasync(fd) == 0;
   return ::close(fd) == 0 && ok;
 }
 

@@ -22,6 +22,11 @@ inline bool writableForUs(const QString& path) {
 // Files in a folder a group shares (the station folder) are never opened
 // through a symbolic link: a member could point one at another user's file.
 
+// The one way a file in a shared folder is opened: name relative to dir
+// (AT_FDCWD for a plain path), never through a link in its last part, never
+// waiting on the open (a FIFO is refused, not waited on), not inherited,
+// and only when it is a regular file (otherwise -1 with errno ENXIO).
+int openRegularAt(int dir, const QString& name, int flags, mode_t mode = 0);
 // A relative path that stays below its folder: not empty, not absolute, no
 // ".." or "." component, no empty component.
 bool isConfinedPath(const QString& relative);

@@ -30,11 +30,22 @@ QHash<QString, Held>& heldLocks() {
   return held;
 }
 
+}  // namespace
+
+QString SettingsLock::lockFileFor(const QString& iniPath) {
+  const QFileInfo ini(iniPath);
+  const QString folder = QFileInfo(ini.absolutePath()).canonicalFilePath();
+  const QString file = ini.fileName() + QStringLiteral(".lock");
+  return folder.isEmpty() ? ini.absoluteFilePath() + QStringLiteral(".lock") : QDir(folder).filePath(file);
+}
+
+volatile std::sig_atomic_t SettingsLock::stopRequested = 0;
+
 // A blocking flock(), which the kernel serves in turn (polling would starve
 // beside a program that writes often), woken by a timer signal aimed at this
 // thread. The timer repeats, so a signal that comes just before flock()
 // blocks is followed by another.
-bool lockFor(int fd, std::chrono::steady_clock::duration limit) {
+bool SettingsLock::lockWithin(int fd, std::chrono::milliseconds limit) {
   using namespace std::chrono;
   if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
   if (errno != EWOULDBLOCK) return false;
@@ -61,24 +72,11 @@ bool lockFor(int fd, std::chrono::steady_clock::duration limit) {
   ::timer_settime(timer, 0, &when, nullptr);
   bool had = false;
   while (!(had = ::flock(fd, LOCK_EX) == 0) && errno == EINTR && steady_clock::now() < deadline &&
-         !SettingsLock::stopRequested) {
+         !stopRequested) {
   }
   ::timer_delete(timer);
   return had;
 }
-
-}  // namespace
-
-QString SettingsLock::lockFileFor(const QString& iniPath) {
-  const QFileInfo ini(iniPath);
-  const QString folder = QFileInfo(ini.absolutePath()).canonicalFilePath();
-  const QString file = ini.fileName() + QStringLiteral(".lock");
-  return folder.isEmpty() ? ini.absoluteFilePath() + QStringLiteral(".lock") : QDir(folder).filePath(file);
-}
-
-volatile std::sig_atomic_t SettingsLock::stopRequested = 0;
-
-bool SettingsLock::lockWithin(int fd, std::chrono::milliseconds limit) { return lockFor(fd, limit); }
 
 SettingsLock::SettingsLock(const QString& iniPath) {
   key_ = lockFileFor(iniPath);
@@ -107,10 +105,15 @@ SettingsLock::SettingsLock(const QString& iniPath) {
   }
   if (fd < 0) {
     if (errno == ELOOP) refusal_ = QStringLiteral("%1 is not a plain file").arg(key_);
+    const QFileInfo lockFile(key_);
+    unlockedWhy_ = writableForUs(lockFile.absolutePath())
+                       ? QStringLiteral("the lock file %1 cannot be opened").arg(QDir::toNativeSeparators(key_))
+                       : QStringLiteral("the folder %1 is not writable, so its lock file %2 cannot be made")
+                             .arg(QDir::toNativeSeparators(lockFile.absolutePath()), lockFile.fileName());
     heldLocks().remove(key_);
     return;
   }
-  if (!lockFor(fd, kWait)) {
+  if (!lockWithin(fd, kWait)) {
     ::close(fd);
     heldLocks().remove(key_);
     refusal_ = stopRequested ? QStringLiteral("stopped while another program held %1").arg(key_)

@@ -28,6 +28,8 @@ class SettingsLock {
   // lose another program's change, so the caller must not write.
   bool refused() const { return !refusal_.isEmpty(); }
   const QString& refusal() const { return refusal_; }
+  // Why no lock file could be opened or made (a read-only folder), when so.
+  const QString& unlockedWhy() const { return unlockedWhy_; }
   // Beside the file's canonical path, so that two spellings of one
   // setup.ini share one lock.
   static QString lockFileFor(const QString& iniPath);
@@ -40,5 +42,6 @@ class SettingsLock {
  private:
   QString key_;
   QString refusal_;
+  QString unlockedWhy_;
   bool locked_ = false;
 };

@@ -126,14 +126,6 @@ ParseResult parseSimOptions(const std::vector<std::string>& args) {
       const auto v = number(0, 60000);
       if (!v) return fail("expects milliseconds");
       o.announceDelayMs = int(*v);
-    } else if (name == "--announce-chunk") {
-      const auto v = number(1, 255);
-      if (!v) return fail("expects a chunk size in bytes");
-      o.announceChunk = int(*v);
-    } else if (name == "--announce-gap") {
-      const auto v = number(0, 60000);
-      if (!v) return fail("expects milliseconds");
-      o.announceGapMs = int(*v);
     } else if (name == "--reply-delay") {
       const auto v = number(0, 600000);
       if (!v) return fail("expects milliseconds");
@@ -177,14 +169,14 @@ ParseResult parseSimOptions(const std::vector<std::string>& args) {
       o.silentAt.insert(rule->first);
     } else if (name == "--bad-crc") {
       o.badCrc = true;
-    } else if (name == "--chunk") {
+    } else if (name == "--chunk" || name == "--announce-chunk") {
       const auto v = number(1, 4096);
       if (!v) return fail("expects a chunk size in bytes");
-      o.chunk = int(*v);
-    } else if (name == "--gap") {
+      (name == "--chunk" ? o.chunk : o.announceChunk) = int(*v);
+    } else if (name == "--gap" || name == "--announce-gap") {
       const auto v = number(0, 60000);
       if (!v) return fail("expects milliseconds");
-      o.gapMs = int(*v);
+      (name == "--gap" ? o.gapMs : o.announceGapMs) = int(*v);
     } else if (name == "--baud") {
       const auto v = number(50, 4000000);
       if (!v) return fail("expects a baud rate");
