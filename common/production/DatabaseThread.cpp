@@ -5,34 +5,37 @@
 
 #include "LineDatabase.h"
 
-DatabaseThread::DatabaseThread(QString uri, QString iniPath) {
-  context_ = new QObject;
-  context_->moveToThread(&thread_);
-  QObject::connect(&thread_, &QThread::finished, context_, &QObject::deleteLater);
-  thread_.start();
-  QMetaObject::invokeMethod(
-      context_, [this, uri = std::move(uri), iniPath = std::move(iniPath)] {
-        db_ = std::make_unique<LineDatabase>(uri, iniPath);
-        live_.store(db_.get());
-      },
-      Qt::QueuedConnection);
-}
+DatabaseThread::DatabaseThread(QString uri, QString iniPath)
+    : thread_(&DatabaseThread::serve, this, std::move(uri), std::move(iniPath)) {}
 
 DatabaseThread::~DatabaseThread() {
-  // Dropped on its own thread, after any call still running there (a quit
-  // alone could leave queued calls undone).
-  QMetaObject::invokeMethod(
-      context_, [this] {
-        live_.store(nullptr);
-        db_.reset();
-      },
-      Qt::BlockingQueuedConnection);
-  thread_.quit();
-  thread_.wait();
+  post({});
+  thread_.join();
+}
+
+void DatabaseThread::serve(QString uri, QString iniPath) {
+  LineDatabase db(uri, iniPath);
+  live_.store(&db);
+  for (;;) {
+    std::function<void(LineDatabase&)> job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      posted_.wait(lock, [this] { return !jobs_.empty(); });
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    if (!job) break;
+    job(db);
+  }
+  live_.store(nullptr);
 }
 
 void DatabaseThread::post(std::function<void(LineDatabase&)> job) {
-  QMetaObject::invokeMethod(context_, [this, job = std::move(job)] { job(*db_); }, Qt::QueuedConnection);
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  posted_.notify_one();
 }
 
 bool DatabaseThread::waitFor(const std::atomic<bool>& done, const std::function<void()>& onSlow) {

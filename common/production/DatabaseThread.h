@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QString>
-#include <QThread>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 class LineDatabase;
 
@@ -45,11 +48,17 @@ class DatabaseThread {
   // True when done, false when a stop signal ended the wait.
   bool waitFor(const std::atomic<bool>& done, const std::function<void()>& onSlow);
 
-  QThread thread_;
-  QObject* context_ = nullptr;  // lives on thread_: jobs are queued to it
-  // Made, used and dropped on thread_ only: a Qt SQL connection belongs to
-  // the thread that opened it.
-  std::unique_ptr<LineDatabase> db_;
-  // db_ as the waiting thread may reach it: only to cancel a statement.
+  void serve(QString uri, QString iniPath);
+
+  // Jobs in the order posted; an empty function ends the thread.
+  std::mutex mutex_;
+  std::condition_variable posted_;
+  std::deque<std::function<void(LineDatabase&)>> jobs_;
+  // The thread's own LineDatabase (a Qt SQL connection belongs to the thread
+  // that opened it), as the waiting thread may reach it: only to cancel a
+  // statement.
   std::atomic<LineDatabase*> live_{nullptr};
+  // Joined, not only waited for: whatever the libraries keep per thread is
+  // freed by the time the destructor returns.
+  std::thread thread_;
 };
