@@ -24,6 +24,7 @@
 #include <cstdlib>
 
 #include "StartupSettings.h"
+#include "UploaderRule.h"
 
 namespace {
 
@@ -50,10 +51,10 @@ LoaderForm::LoaderForm(const QString& programFolder, const Timing& timing, QWidg
   buildControls();
   buildMenus();
 
-  com_ = new ComForm(ComForm::Host::Romlift, programFolder_, this, timing);
-  com_->setWindowFlag(Qt::Window, true);
-  com_->setWindowTitle(QStringLiteral("ComForm"));
-  upload_ = std::make_unique<UploadDialogue>(com_->link(), static_cast<UploadView&>(*this), iniPath_, timing);
+  link_ = std::make_unique<SerialLink>(std::make_unique<UploaderRule>(), programFolder_, timing);
+  link_->setMessageSink([](const QString& text) { std::fprintf(stderr, "romlift: %s\n", qPrintable(text)); });
+  com_ = new ComForm(*link_, QStringLiteral("ComForm"), this);
+  upload_ = std::make_unique<UploadDialogue>(*link_, static_cast<UploadView&>(*this), iniPath_, timing);
 
   chooseFile_ = [this] {
     return QFileDialog::getOpenFileName(this, QString(), QString(), kFileFilter);
@@ -179,7 +180,7 @@ void LoaderForm::Form_Load() {
 
   com_->show();
   const QString debug = readSetting(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"));
-  com_->SetVisibility(ComForm::isDebugValue(debug));
+  com_->SetVisibility(SerialLink::isDebugValue(debug));
 }
 
 QString LoaderForm::readSetting(const QString& section, const QString& key, const QString& defaultValue) const {
@@ -206,7 +207,7 @@ void LoaderForm::SelectSpeed(std::uint8_t index) {
   Speed_115000->setChecked(comSpeed_ == 2);
 }
 
-bool LoaderForm::ProbeComPort(std::uint8_t port) { return com_->probePort(port, comSpeed_); }
+bool LoaderForm::ProbeComPort(std::uint8_t port) { return link_->probePort(port, comSpeed_); }
 
 void LoaderForm::Load_Click() {
   const QString chosen = chooseFile_ ? chooseFile_() : QString();

@@ -13,6 +13,7 @@
 #include "UploadDialogue.h"
 
 class ComForm;
+class SerialLink;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -112,6 +113,7 @@ class LoaderForm : public QMainWindow, private UploadView {
   std::uint8_t comSpeed_ = 0;
   QString serinput_;
   SrecordCheck check_;
+  std::unique_ptr<SerialLink> link_;
   ComForm* com_ = nullptr;  // owned through the Qt parent
   std::unique_ptr<UploadDialogue> upload_;
 

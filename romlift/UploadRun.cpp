@@ -1,4 +1,5 @@
 #include "UploadRun.h"
+#include "UploaderRule.h"
 
 #include <QApplication>
 #include <QDir>
@@ -187,7 +188,7 @@ int main(int argc, char** argv) {
   std::uint8_t comPort = StartupSettings::comPortFromText(read("ComSettings", "ComPort", "1"));
   if (comPort < 1 || comPort > LoaderForm::kPortCount) comPort = 1;
   if (line.port().comPort != 0) comPort = line.port().comPort;
-  const std::uint8_t speed = line.port().speedCode.value_or(0);
+  const std::uint8_t speed = line.port().speed.value_or(LineSpeed()).code();
 
   ConsoleView consoleView(console, lineCount(file));
   std::unique_ptr<SerialLink> headlessCom;
@@ -204,7 +205,8 @@ int main(int argc, char** argv) {
     window->Load_Click();
     window->show();
   } else {
-    headlessCom = std::make_unique<SerialLink>(SerialLink::ReceiveMode::Uploader, folder);
+    headlessCom = std::make_unique<SerialLink>(std::make_unique<UploaderRule>(), folder);
+    headlessCom->setMessageSink([](const QString& text) { cli::Console::error(QStringLiteral("romlift: ") + text); });
     headlessUpload = std::make_unique<UploadDialogue>(*headlessCom, consoleView, iniPath);
     headlessUpload->LineDelay = StartupSettings::lineDelayFromText(read("Romlifter", "Delay", "350"));
   }

@@ -20,6 +20,7 @@
 #include <settings/IniFileHandler.h>
 #include <settings/LenientNumber.h>
 #include <protocol/ModuleCommands.h>
+#include <protocol/FrameRule.h>
 #include <protocol/RSfunctions.h>
 #include <serial/SerialPortControl.h>
 
@@ -67,11 +68,13 @@ CVboot::CVboot(const QString& programFolder, const Timing& timing, QWidget* pare
     std::_Exit(0);
   };
 
-  comForm_ = new ComForm(ComForm::Host::Calvboot, programFolder_, this, timing);
+  link_ = std::make_unique<SerialLink>(std::make_unique<FrameRule>(), programFolder_, timing);
+  link_->setMessageSink([](const QString& text) { std::fprintf(stderr, "calvboot: %s\n", qPrintable(text)); });
+  comForm_ = new ComForm(*link_, QStringLiteral("Communication"), this);
   comForm_->setPortMessage([this](const QString& text) {
     dialogs.messageBox(QGuiApplication::applicationDisplayName(), text, QMessageBox::NoIcon);
   });
-  commands_ = std::make_unique<ModuleCommands>(comForm_->link(), timing);
+  commands_ = std::make_unique<ModuleCommands>(*link_, timing);
   program_ = std::make_unique<ProgramModule>(*commands_, *this, IniPath, timing);
 
   buildControls();
@@ -205,7 +208,7 @@ void CVboot::Form_Load() {
 
   comForm_->show();
   const QString debug = readSetting(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"));
-  if (ComForm::isDebugValue(debug)) {
+  if (SerialLink::isDebugValue(debug)) {
     comForm_->SetVisibility(true);
     comForm_->SetLogOn();
   } else {
@@ -253,7 +256,7 @@ void CVboot::SelectComPort(std::uint8_t port) {
   if (StoreSettings) IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("ComPort"), QString::number(port), IniPath);
 }
 
-bool CVboot::ProbeComPort(std::uint8_t port) { return comForm_->probePort(port, commands_->ComSpeed); }
+bool CVboot::ProbeComPort(std::uint8_t port) { return link_->probePort(port, commands_->ComSpeed); }
 
 void CVboot::SelectSpeed(std::uint8_t code) {
   commands_->ComSpeed = code;

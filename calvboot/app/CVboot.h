@@ -12,6 +12,7 @@
 #include <programming/ProgramModule.h>
 
 class ComForm;
+class SerialLink;
 class ModuleCommands;
 class QAction;
 class QGroupBox;
@@ -137,6 +138,7 @@ class CVboot : public QMainWindow, public ProgramView {
   QString programFolder_;
   // Writes the record of the run under way; the first end of the run calls it.
   std::function<void()> keepRecord_;
+  std::unique_ptr<SerialLink> link_;
   ComForm* comForm_ = nullptr;  // owned as a child window
   std::unique_ptr<ModuleCommands> commands_;
   std::unique_ptr<ProgramModule> program_;

@@ -49,7 +49,10 @@ struct ProgramModule::Pass {
 ProgramModule::ProgramModule(ModuleCommands& commands, ProgramView& view, QString iniPath, const Timing& timing)
     : commands_(commands), view_(view), iniPath_(std::move(iniPath)), announceTimeout_(timing.announce) {}
 
-void ProgramModule::status(const QString& text) { view_.setStatusText(text); }
+void ProgramModule::status(const QString& text) {
+  result_.status = text;
+  view_.setStatusText(text);
+}
 
 ModuleCommands::CmdOutcome ProgramModule::writeMemory(std::uint8_t count, std::int32_t adr, const std::uint8_t* data) {
   // The command layer refuses a write outside the block; so does the image.
@@ -60,7 +63,7 @@ ModuleCommands::CmdOutcome ProgramModule::writeMemory(std::uint8_t count, std::i
 
 void ProgramModule::ShowDetailText(const QString& text) {
   view_.detailText(text);
-  if (TestFileMode != 1) view_.setStatusText(text);
+  if (TestFileMode != 1) status(text);
 }
 
 std::int32_t ProgramModule::ReadSerialSetting() const {
@@ -79,21 +82,24 @@ bool ProgramModule::stopHere() {
   return true;
 }
 
-ProgramModule::RunOutcome ProgramModule::run(const QString& path) {
-  CrcFaultBlocks.clear();
-  CheckedBlocks.clear();
-  SerialWritten.reset();
-  SerialRefused.reset();
-  ClaimTime = {};
+const QString ProgramModule::kWarningTitle = QStringLiteral("Warning");
+const QString ProgramModule::kWarningText = QStringLiteral("Error!\r\n\r\nFault during upload.");
+
+ProgramResult ProgramModule::run(const QString& path) {
+  result_ = {};
+  commands_.link().clearPortFailure();
   const Step outcome = sequence(path);
-  if (outcome == Step::Ok) return RunOutcome::Done;
+  result_.outcome = outcome == Step::Ok ? RunOutcome::Done : outcome == Step::Timeout ? RunOutcome::Timeout : RunOutcome::Fault;
+  result_.device = DeviceKind == kFixture     ? DeviceKindFound::Fixture
+                   : DeviceKind == kAmplifier ? DeviceKindFound::Amplifier
+                                              : DeviceKindFound::Unknown;
   if (outcome == Step::Timeout) {
     ShowDetailText(QStringLiteral("Timeout"));
     status(QStringLiteral("COM timeout"));
   }
-  view_.setProgress(0);
-  view_.showWarning(QStringLiteral("Warning"), QStringLiteral("Error!\r\n\r\nFault during upload."));
-  return outcome == Step::Timeout ? RunOutcome::Timeout : RunOutcome::Fault;
+  if (outcome != Step::Ok) view_.setProgress(0);
+  result_.portFailure = commands_.link().portFailure();
+  return std::move(result_);
 }
 
 ProgramModule::Step ProgramModule::after(const ModuleCommands::CmdOutcome& outcome, std::uint8_t faultState) {
@@ -243,8 +249,8 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
     ShowDetailText(QStringLiteral("   PC: 0x") + hex16(pcCrc));
     // A mismatch is shown, not fatal: the block is committed all the same.
     ShowDetailText(pcCrc == commands_.ReceivedCrc ? QStringLiteral("   CRC ok") : QStringLiteral("   CRC fault"));
-    if (pcCrc != commands_.ReceivedCrc) CrcFaultBlocks.push_back(pass.currentBlock);
-    CheckedBlocks.push_back(pass.currentBlock);
+    if (pcCrc != commands_.ReceivedCrc) result_.crcFaultBlocks.push_back(pass.currentBlock);
+    result_.checkedBlocks.push_back(pass.currentBlock);
     ShowDetailText(QStringLiteral("   Calculated: 0x") + hex16(image_.CalcFlashCrc()));
     if (stopHere()) return Step::Fault;
     if (const Step s = after(commands_.WriteFlashBlockNo(pass.currentBlock), ModuleCommands::kStateProgramFault);
@@ -267,7 +273,7 @@ ProgramModule::Step ProgramModule::finalSteps() {
     const auto claimStart = std::chrono::steady_clock::now();
     if (SerialSource) {
       const std::optional<std::uint32_t> claimed = SerialSource();
-      ClaimTime = std::chrono::steady_clock::now() - claimStart;
+      result_.claimTime = std::chrono::steady_clock::now() - claimStart;
       if (!claimed) {
         status(QStringLiteral("Fault"));
         return Step::Fault;
@@ -275,11 +281,11 @@ ProgramModule::Step ProgramModule::finalSteps() {
       claim.number = *claimed;
     } else {
       claim = claimSerialNumber();
-      ClaimTime = std::chrono::steady_clock::now() - claimStart;
+      result_.claimTime = std::chrono::steady_clock::now() - claimStart;
     }
     if (!claim.refusal.isEmpty()) {
       ShowDetailText(claim.refusal);
-      std::fprintf(stderr, "calvboot: %s\n", qPrintable(claim.refusal));
+      if (messages_) messages_(claim.refusal);
       status(QStringLiteral("Fault"));
       return Step::Fault;
     }
@@ -295,9 +301,9 @@ ProgramModule::Step ProgramModule::finalSteps() {
     const ModuleCommands::CmdOutcome written = writeMemory(5, kSerialAddress, record.data());
     ShowDetailText(written.text);
     if (written.state == ModuleCommands::kStateWriteFault || written.state == ModuleCommands::kStateTimeout)
-      SerialRefused = SerialRefusal{serial, written.text};
+      result_.serialRefused = SerialRefusal{serial, written.text};
     else
-      SerialWritten = serial;
+      result_.serialWritten = serial;
     ShowDetailText(QString());
   } else {
     if (after(commands_.WriteFlashCRC(static_cast<std::uint16_t>(image_.CalcFlashCrc()))) == Step::Timeout)

@@ -11,11 +11,12 @@
 
 #include "FirmwareFile.h"
 #include "ImageBuffer.h"
+#include <platform/MessageSink.h>
 #include <protocol/ModuleCommands.h>
 
-// What the programming sequence needs from the window around it: the status
-// line, the detail texts, the progress bar and a warning box. The main window
-// implements it; tests fake it.
+// What the programming sequence shows while it runs: the status line, the
+// detail texts and the progress bar. The main window and the command line
+// implement it; tests fake it. How the run ended is the caller's to show.
 class ProgramView {
  public:
   virtual ~ProgramView() = default;
@@ -28,8 +29,46 @@ class ProgramView {
   // The data bytes of the file sent so far: 0 as the programming pass
   // begins, then after each record. Only the command line shows them.
   virtual void bytesSent(qint64 done, qint64 total) { (void)done, (void)total; }
-  // Modal box with an exclamation icon and an OK button.
-  virtual void showWarning(const QString& title, const QString& text) = 0;
+};
+
+// What was programmed: a fixture (test jig) or an amplifier's module.
+enum class DeviceKindFound { Unknown, Fixture, Amplifier };
+
+// A fixture's serial number that was claimed and sent but not accepted (a
+// fault status or no answer), with what the fixture answered. The number is
+// spent all the same: the counter never gives it again.
+struct SerialRefusal {
+  std::uint32_t number = 0;
+  QString answer;
+};
+
+// How a run ended: "Done with succes", the fault exit or the time-out exit.
+enum class RunOutcome { Done, Fault, Timeout };
+
+// One whole run, as the sequence leaves it.
+struct ProgramResult {
+  RunOutcome outcome = RunOutcome::Fault;
+  DeviceKindFound device = DeviceKindFound::Unknown;
+  // Every block whose CRCs were compared, in order, and those whose module
+  // CRC differed from the PC's (shown as "   CRC fault", not fatal).
+  std::vector<std::uint8_t> checkedBlocks;
+  std::vector<std::uint8_t> crcFaultBlocks;
+  // The serial number a fixture accepted, or the one it refused.
+  std::optional<std::uint32_t> serialWritten;
+  std::optional<SerialRefusal> serialRefused;
+  // The port failed during the run (it would not open, its device vanished
+  // or stopped taking bytes); the first port message, empty for a lost device.
+  std::optional<QString> portFailure;
+  // How long the serial claim took (the settings lock or the line's
+  // database): time off the line.
+  std::chrono::steady_clock::duration claimTime{};
+  // The status line's last text.
+  QString status;
+
+  // "Done with succes" and nothing that fails the module.
+  bool passed() const {
+    return outcome == RunOutcome::Done && crcFaultBlocks.empty() && !serialRefused && !portFailure;
+  }
 };
 
 // The sequence behind "Start": probe, file check, boot mode, erase, the
@@ -49,38 +88,20 @@ class ProgramModule {
   // 1: the module file box is used and detail texts stay off the status line.
   std::uint8_t TestFileMode = 1;
 
-  // Set from outside the sequence (a stop signal of a command-line run); the
-  // sequence tests it between transactions and then takes the fault exit.
-  // The window never sets it.
+  // Set from outside the sequence (a stop signal of a command-line run, a
+  // port failure there); the sequence tests it between transactions and
+  // then takes the fault exit. The window never sets it.
   bool StopRequest = false;
-  // After run(): the blocks whose module CRC differed from the PC's (shown
-  // as "   CRC fault", not fatal).
-  std::vector<std::uint8_t> CrcFaultBlocks;
-  // After run(): every block whose CRCs were compared, in order.
-  std::vector<std::uint8_t> CheckedBlocks;
   // Where a fixture's serial number comes from when set (a production
   // line's database) instead of the station's counter. Nothing means
   // refused: the run ends as a fault and no number is sent.
   std::function<std::optional<std::uint32_t>()> SerialSource;
-  // After run(): the serial number a fixture accepted.
-  std::optional<std::uint32_t> SerialWritten;
-  // After run(): a serial number claimed and sent that the fixture did not
-  // accept (a fault status or no answer), with what it answered. The number
-  // is spent all the same: the counter never gives it again.
-  struct SerialRefusal {
-    std::uint32_t number = 0;
-    QString answer;
-  };
-  std::optional<SerialRefusal> SerialRefused;
-  // After run(): how long the serial claim took (the settings lock or the
-  // line's database): time off the line.
-  std::chrono::steady_clock::duration ClaimTime{};
+  // Why a fixture's serial number was not sent, said beyond the detail text.
+  void setMessageSink(MessageSink sink) { messages_ = std::move(sink); }
 
-  // How a run ended: "Done with succes", the fault exit or the time-out exit.
-  enum class RunOutcome { Done, Fault, Timeout };
-
-  // ProgramModule: one whole run on the file.
-  RunOutcome run(const QString& path);
+  // ProgramModule: one whole run on the file. Shows nothing at its end: a
+  // failed run's warning box is the caller's, after its record is kept.
+  ProgramResult run(const QString& path);
 
   // The check pass; its texts go to the view.
   FirmwareFile::CheckResult CheckFirmwareFile(const QString& path);
@@ -101,6 +122,10 @@ class ProgramModule {
     QString refusal;
   };
   SerialClaim claimSerialNumber();
+
+  // The warning a failed run ends with (a modal box in the window).
+  static const QString kWarningTitle;
+  static const QString kWarningText;
 
   static constexpr float progressFor(double bytesSent, double totalBytes) {
     if (totalBytes <= 0) return 100.0f;
@@ -135,4 +160,6 @@ class ProgramModule {
   ProgramView& view_;
   QString iniPath_;
   std::chrono::milliseconds announceTimeout_;
+  MessageSink messages_;
+  ProgramResult result_;  // of the run under way
 };

@@ -135,11 +135,9 @@ std::optional<int> CommandLine::parse(const QStringList& arguments) {
     if (port_.device.isEmpty()) return usageError(QStringLiteral("--device takes a path"));
   }
   if (parser_.isSet(QStringLiteral("speed"))) {
-    const QString speed = parser_.value(QStringLiteral("speed")).trimmed();
-    if (speed == u"9600") port_.speedCode = 0;
-    else if (speed == u"57600") port_.speedCode = 1;
-    else if (speed == u"115200") port_.speedCode = 2;
-    else return usageError(QStringLiteral("--speed takes 9600, 57600 or 115200"));
+    const auto speed = LineSpeed::fromText(parser_.value(QStringLiteral("speed")));
+    if (!speed) return usageError(QStringLiteral("--speed takes 9600, 57600 or 115200"));
+    port_.speed = *speed;
   }
   return std::nullopt;
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <serial/LineSpeed.h>
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -42,11 +44,11 @@ std::unique_ptr<QCoreApplication> windowApplication(int& argc, char** argv) {
 }
 
 // The port of one run: a number (0: the one in setup.ini) or a device path,
-// and a speed code (0 9600, 1 57600, 2 115200) when one was given.
+// and a speed when one was given.
 struct PortChoice {
   std::uint8_t comPort = 0;
   QString device;
-  std::optional<std::uint8_t> speedCode;
+  std::optional<LineSpeed> speed;
 };
 
 // The options both programs share (--port, --device, --speed, --list-ports,

@@ -22,25 +22,12 @@ void showModalMessage(QWidget* owner, const QString& text) {
   box.exec();
 }
 
-std::unique_ptr<SerialLink> linkFor(ComForm::Host host, const QString& programFolder, const Timing& timing) {
-  return std::make_unique<SerialLink>(
-      host == ComForm::Host::Calvboot ? SerialLink::ReceiveMode::Frame : SerialLink::ReceiveMode::Uploader,
-      programFolder, timing);
-}
-
 }  // namespace
 
-ComForm::ComForm(Host host, const QString& programFolder, QWidget* owner, const Timing& timing)
-    : ComForm(linkFor(host, programFolder, timing), host, owner) {}
-
-ComForm::ComForm(std::unique_ptr<SerialLink> link, Host host, QWidget* owner)
-    : QWidget(owner, Qt::Window),
-      ReplyBuffer(link->ReplyBuffer),
-      LogOn(link->LogOn),
-      LogFileName(link->LogFileName),
-      link_(std::move(link)) {
+ComForm::ComForm(SerialLink& link, const QString& caption, QWidget* owner)
+    : QWidget(owner, Qt::Window), link_(link) {
   setObjectName(QStringLiteral("ComForm"));
-  setWindowTitle(host == Host::Calvboot ? QStringLiteral("Communication") : QStringLiteral("ComForm"));
+  setWindowTitle(caption);
   setFixedSize(9495 / kTwipsPerPixel, 1410 / kTwipsPerPixel);
 
   auto label = [this](const char* name, const QString& caption, QRect where) {
@@ -66,9 +53,9 @@ ComForm::ComForm(std::unique_ptr<SerialLink> link, Host host, QWidget* owner)
   ChkLog->setGeometry(twips(8520, 600, 255, 255));
   connect(ChkLog, &QCheckBox::toggled, this, [this] { ChkLog_Click(); });
 
-  connect(link_.get(), &SerialLink::txText, Text1, &QLineEdit::setText);
-  connect(link_.get(), &SerialLink::rxText, Text2, &QLineEdit::setText);
-  link_->setPortMessage([this](const QString& text) { showModalMessage(parentWidget(), text); });
+  connect(&link_, &SerialLink::txText, Text1, &QLineEdit::setText);
+  connect(&link_, &SerialLink::rxText, Text2, &QLineEdit::setText);
+  link_.setPortMessage([this](const QString& text) { showModalMessage(parentWidget(), text); });
 
   // Load state: out of sight until the program shows it, empty lines, no log.
   move(kOffScreen, kOffScreen);
@@ -76,7 +63,9 @@ ComForm::ComForm(std::unique_ptr<SerialLink> link, Host host, QWidget* owner)
   Text2->clear();
 }
 
-ComForm::~ComForm() = default;
+ComForm::~ComForm() {
+  link_.setPortMessage({});  // the box's owner goes with the window
+}
 
 void ComForm::SetVisibility(bool Level) {
   if (Level) {
@@ -89,10 +78,10 @@ void ComForm::SetVisibility(bool Level) {
 
 void ComForm::ChkLog_Click() {
   if (!ChkLog->isChecked()) {
-    LogOn = false;
+    link_.LogOn = false;
     return;
   }
-  link_->startLog();
+  link_.startLog();
 }
 
 void ComForm::SetLogOn() {

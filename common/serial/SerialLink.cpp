@@ -1,64 +1,48 @@
 #include "SerialLink.h"
 
-#include <QCoreApplication>
 #include <QDir>
-
-#include <cstdio>
 
 #include <settings/LenientNumber.h>
 
 #include "HexText.h"
+#include "LineSpeed.h"
 
 namespace {
 
 constexpr std::uint8_t kHighestPort = 16;
-constexpr std::uint8_t kCarriageReturn = 13;
-constexpr std::uint8_t kLineFeed = 10;
-
-QString lineSettingsFor(std::uint8_t ComSpeed) {
-  switch (ComSpeed) {
-    case 0: return QStringLiteral("9600,N,8,1");
-    case 1: return QStringLiteral("57600,N,8,1");
-    case 2: return QStringLiteral("115200,N,8,1");
-    default: return {};
-  }
-}
-
-void errorLine(const QString& text) {
-  std::fprintf(stderr, "%s: %s\n", QCoreApplication::applicationName().toLocal8Bit().constData(),
-               text.toLocal8Bit().constData());
-}
-
-QString rxLine(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexText::HexStringToReadable(bytes); }
 
 }  // namespace
 
-SerialLink::SerialLink(ReceiveMode mode, const QString& programFolder, const Timing& timing, QObject* parent)
+QString SerialLink::rxLine(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexText::HexStringToReadable(bytes); }
+
+SerialLink::SerialLink(std::unique_ptr<ReceiveRule> rule, const QString& programFolder, const Timing& timing,
+                       QObject* parent)
     : QObject(parent),
-      mode_(mode),
+      rule_(std::move(rule)),
       port_(std::make_unique<SerialPortControl>()),
       log_(std::make_unique<TrafficLog>(QDir(programFolder).filePath(QStringLiteral("Log.txt")), timing.clock)) {
   setObjectName(QStringLiteral("SerialLink"));
   port_->setObjectName(QStringLiteral("MSComm1"));
   port_->setPortsIniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini")));
   connect(port_.get(), &SerialPortControl::commEvent, this, &SerialLink::MSComm1_OnComm);
-  // One line on standard error and in the serial window, never in Log.txt,
+  // One line for the operator and in the serial window, never in Log.txt,
   // which holds traffic only; callers then find the port closed.
   connect(port_.get(), &SerialPortControl::deviceLost, this, [this](const QString& device) {
     lost_ = true;
+    if (!portFailure_) portFailure_ = QString();
     const QString text = QStringLiteral("COM%1 lost: %2 is gone, port closed").arg(port_->commPort()).arg(device);
-    errorLine(text);
+    tell(text);
     emit rxText(text);
     emit deviceLost(device);
   });
   connect(port_.get(), &SerialPortControl::lineStalled, this,
           [this](const QString& device, int pending, std::chrono::milliseconds waited) {
-            errorLine(QStringLiteral("COM%1 stalled: %2 took none of %3 bytes in %4 ms, port closed")
+            tell(QStringLiteral("COM%1 stalled: %2 took none of %3 bytes in %4 ms, port closed")
                           .arg(port_->commPort())
                           .arg(device)
                           .arg(pending)
                           .arg(waited.count()));
-            if (portMessage_) portMessage_(QStringLiteral("Comm Port stalled"));
+            portMessage(QStringLiteral("Comm Port stalled"));
           });
   LogFileName = log_->fileName();
 }
@@ -66,6 +50,12 @@ SerialLink::SerialLink(ReceiveMode mode, const QString& programFolder, const Tim
 SerialLink::~SerialLink() = default;
 
 void SerialLink::setPortMessage(PortMessage message) { portMessage_ = std::move(message); }
+
+void SerialLink::setMessageSink(MessageSink sink) { messages_ = std::move(sink); }
+
+void SerialLink::tell(const QString& text) const {
+  if (messages_) messages_(text);
+}
 
 // ---- Port setup and line modes ----
 
@@ -88,11 +78,10 @@ bool SerialLink::setup(Flavour flavour, std::uint8_t ComPort, std::uint8_t ComSp
 
   SerialPortControl& comm = *port_;
   comm.setCommPort(ComPort);
-  const QString settings = lineSettingsFor(ComSpeed);
-  if (!settings.isEmpty())
-    comm.setSettings(settings);
+  if (const auto speed = LineSpeed::fromCode(ComSpeed))
+    comm.setSettings(speed->lineSettings());
   else if (flavour == Flavour::Production)
-    comm.setSettings(lineSettingsFor(0));
+    comm.setSettings(LineSpeed().lineSettings());
   // An unknown speed code otherwise keeps the previous setup's line settings.
 
   comm.setInBufferSize(kBufferSize);
@@ -111,7 +100,7 @@ bool SerialLink::setup(Flavour flavour, std::uint8_t ComPort, std::uint8_t ComSp
     CloseMScomm();
     return false;
   }
-  // The system's reason went to standard error; Log.txt holds traffic only.
+  // The system's reason went to the message sink; Log.txt holds traffic only.
   reportOpenFailure(error);
   return false;
 }
@@ -124,6 +113,11 @@ void SerialLink::reportOpenFailure(int errorNumber) {
     case SerialPortControl::kErrOpenFailed: text = QStringLiteral("Comm Port not open"); break;
     default: text = QStringLiteral("Unknown Comm port problem - Error ") + QString::number(errorNumber); break;
   }
+  portMessage(text);
+}
+
+void SerialLink::portMessage(const QString& text) {
+  if (!portFailure_) portFailure_ = text;
   if (portMessage_) portMessage_(text);
 }
 
@@ -185,29 +179,7 @@ void SerialLink::WriteIn(const QString& str) {
 void SerialLink::MSComm1_OnComm(int code) {
   if (code != SerialPortControl::comEvReceive) return;
 
-  const QByteArray s = port_->input();
-  if (mode_ == ReceiveMode::Frame) {
-    ReplyBuffer += s;
-    // The first byte of a reply is its length; show it once it is complete.
-    if (!ReplyBuffer.isEmpty() && ReplyBuffer.size() >= std::uint8_t(ReplyBuffer.at(0))) WriteIn(rxLine(ReplyBuffer));
-    // calvboot never lets a stray reply grow without bound.
-    if (ReplyBuffer.size() > kOverflowLength) {
-      WriteIn(rxLine(ReplyBuffer));
-      ReplyBuffer.clear();
-    }
-    return;
-  }
-  port_->setInBufferCount(0);
-  // Skipped only when the chunk is nothing but the number 13 or 10: text
-  // read together with such a number (a refusal, "OK") must not go with it.
-  // (Blanks, tabs and line feeds do not count, as in the number reading.)
-  QString text = QString::fromLatin1(s);
-  text.remove(u' ').remove(u'\t').remove(u'\n');
-  const double value = LenientNumber::numericValue(text);
-  if (!LenientNumber::isNumeric(text) || (value != kCarriageReturn && value != kLineFeed)) {
-    ReplyBuffer += s;
-    WriteIn(rxLine(ReplyBuffer));
-  }
+  rule_->take(port_->input(), *this);
 }
 
 // ---- Traffic log ----

@@ -7,33 +7,34 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
+#include <platform/MessageSink.h>
+
+#include "ReceiveRule.h"
 #include "SerialPortControl.h"
 #include "Timing.h"
 #include "TrafficLog.h"
 
 // The serial session both programs run on: the port (MSComm1), the received
 // bytes collected into ReplyBuffer by the program's receive rule, the traffic
-// log and the port-failure messages. No widget: the serial window ComForm
-// shows it, command-line runs use it alone. Wire data are byte strings.
+// log and the port-failure messages. The program owns it; the serial window
+// ComForm only shows it. Wire data are byte strings.
 class SerialLink : public QObject {
   Q_OBJECT
  public:
-  // How received bytes reach ReplyBuffer, fixed for a program's lifetime.
-  // Frame: calvboot's replies, judged by their length byte, with the 80-byte
-  // overflow rule. Uploader: romlift's boot-loader texts, every chunk
-  // appended except a bare CR or LF number.
-  enum class ReceiveMode { Frame, Uploader };
-
-  static constexpr int kOverflowLength = 80;
   static constexpr int kBufferSize = 96;
 
-  // programFolder holds setup.ini (its "Ports" section maps port numbers to
-  // devices) and Log.txt; the log's time stamps come from timing's clock.
-  SerialLink(ReceiveMode mode, const QString& programFolder, const Timing& timing = {}, QObject* parent = nullptr);
+  // rule: how received bytes reach ReplyBuffer, fixed for the program's
+  // lifetime. programFolder holds setup.ini (its "Ports" section maps port
+  // numbers to devices) and Log.txt; the log's time stamps come from
+  // timing's clock.
+  SerialLink(std::unique_ptr<ReceiveRule> rule, const QString& programFolder, const Timing& timing = {},
+             QObject* parent = nullptr);
   ~SerialLink() override;
 
-  ReceiveMode receiveMode() const { return mode_; }
+  // "RX: " and the bytes in readable hex: the received-line text.
+  static QString rxLine(const QByteArray& bytes);
 
   // Shared reply text: one byte per received byte, appended only by the
   // receive handler; callers read and empty it.
@@ -51,6 +52,11 @@ class SerialLink : public QObject {
   // The device of the last setup vanished while the port was open (not a
   // setup that failed to open it).
   bool deviceWasLost() const { return lost_; }
+  // The port failed since the last clearPortFailure(): it would not open,
+  // its device vanished, or it stopped taking bytes. Holds the first port
+  // message (empty for a vanished device).
+  std::optional<QString> portFailure() const { return portFailure_; }
+  void clearPortFailure() { portFailure_.reset(); }
 
   // Whether a port can be opened at the given speed, without any message;
   // the port is closed again and ReplyBuffer emptied. Both programs use it
@@ -84,22 +90,31 @@ class SerialLink : public QObject {
   // The serial window shows a modal box, command-line runs print a line.
   using PortMessage = std::function<void(const QString& text)>;
   void setPortMessage(PortMessage message);
+  // What the operator should read about the line beyond those messages (a
+  // device that vanished or stalled, the system's reason for a failed open):
+  // one line each, the program decides where it goes.
+  void setMessageSink(MessageSink sink);
 
  signals:
   // The last line sent ("TX: ...") and received ("RX: ...", or a lost device).
   void txText(const QString& text);
   void rxText(const QString& text);
-  // The device vanished while open (reported on standard error already).
+  // The device vanished while open (told to the message sink already).
   void deviceLost(const QString& device);
 
  private:
   enum class Flavour { Normal, Production, Binary };
   bool setup(Flavour flavour, std::uint8_t ComPort, std::uint8_t ComSpeed);
   void reportOpenFailure(int errorNumber);
+  void portMessage(const QString& text);
 
-  ReceiveMode mode_;
+  void tell(const QString& text) const;
+
+  std::unique_ptr<ReceiveRule> rule_;
   std::unique_ptr<SerialPortControl> port_;
   std::unique_ptr<TrafficLog> log_;
   PortMessage portMessage_;
+  MessageSink messages_;
   bool lost_ = false;
+  std::optional<QString> portFailure_;
 };
