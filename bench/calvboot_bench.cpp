@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <protocol/FrameRule.h>
 #include <serial/SerialLink.h>
 #include <protocol/ModuleCommands.h>
 #include <programming/ProgramModule.h>
@@ -31,7 +32,6 @@ class QuietView : public ProgramView {
   QString last;
   void setStatusText(const QString& text) override { last = text; }
   void setProgress(float) override {}
-  void showWarning(const QString&, const QString&) override {}
 };
 
 struct Run {
@@ -82,7 +82,7 @@ Run programOnce(int baud, const QString& file, bool cli) {
     if (ini.open(QIODevice::WriteOnly)) ini.write("[Ports]\r\nCOM1=" + pty.toLocal8Bit() + "\r\n");
     ini.close();
     RSfunctions::InitCommandTable();
-    SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
+    SerialLink com(std::make_unique<FrameRule>(), dir.path());
     com.setPortMessage([](const QString& t) { std::fprintf(stderr, "port: %s\n", qPrintable(t)); });
     ModuleCommands commands(com);
     commands.ComPort = 1;
@@ -91,7 +91,7 @@ Run programOnce(int baud, const QString& file, bool cli) {
     ProgramModule program(commands, view, dir.filePath("setup.ini"));
     const double cpu0 = bench::cpuSeconds();
     const auto start = bench::Clock::now();
-    run.ok = program.run(file) == ProgramModule::RunOutcome::Done;
+    run.ok = program.run(file).outcome == RunOutcome::Done;
     run.wall = bench::since(start);
     run.cpu = bench::cpuSeconds() - cpu0;
     if (!run.ok) std::fprintf(stderr, "calvboot_bench: %s\n", qPrintable(view.last));

@@ -26,10 +26,11 @@ long long monotonicNs() {
 
 // The child: what each program's main does without arguments, then the
 // moment the window is on screen.
-template <typename Window>
+template <typename Session, typename Window>
 int showWindow(int argc, char** argv, const QString& folder) {
   QApplication app(argc, argv);
-  Window window(folder);
+  Session session(folder);
+  Window window(session);
   window.Form_Load();
   window.show();
   QCoreApplication::processEvents();
@@ -71,7 +72,7 @@ double startOnce(const char* self, const char* which, const QString& folder) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   if (argc == 4 && QByteArray(argv[1]) == "--child") {
-    if (QByteArray(argv[2]) == "calvboot") return showWindow<CVboot>(argc, argv, QString::fromLocal8Bit(argv[3]));
+    if (QByteArray(argv[2]) == "calvboot") return showWindow<CalvSession, CVboot>(argc, argv, QString::fromLocal8Bit(argv[3]));
     return showWindow<LoaderForm>(argc, argv, QString::fromLocal8Bit(argv[3]));
   }
   const bool smoke = bench::smokeRun(argc, argv);

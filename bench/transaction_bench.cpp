@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <protocol/FrameRule.h>
 #include <serial/SerialLink.h>
 #include <serial/EventYield.h>
 #include <protocol/ModuleCommands.h>
@@ -97,7 +98,7 @@ void transactions(bool smoke) {
     return;
   }
   RSfunctions::InitCommandTable();
-  SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
+  SerialLink com(std::make_unique<FrameRule>(), dir.path());
   ModuleCommands commands(com);
   commands.ComPort = 1;
   commands.ComSpeed = 2;
@@ -146,7 +147,7 @@ void transactions(bool smoke) {
 int syscallChild(const QString& dirPath, int n) {
   const QDir dir(dirPath);
   RSfunctions::InitCommandTable();
-  SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
+  SerialLink com(std::make_unique<FrameRule>(), dir.path());
   Steps sum;
   if (!stepOnce(com, sum)) return 1;
   ::access(qPrintable(dir.filePath("transaction-bench-start")), F_OK);
@@ -251,7 +252,7 @@ void silentWait(bool smoke) {
   QTemporaryDir dir;
   if (writeIni(dir, QString::fromLocal8Bit(ptsname(master)))) {
     RSfunctions::InitCommandTable();
-    SerialLink com(SerialLink::ReceiveMode::Frame, dir.path());
+    SerialLink com(std::make_unique<FrameRule>(), dir.path());
     Timing timing;
     if (smoke) timing.reply = std::chrono::milliseconds{300};
     ModuleCommands commands(com, timing);

@@ -3,6 +3,8 @@
 // line must then hold. Chunks reach the port control through its delivery
 // seam instead of a pseudo-terminal, for speed.
 #include <serial/HexText.h>
+#include <protocol/FrameRule.h>
+#include <romlift/UploaderRule.h>
 #include <serial/SerialLink.h>
 
 #include <QCoreApplication>
@@ -26,8 +28,8 @@ QString rxLine(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexTex
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   new QCoreApplication(*argc, *argv);
   static QTemporaryDir folder;
-  calvboot = new SerialLink(SerialLink::ReceiveMode::Frame, folder.path());
-  romlift = new SerialLink(SerialLink::ReceiveMode::Uploader, folder.path());
+  calvboot = new SerialLink(std::make_unique<FrameRule>(), folder.path());
+  romlift = new SerialLink(std::make_unique<UploaderRule>(), folder.path());
   for (SerialLink* link : {calvboot, romlift}) {
     link->MSComm1().setRThreshold(1);
     QObject::connect(link, &SerialLink::rxText, [](const QString& text) { shown = text; });

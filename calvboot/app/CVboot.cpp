@@ -1,5 +1,4 @@
 #include "CVboot.h"
-#include "ProductionRun.h"
 
 #include <QAction>
 #include <QDir>
@@ -20,7 +19,6 @@
 #include <settings/IniFileHandler.h>
 #include <settings/LenientNumber.h>
 #include <protocol/ModuleCommands.h>
-#include <protocol/FrameRule.h>
 #include <protocol/RSfunctions.h>
 #include <serial/SerialPortControl.h>
 
@@ -43,10 +41,8 @@ QString screenText(QString text) { return text.replace(QStringLiteral("\r\n"), Q
 
 }  // namespace
 
-CVboot::CVboot(const QString& programFolder, const Timing& timing, QWidget* parent)
-    : QMainWindow(parent),
-      IniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini"))),
-      programFolder_(programFolder) {
+CVboot::CVboot(CalvSession& session, QWidget* parent)
+    : QMainWindow(parent), IniPath(session.iniPath()), session_(session), programFolder_(session.folder()) {
   setObjectName(QStringLiteral("CVboot"));
   setWindowTitle(QStringLiteral("Calvaro Bootloader"));
 
@@ -68,21 +64,17 @@ CVboot::CVboot(const QString& programFolder, const Timing& timing, QWidget* pare
     std::_Exit(0);
   };
 
-  link_ = std::make_unique<SerialLink>(std::make_unique<FrameRule>(), programFolder_, timing);
-  link_->setMessageSink([](const QString& text) { std::fprintf(stderr, "calvboot: %s\n", qPrintable(text)); });
-  comForm_ = new ComForm(*link_, QStringLiteral("Communication"), this);
-  comForm_->setPortMessage([this](const QString& text) {
+  comForm_ = new ComForm(session.link(), QStringLiteral("Communication"), this);
+  session.link().setPortMessage([this](const QString& text) {
     dialogs.messageBox(QGuiApplication::applicationDisplayName(), text, QMessageBox::NoIcon);
   });
-  commands_ = std::make_unique<ModuleCommands>(*link_, timing);
-  program_ = std::make_unique<ProgramModule>(*commands_, *this, IniPath, timing);
 
   buildControls();
   buildMenus();
   setFixedSize(fixedSize());
 }
 
-CVboot::~CVboot() = default;
+CVboot::~CVboot() { session_.link().setPortMessage({}); }
 
 void CVboot::buildControls() {
   auto* central = new QWidget(this);
@@ -189,26 +181,20 @@ void CVboot::buildMenus() {
 }
 
 void CVboot::Form_Load() {
-  program_->TestFileMode = 1;
+  program().TestFileMode = 1;
 
-  commands_->DevAdr = readSetting(kComSettings, QStringLiteral("DevAdr"), QStringLiteral("1"));
-
+  const CalvSession::StoredLine line = session_.storedLine(StoreSettings);
+  commands().DevAdr = line.address;
   // A value that is no port number, or does not even fit a byte, selects COM1.
-  const double port =
-      LenientNumber::numericValue(readSetting(kComSettings, QStringLiteral("ComPort"), QStringLiteral("1")));
-  SelectComPort(LenientNumber::toWhole<std::uint8_t>(port).value_or(0));
-
-  const double speed = LenientNumber::numericValue(
-      readSetting(kComSettings, QStringLiteral("ComSpeed"), QStringLiteral("9600")));
-  SelectSpeed(speed == 115200 ? 2 : speed == 57600 ? 1 : 0);
+  SelectComPort(line.comPort);
+  SelectSpeed(line.speed.code());
 
   for (int n = 1; n <= 16; ++n) COM[std::size_t(n - 1)]->setVisible(ProbeComPort(std::uint8_t(n)));
 
   RSfunctions::InitCommandTable();
 
   comForm_->show();
-  const QString debug = readSetting(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"));
-  if (SerialLink::isDebugValue(debug)) {
+  if (line.log) {
     comForm_->SetVisibility(true);
     comForm_->SetLogOn();
   } else {
@@ -226,7 +212,7 @@ void CVboot::Form_Load() {
 
   // A stored address that does not fit a frame stays as read, is never sent,
   // and the operator hears of it now rather than after a silent run.
-  if (!addressFits(commands_->DevAdr)) tellAddressRange();
+  if (!addressFits(commands().DevAdr)) tellAddressRange();
 }
 
 QString CVboot::readSetting(const QString& section, const QString& key, const QString& defaultValue) const {
@@ -248,51 +234,40 @@ void CVboot::tellAddressRange() {
 }
 
 void CVboot::SelectComPort(std::uint8_t port) {
-  commands_->ComPort = port >= 1 && port <= 16 ? port : 1;
+  commands().ComPort = port >= 1 && port <= 16 ? port : 1;
   for (QAction* a : COM) a->setChecked(false);
-  COM[std::size_t(commands_->ComPort - 1)]->setChecked(true);
+  COM[std::size_t(commands().ComPort - 1)]->setChecked(true);
   // The number as passed: an out-of-range value stays stored and selects
   // COM1 again at every start.
   if (StoreSettings) IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("ComPort"), QString::number(port), IniPath);
 }
 
-bool CVboot::ProbeComPort(std::uint8_t port) { return link_->probePort(port, commands_->ComSpeed); }
+bool CVboot::ProbeComPort(std::uint8_t port) { return session_.link().probePort(port, commands().ComSpeed); }
 
 void CVboot::SelectSpeed(std::uint8_t code) {
-  commands_->ComSpeed = code;
-  Speed_9600->setChecked(false);
-  Speed_57600->setChecked(false);
-  Speed_115000->setChecked(false);
-  QString text;
-  if (code == 1) {
-    Speed_57600->setChecked(true);
-    text = QStringLiteral("57600");
-  } else if (code == 2) {
-    Speed_115000->setChecked(true);
-    text = QStringLiteral("115200");
-  } else {
-    commands_->ComSpeed = 0;
-    Speed_9600->setChecked(true);
-    text = QStringLiteral("9600");
-  }
-  if (StoreSettings) IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("ComSpeed"), text, IniPath);
+  const LineSpeed speed = LineSpeed::fromCode(code).value_or(LineSpeed());
+  commands().ComSpeed = speed.code();
+  Speed_9600->setChecked(speed.code() == LineSpeed::Baud9600);
+  Speed_57600->setChecked(speed.code() == LineSpeed::Baud57600);
+  Speed_115000->setChecked(speed.code() == LineSpeed::Baud115200);
+  if (StoreSettings) IniFileHandler::WriteIniValue(kComSettings, QStringLiteral("ComSpeed"), speed.text(), IniPath);
 }
 
 void CVboot::Com_Adress_Click() {
-  const QString copy = commands_->DevAdr;
+  const QString copy = commands().DevAdr;
   const QString entered =
       dialogs.inputBox(QStringLiteral("Enter Amplifier Network address"), QStringLiteral("Network Address"), copy);
   if (entered.isEmpty()) {
-    commands_->DevAdr = copy;
+    commands().DevAdr = copy;
     return;
   }
   // Addressing another amplifier than the one meant is worse than none.
   if (!addressFits(entered)) {
-    commands_->DevAdr = copy;
+    commands().DevAdr = copy;
     tellAddressRange();
     return;
   }
-  commands_->DevAdr = entered;
+  commands().DevAdr = entered;
   // The number as read ("12.7" stays 12.7; frames round it when they use
   // it), in the shortest text that reads back as the same number; "-0" as 0.
   const double value = LenientNumber::numericValue(entered);
@@ -303,12 +278,7 @@ void CVboot::Com_Adress_Click() {
 
 void CVboot::Exit_Click() { dialogs.exitProgram(); }
 
-QString CVboot::aboutText() {
-  return QStringLiteral("Calvaro Bootloader\r\n\r\nVersion %1.%2%3\r\nJune 2006")
-      .arg(CALVBOOT_VERSION_MAJOR)
-      .arg(CALVBOOT_VERSION_MINOR)
-      .arg(CALVBOOT_VERSION_PATCH);
-}
+QString CVboot::aboutText() { return CalvSession::aboutText(); }
 
 void CVboot::About_Click() { dialogs.messageBox(QStringLiteral("About"), aboutText(), QMessageBox::NoIcon); }
 
@@ -318,39 +288,36 @@ void CVboot::setFileControlsEnabled(bool enabled) {
     w->setEnabled(enabled);
 }
 
-ProgramModule::RunOutcome CVboot::BtnStart_Click() {
+std::optional<ProgramResult> CVboot::BtnStart_Click() {
   BtnStart->setEnabled(false);
   setFileControlsEnabled(false);
-  const QString path = program_->TestFileMode == 1 ? TxtCalvfile->text() : TxtTestFile->text();
+  const QString path = program().TestFileMode == 1 ? TxtCalvfile->text() : TxtTestFile->text();
   // Production messages: before the run in place of the status line; during
   // and after it behind the run's own status, which must stay readable.
-  enum class Phase { Starting, Running, Ended } phase = Phase::Starting;
   QStringList held;
+  bool ended = false;
   const auto behind = [this](const QString& m) { setStatusText(LblStatusText->text() + QStringLiteral("; ") + m); };
-  ProductionRun production(RecordRuns ? ProductionConfig::fromIni(IniPath) : ProductionConfig{},
-                           [&](const QString& m) {
-                             if (phase == Phase::Starting) setStatusText(m);
-                             else if (phase == Phase::Running) held << m;
-                             else behind(m);
-                           });
-  if (!production.start(*program_, path, commands_->ComPort,
-                        SerialPortControl::deviceForPort(commands_->ComPort, IniPath))) {
-    setFileControlsEnabled(true);
-    BtnStart->setEnabled(true);
-    return ProgramModule::RunOutcome::Fault;
-  }
-  phase = Phase::Running;
-  keepRecord_ = [&] {
-    const QString status = LblStatusText->text();
-    phase = Phase::Ended;
+  const auto endShown = [&] {
+    if (std::exchange(ended, true)) return;
     for (const QString& m : held) behind(m);
-    production.finish(*program_, status);
   };
-  const ProgramModule::RunOutcome outcome = program_->run(path);
-  if (keepRecord_) std::exchange(keepRecord_, nullptr)();
+  const std::optional<ProgramResult> result =
+      session_.run(path, *this, [&](CalvSession::Phase phase, const QString& m) {
+        if (productionMessage) productionMessage(m);
+        else if (phase == CalvSession::Phase::Starting) setStatusText(m);
+        else if (phase == CalvSession::Phase::Running) held << m;
+        else {
+          endShown();
+          behind(m);
+        }
+      });
+  endShown();
+  // The record is kept: the warning may wait for the operator's click.
+  if (result && result->outcome != RunOutcome::Done)
+    dialogs.messageBox(ProgramModule::kWarningTitle, ProgramModule::kWarningText, QMessageBox::Warning);
   setFileControlsEnabled(true);
   BtnStart->setEnabled(true);
-  return outcome;
+  return result;
 }
 
 QString CVboot::ChooseFirmwareFile(QLineEdit* T) {
@@ -387,12 +354,6 @@ void CVboot::setStatusText(const QString& text) {
 
 void CVboot::setProgress(float value) {
   ProgressBar->setValue(std::clamp(static_cast<int>(value), 0, 100));
-}
-
-void CVboot::showWarning(const QString& title, const QString& text) {
-  // The run has ended: its record must not wait for the operator's click.
-  if (keepRecord_) std::exchange(keepRecord_, nullptr)();
-  dialogs.messageBox(title, text, QMessageBox::Warning);
 }
 
 void CVboot::resizeEvent(QResizeEvent* event) {

@@ -8,11 +8,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <programming/ProgramModule.h>
+#include <session/CalvSession.h>
 
 class ComForm;
-class SerialLink;
 class ModuleCommands;
 class QAction;
 class QGroupBox;
@@ -22,9 +23,9 @@ class QProgressBar;
 class QPushButton;
 
 // calvboot's main window: the firmware file box, the status line and
-// progress bar, "Start", and the port, speed and address menus. It owns the
-// serial window, the command layer and the programming sequence, and only
-// forwards to them.
+// progress bar, "Start", and the port, speed and address menus, over the
+// program's run session; it carries the serial window that shows the
+// session's link, and shows each run and its end.
 class CVboot : public QMainWindow, public ProgramView {
   Q_OBJECT
  public:
@@ -45,17 +46,17 @@ class CVboot : public QMainWindow, public ProgramView {
     std::function<void()> exitProgram;
   };
 
-  // programFolder holds setup.ini and Log.txt.
-  explicit CVboot(const QString& programFolder, const Timing& timing = {}, QWidget* parent = nullptr);
+  // The session's folder holds setup.ini and Log.txt.
+  explicit CVboot(CalvSession& session, QWidget* parent = nullptr);
   ~CVboot() override;
 
   Dialogs dialogs;
   // False for a run from the command line: start-up and the menus then store
   // nothing in setup.ini (the run's own choices hold for that run only).
   bool StoreSettings = true;
-  // False when the caller keeps the run records itself (a command-line run,
-  // which adds its exit status to them).
-  bool RecordRuns = true;
+  // Set by a command-line run: the production messages go there instead of
+  // the status line.
+  std::function<void(const QString&)> productionMessage;
 
   // Start-up: restores the settings, offers the usable ports, shows the
   // serial window. Call once, after the dialogs are set.
@@ -68,7 +69,9 @@ class CVboot : public QMainWindow, public ProgramView {
   void Com_Adress_Click();
   void Exit_Click();
   void About_Click();
-  ProgramModule::RunOutcome BtnStart_Click();
+  // One run, its record kept and then its end shown; nothing when the line's
+  // database could not be reached.
+  std::optional<ProgramResult> BtnStart_Click();
   void BtnCalvbrowse_Click();
   void BtnCalvtestBrowse_Click();
   QString ChooseFirmwareFile(QLineEdit* T);
@@ -77,14 +80,14 @@ class CVboot : public QMainWindow, public ProgramView {
   // ProgramView: what the sequence shows.
   void setStatusText(const QString& text) override;
   void setProgress(float value) override;
-  void showWarning(const QString& title, const QString& text) override;
 
   // setup.ini in the program folder, fixed at construction.
   const QString IniPath;
   QString programFolder() const { return programFolder_; }
+  CalvSession& session() { return session_; }
   ComForm& comForm() { return *comForm_; }
-  ModuleCommands& commands() { return *commands_; }
-  ProgramModule& program() { return *program_; }
+  ModuleCommands& commands() { return session_.commands(); }
+  ProgramModule& program() { return session_.program(); }
 
   // Controls, also reachable by object name.
   QGroupBox* Frame1 = nullptr;
@@ -135,11 +138,7 @@ class CVboot : public QMainWindow, public ProgramView {
   void setFileControlsEnabled(bool enabled);
   QString readSetting(const QString& section, const QString& key, const QString& defaultValue) const;
 
+  CalvSession& session_;
   QString programFolder_;
-  // Writes the record of the run under way; the first end of the run calls it.
-  std::function<void()> keepRecord_;
-  std::unique_ptr<SerialLink> link_;
   ComForm* comForm_ = nullptr;  // owned as a child window
-  std::unique_ptr<ModuleCommands> commands_;
-  std::unique_ptr<ProgramModule> program_;
 };

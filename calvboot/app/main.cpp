@@ -1,22 +1,67 @@
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 
 #include <cli/CommandLine.h>
+#include <cli/Console.h>
+#include <cli/ProgramRun.h>
+#include <serial/ComForm.h>
+#include <serial/SerialLink.h>
 #include <settings/SettingsFolder.h>
 
+#include <cstdio>
+
 #include "CVboot.h"
-#include "ProgramRun.h"
+
+namespace {
+
+// The main window for a --window run: it stores nothing, and its boxes are
+// lines on standard error.
+class CVbootRun : public ProgramRun::WindowRun {
+ public:
+  explicit CVbootRun(CalvSession& session) : window_(session) {
+    window_.dialogs.messageBox = [](const QString& title, const QString& text, QMessageBox::Icon) {
+      cli::Console::box(title, text);
+    };
+    window_.StoreSettings = false;
+  }
+  void prepare(std::uint8_t comPort, LineSpeed speed, const QString& file) override {
+    window_.Form_Load();
+    window_.SelectComPort(comPort);
+    window_.SelectSpeed(speed.code());
+    window_.TxtCalvfile->setText(file);
+    window_.show();
+  }
+  void setLogOn() override { window_.comForm().SetLogOn(); }
+  std::optional<ProgramResult> start(const std::function<void(const QString&)>& message) override {
+    window_.productionMessage = message;
+    return window_.BtnStart_Click();
+  }
+  QString statusText() const override { return window_.LblStatusText->text(); }
+
+ private:
+  CVboot window_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Long options make it a command-line run (or ask for help); the
   // toolkit's own arguments (-style, -platform ...) are the window's.
-  if (cli::isCommandLineRun(argc, argv)) return ProgramRun::main(argc, argv);
+  if (cli::isCommandLineRun(argc, argv))
+    return ProgramRun::main(argc, argv, cli::windowApplication<QApplication>,
+                            [](CalvSession& session) { return std::make_unique<CVbootRun>(session); });
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("calvboot"));
   QApplication::setApplicationVersion(QStringLiteral(CALVBOOT_VERSION_TEXT));
 
   // setup.ini and Log.txt: beside the program, or per user when installed.
-  CVboot window(SettingsFolder::forProgram(QStringLiteral("calvboot")));
+  CalvSession session(SettingsFolder::forProgram(QStringLiteral("calvboot")));
+  session.link().setMessageSink([](const QString& text) { std::fprintf(stderr, "calvboot: %s\n", qPrintable(text)); });
+  session.program().setMessageSink(
+      [](const QString& text) { std::fprintf(stderr, "calvboot: %s\n", qPrintable(text)); });
+  CVboot window(session);
   window.Form_Load();
   window.show();
   return app.exec();

@@ -99,6 +99,7 @@ ProgramResult ProgramModule::run(const QString& path) {
   }
   if (outcome != Step::Ok) view_.setProgress(0);
   result_.portFailure = commands_.link().portFailure();
+  result_.endedAt = std::chrono::steady_clock::now();
   return std::move(result_);
 }
 

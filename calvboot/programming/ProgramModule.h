@@ -62,6 +62,8 @@ struct ProgramResult {
   // How long the serial claim took (the settings lock or the line's
   // database): time off the line.
   std::chrono::steady_clock::duration claimTime{};
+  // When the sequence ended (what follows, such as the record, is no part of it).
+  std::chrono::steady_clock::time_point endedAt{};
   // The status line's last text.
   QString status;
 

@@ -54,7 +54,8 @@ struct Window {
       QFile f(iniPath());
       if (f.open(QIODevice::WriteOnly)) f.write(ini);
     }
-    w = std::make_unique<CVboot>(dir.path(), timing);
+    session = std::make_unique<CalvSession>(dir.path(), timing);
+    w = std::make_unique<CVboot>(*session);
     w->dialogs.messageBox = [this](const QString& title, const QString& text, QMessageBox::Icon icon) {
       messages << title + "|" + text;
       icons << icon;
@@ -87,6 +88,7 @@ struct Window {
   }
 
   QTemporaryDir dir;
+  std::unique_ptr<CalvSession> session;
   std::unique_ptr<CVboot> w;
   QStringList messages, inputs, openCalls;
   QList<QMessageBox::Icon> icons;
@@ -193,7 +195,7 @@ TEST(CVbootMenus, PortsOfferedSelectedAndRunOn) {
   w.COM[2]->trigger();  // the run below goes to COM3
   EXPECT_EQ(checkedItems(t.comItems()), QStringList({"COM3"}));
   EXPECT_EQ(t.stored("ComSettings", "ComPort"), "3");
-  EXPECT_FALSE(w.comForm().CheckMScomm());
+  EXPECT_FALSE(w.session().link().CheckMScomm());
 
   // Nobody answers: the controls are still disabled when the warning box
   // shows, enabled again afterwards.
@@ -283,7 +285,7 @@ TEST(CVbootRun, VanishingDeviceEndsTheRunAsATimeOutAndComesBack) {
   const QStringList warning{"Warning|Error!\r\n\r\nFault during upload."};
   double cpuAtLoss = -1;
   Clock::time_point lostAt;
-  QObject::connect(&w.comForm().MSComm1(), &SerialPortControl::deviceLost, [&] {
+  QObject::connect(&w.session().link().MSComm1(), &SerialPortControl::deviceLost, [&] {
     cpuAtLoss = ownCpuSeconds();
     lostAt = Clock::now();
   });
@@ -318,7 +320,7 @@ TEST(CVbootRun, VanishingDeviceEndsTheRunAsATimeOutAndComesBack) {
   ASSERT_TRUE(sim->started());
   writeFile(t.iniPath(), portsSection({{1, link}, {2, sim->slavePath()}}));
   int events = 0;
-  QObject::connect(&w.comForm().MSComm1(), &SerialPortControl::commEvent, [&] {
+  QObject::connect(&w.session().link().MSComm1(), &SerialPortControl::commEvent, [&] {
     if (++events == 1) w.Speed_115000->trigger();
     if (events == 10) w.SelectComPort(2);
   });

@@ -11,6 +11,7 @@
 #include <settings/IniFileHandler.h>
 #include <protocol/ModuleCommands.h>
 #include <programming/ProgramModule.h>
+#include <protocol/FrameRule.h>
 #include <tests/support/PtyBench.h>
 #include <protocol/RSfunctions.h>
 #include <settings/SettingsLock.h>
@@ -42,7 +43,7 @@ int frameCode(const QByteArray& frame) {
 }
 
 struct RecordingView : ProgramView {
-  QStringList statuses, details, warnings;
+  QStringList statuses, details;
   QList<float> progress;
   std::function<void(const QString&)> onStatus, onDetail;
 
@@ -55,7 +56,6 @@ struct RecordingView : ProgramView {
     if (onDetail) onDetail(text);
   }
   void setProgress(float value) override { progress << value; }
-  void showWarning(const QString& title, const QString& text) override { warnings << title + "|" + text; }
 };
 
 // One run of the real sequence against calvsim, which prints the slave path
@@ -79,8 +79,9 @@ struct Bench {
   QString write(const QByteArray& content) { return writeFile(file("fw.ldr"), content) ? file("fw.ldr") : QString(); }
   // Runs the sequence, stops the simulator and reads the frames it got.
   bool run(const QString& path) {
-    outcome = program.run(path);
-    const bool ok = outcome == ProgramModule::RunOutcome::Done;
+    result = program.run(path);
+    outcome = result.outcome;
+    const bool ok = outcome == RunOutcome::Done;
     simReport = sim.stop();
     for (const QByteArray& line : fileBytes(file("trace.txt")).split('\n'))
       if (!line.trimmed().isEmpty()) frames << QByteArray::fromHex(line);
@@ -92,11 +93,12 @@ struct Bench {
   CalvsimProcess sim;
   Timing timing;
   QString ini;
-  SerialLink com{SerialLink::ReceiveMode::Frame, dir.path()};
+  SerialLink com{std::make_unique<FrameRule>(), dir.path()};
   ModuleCommands commands{com, timing};
   RecordingView view;
   ProgramModule program{commands, view, ini, timing};
-  ProgramModule::RunOutcome outcome{};
+  ProgramResult result;
+  RunOutcome outcome{};
   QString simReport;
   QStringList portMessages;
   QList<QByteArray> frames;
@@ -113,6 +115,11 @@ TEST(ProgramModuleSim, AmplifierRunOfTwoBlockSample) {
   EXPECT_EQ(b.view.statuses, QStringList({"Init", "KVA5100+ with Calvaro found", "Checking file...", "File found",
                                           "File ok", "Programming Calvaro module", "Done with succes"}));
   EXPECT_EQ(b.view.details.count("   CRC ok"), 2);
+  EXPECT_EQ(b.result.checkedBlocks.size(), 2u);
+  EXPECT_TRUE(b.result.crcFaultBlocks.empty());
+  EXPECT_EQ(b.result.device, DeviceKindFound::Amplifier);
+  EXPECT_EQ(b.result.status, "Done with succes");
+  EXPECT_TRUE(b.result.passed());
   const QRegularExpression stored("^Flash CRC written - Value in block 42=0x([0-9A-F]{4})   Value \\(program\\)=0x\\1  Calculated=0x[0-9A-F]{4}$");
   EXPECT_EQ(b.view.details.filter(stored).size(), 1) << b.view.details.join(" / ").toStdString();
   // Erase 0..5 and 42 before any data; the flash CRC and boot mode off last: CalvbootFaults.
@@ -286,12 +293,11 @@ TEST(CalvbootFaults, Matrix) {
     EXPECT_EQ(b.commands.CmdState, row.cmdState);
     EXPECT_EQ(b.codes.value(b.codes.size() - 1), row.lastFrame);
     EXPECT_EQ(ok, row.status == done);
-    EXPECT_EQ(b.outcome, row.status == done      ? ProgramModule::RunOutcome::Done
-                         : row.status == timeout ? ProgramModule::RunOutcome::Timeout
-                                                 : ProgramModule::RunOutcome::Fault);
+    EXPECT_EQ(b.outcome, row.status == done      ? RunOutcome::Done
+                         : row.status == timeout ? RunOutcome::Timeout
+                                                 : RunOutcome::Fault);
     // Success only when the flash holds the file: every byte, every block committed.
     EXPECT_TRUE(row.status != done || ldrCompare(b.file("flash.bin"), checked) == 0);
-    EXPECT_EQ(b.view.warnings, ok ? QStringList() : QStringList({"Warning|Error!\r\n\r\nFault during upload."}));
     EXPECT_EQ(b.view.details.last() == "Timeout", row.status == timeout);
     EXPECT_EQ(b.view.progress.value(b.view.progress.size() - 1, -1), ok ? 100.0f : 0.0f);
     EXPECT_TRUE(b.portMessages.isEmpty()) << b.portMessages.join(" / ").toStdString();  // nothing sent after a loss

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <protocol/FrameRule.h>
 #include <serial/SerialLink.h>
 #include <protocol/ModuleCommands.h>
 #include <tests/support/PtyBench.h>
@@ -67,7 +68,7 @@ class PeerBench : public ::testing::Test {
     RSfunctions::InitCommandTable();
     peer = std::make_unique<ScriptedPeer>(pty);
     writePortsIni(dir.path(), 1, pty.slavePath());
-    com = std::make_unique<SerialLink>(SerialLink::ReceiveMode::Frame, dir.path());
+    com = std::make_unique<SerialLink>(std::make_unique<FrameRule>(), dir.path());
     com->setPortMessage([](const QString&) {});  // a port failure shows in the results, not in a modal box
     setReplyTimeout(300ms);
   }

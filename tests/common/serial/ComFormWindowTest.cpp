@@ -11,7 +11,8 @@ using ComFormWindow = SerialFormTest;
 
 // Then a port failure raises the real message box: the program's title, one OK button.
 TEST_F(ComFormWindow, ControlsAtLoadVisibilityAndThePortFailureBox) {
-  ComForm com(ComForm::Host::Romlift, dir.path());
+  SerialLink link(ruleFor(Rule::Uploader), dir.path());
+  ComForm com(link, QStringLiteral("ComForm"));
   // Twips from the form layout, 15 to a pixel; the text boxes and the box start empty.
   const struct {
     const char* name;
@@ -28,8 +29,8 @@ TEST_F(ComFormWindow, ControlsAtLoadVisibilityAndThePortFailureBox) {
     EXPECT_EQ(w->geometry(), c.pixels) << c.name;
     EXPECT_EQ(w->property("text").toString(), QLatin1String(c.text)) << c.name;
   }
-  EXPECT_FALSE(com.ChkLog->isChecked() || com.LogOn || com.isVisible());
-  EXPECT_EQ(com.LogFileName, path("Log.txt"));
+  EXPECT_FALSE(com.ChkLog->isChecked() || link.LogOn || com.isVisible());
+  EXPECT_EQ(link.LogFileName, path("Log.txt"));
 
   com.SetVisibility(true);
   EXPECT_TRUE(com.isVisible());
@@ -48,7 +49,7 @@ TEST_F(ComFormWindow, ControlsAtLoadVisibilityAndThePortFailureBox) {
     if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
   });
   poll.start(5);
-  EXPECT_FALSE(com.SetupMScomm(5, 0));  // returns once the box is closed
+  EXPECT_FALSE(link.SetupMScomm(5, 0));  // returns once the box is closed
   EXPECT_EQ(seen, QStringLiteral("Box Title|Comm Port not available!|1"));
 }
 

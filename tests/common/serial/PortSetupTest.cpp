@@ -41,7 +41,7 @@ TEST_F(PortSetup, EachSetupClosesFirstAndChoosesItsLineSettings) {
       {Normal, 0, 0, 0},              {Normal, kPort, 0, B9600},  // 0 and 17: no attempt, port closed
       {Normal, 17, 0, 0},             {Binary, kPort, 2, B115200},
   };
-  ComForm& com = makeForm(ComForm::Host::Calvboot);
+  SerialLink& com = makeLink(Rule::Frame);
   com.CloseMScomm();  // closed already: nothing happens
   EXPECT_FALSE(com.CheckMScomm());
   for (const auto& s : steps) {
@@ -75,7 +75,7 @@ TEST_F(PortSetup, OpenFailuresShowOneMessageExceptInProduction) {
   } cases[] = {{5, path("no-such-tty"), QStringLiteral("Comm Port not available!")},
                {6, path("setup.ini"), QStringLiteral("Comm Port not open")},
                {7, other.slavePath(), QStringLiteral("Comm Port already open")}};
-  ComForm& com = makeForm(ComForm::Host::Calvboot);
+  SerialLink& com = makeLink(Rule::Frame);
   for (const auto& c : cases) {
     writePortsIni(dir.path(), c.port, c.device);
     messages.clear();
@@ -108,7 +108,7 @@ TEST_F(PortSetup, RefusedPermissionNamesTheGroupToJoin) {
   ASSERT_TRUE(nobody && dialout);
   const QByteArray slave = pty.slavePath().toLocal8Bit();
   ASSERT_TRUE(::chown(slave, 0, dialout->gr_gid) == 0 && ::chmod(slave, 0660) == 0);
-  ComForm& com = makeForm(ComForm::Host::Calvboot);
+  SerialLink& com = makeLink(Rule::Frame);
   com.SetLogOn();
   // The other user reads setup.ini and appends to Log.txt.
   ASSERT_TRUE(::chmod(QFile::encodeName(dir.path()), 0777) == 0 && ::chmod(QFile::encodeName(com.LogFileName), 0666) == 0);

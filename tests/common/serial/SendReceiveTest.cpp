@@ -13,7 +13,7 @@ namespace {
 using SendReceive = SerialFormTest;
 
 TEST_F(SendReceive, EveryByteValuePassesUnchangedBothWays) {
-  ComForm& com = openForm(ComForm::Host::Romlift, 2);  // uploader mode: no 80-byte rule
+  SerialLink& com = openLink(Rule::Uploader, 2);  // uploader mode: no 80-byte rule
   com.SetLogOn();
   QByteArray bytes;
   for (int v = 255; v >= 0; --v) bytes.append(char(v));  // first byte 255: complete only at the end
@@ -22,23 +22,23 @@ TEST_F(SendReceive, EveryByteValuePassesUnchangedBothWays) {
   com.SendMScommString(sent);
   EXPECT_EQ(com.MSComm1().outBufferCount(), 0);
   EXPECT_EQ(pty.read(int(sent.size()), 2s), sent);
-  EXPECT_EQ(com.Text1->text(), QStringLiteral("TX: ") + HexText::HexStringToReadable(sent));
+  EXPECT_EQ(form->Text1->text(), QStringLiteral("TX: ") + HexText::HexStringToReadable(sent));
 
   ASSERT_TRUE(pty.write(bytes));
   ASSERT_TRUE(waitUntil([&] { return com.ReplyBuffer.size() >= 256; }, 2s));
   EXPECT_EQ(com.ReplyBuffer, bytes);
-  EXPECT_EQ(com.Text2->text(), rx(bytes));
+  EXPECT_EQ(form->Text2->text(), rx(bytes));
 
   const QByteArray log = fileBytes(path("Log.txt"));
   com.CloseMScomm();
   com.SendMScommString("\x09\x09");  // on a closed port: neither sent, shown nor logged
-  EXPECT_EQ(com.Text1->text(), QStringLiteral("TX: ") + HexText::HexStringToReadable(sent));
+  EXPECT_EQ(form->Text1->text(), QStringLiteral("TX: ") + HexText::HexStringToReadable(sent));
   EXPECT_EQ(fileBytes(path("Log.txt")), log);
   EXPECT_TRUE(messages.isEmpty() && pty.readUntilQuiet(30ms, 200ms).isEmpty());
 }
 
 TEST_F(SendReceive, FrameModeShowsAndLogsAReplyOnceItsLengthByteIsMet) {
-  ComForm& com = openForm(ComForm::Host::Calvboot);
+  SerialLink& com = openLink(Rule::Frame);
   com.SetLogOn();
   const struct {
     QByteArray chunk;
@@ -54,23 +54,23 @@ TEST_F(SendReceive, FrameModeShowsAndLogsAReplyOnceItsLengthByteIsMet) {
     const QByteArray log = fileBytes(path("Log.txt"));
     logged += s.shown.isEmpty() ? 0 : 1;
     EXPECT_EQ(log.count(" RX: "), logged);
-    EXPECT_EQ(com.Text2->text(), s.shown.isEmpty() ? QString() : rx(s.shown));
+    EXPECT_EQ(form->Text2->text(), s.shown.isEmpty() ? QString() : rx(s.shown));
     EXPECT_TRUE(s.shown.isEmpty() || log.endsWith(' ' + rx(s.shown).toLatin1() + "\r\n"));
   }
   com.ReplyBuffer.clear();
   ASSERT_TRUE(deliver(QByteArray(1, '\0')));  // a first byte of 0 passes at once
-  EXPECT_EQ(com.Text2->text(), QStringLiteral("RX: 00 "));
+  EXPECT_EQ(form->Text2->text(), QStringLiteral("RX: 00 "));
 
   // Past 80 bytes, a reply still incomplete is shown and emptied.
   const QByteArray tooLong = QByteArray(1, '\xFF') + QByteArray(80, '\x11');
   com.ReplyBuffer.clear();
   ASSERT_TRUE(deliver(tooLong));
   EXPECT_TRUE(com.ReplyBuffer.isEmpty());
-  EXPECT_EQ(com.Text2->text(), rx(tooLong));
+  EXPECT_EQ(form->Text2->text(), rx(tooLong));
 }
 
 TEST_F(SendReceive, UploaderModeCollectsTextAndSkipsChunksReadingThirteenOrTen) {
-  ComForm& com = openForm(ComForm::Host::Romlift);
+  SerialLink& com = openLink(Rule::Uploader);
   const struct {
     QByteArray chunk;
     bool kept;
@@ -89,12 +89,12 @@ TEST_F(SendReceive, UploaderModeCollectsTextAndSkipsChunksReadingThirteenOrTen) 
     ASSERT_TRUE(deliver(s.chunk)) << s.chunk.toHex().constData();
     if (s.kept) expected += s.chunk;
     EXPECT_EQ(com.ReplyBuffer, expected) << "after " << s.chunk.toHex().constData();
-    EXPECT_EQ(com.Text2->text(), rx(expected)) << "after " << s.chunk.toHex().constData();  // the whole buffer
+    EXPECT_EQ(form->Text2->text(), rx(expected)) << "after " << s.chunk.toHex().constData();  // the whole buffer
   }
 }
 
 TEST_F(SendReceive, ClearMScommInputDiscardsWaitingBytes) {
-  ComForm& com = openForm(ComForm::Host::Calvboot);
+  SerialLink& com = openLink(Rule::Frame);
   com.ReplyBuffer = "stale";
   ASSERT_TRUE(pty.write(QByteArray("\x05\x01\x02\x03\x04", 5)));
   // Waits without serving events, so no receive event takes the bytes.
@@ -104,7 +104,7 @@ TEST_F(SendReceive, ClearMScommInputDiscardsWaitingBytes) {
   EXPECT_EQ(com.GetMScommInBufferCount(), 0);
   waitUntil([] { return false; }, 50ms);  // any receive event now finds nothing
   EXPECT_TRUE(com.ReplyBuffer.isEmpty());
-  EXPECT_EQ(com.Text2->text(), QString());
+  EXPECT_EQ(form->Text2->text(), QString());
   // What arrives between a close and the next frame's setup is gone, as a reopen loses it.
   com.CloseMScomm();
   ASSERT_TRUE(pty.write(QByteArray("\x05\x01\x02\x03\x04", 5)));
@@ -122,7 +122,7 @@ TEST_F(SendReceive, ClearMScommInputDiscardsWaitingBytes) {
 // closed, the output dropped and a message; it never blocks.
 TEST_F(SendReceive, StalledOutputEndsTheDrainWithoutAFreeze) {
   using Clock = std::chrono::steady_clock;
-  ComForm& com = openForm(ComForm::Host::Romlift, 2);
+  SerialLink& com = openLink(Rule::Uploader, 2);
   const int held = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
   ASSERT_GE(held, 0);
   ASSERT_EQ(::tcflow(held, TCOOFF), 0);

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <memory>
 
+#include <protocol/FrameRule.h>
+#include <romlift/UploaderRule.h>
 #include <serial/ComForm.h>
 #include <serial/HexText.h>
 #include <tests/support/PtyBench.h>
@@ -19,8 +21,17 @@ using namespace std::chrono_literals;
 
 inline QString rx(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexText::HexStringToReadable(bytes); }
 
-// A program folder whose setup.ini maps COM3 to a pseudo-terminal, and a
-// serial window on it. Port-failure messages are collected, not shown.
+// Which program's receive rule a link takes.
+enum class Rule { Frame, Uploader };
+
+inline std::unique_ptr<ReceiveRule> ruleFor(Rule rule) {
+  if (rule == Rule::Frame) return std::make_unique<FrameRule>();
+  return std::make_unique<UploaderRule>();
+}
+
+// A program folder whose setup.ini maps COM3 to a pseudo-terminal, a link on
+// it and the serial window showing that link. Port-failure messages are
+// collected, not shown.
 class SerialFormTest : public ::testing::Test {
  protected:
   static constexpr std::uint8_t kPort = 3;
@@ -30,30 +41,33 @@ class SerialFormTest : public ::testing::Test {
     writePortsIni(dir.path(), kPort, pty.slavePath());
   }
 
-  ComForm& makeForm(ComForm::Host host, const Timing& timing = {}) {
-    form = std::make_unique<ComForm>(host, dir.path(), nullptr, timing);
-    form->setPortMessage([this](const QString& text) { messages << text; });
-    QObject::connect(&form->MSComm1(), &SerialPortControl::commEvent, [this](int) { ++receiveEvents; });
-    return *form;
+  SerialLink& makeLink(Rule rule, const Timing& timing = {}) {
+    form.reset();
+    link = std::make_unique<SerialLink>(ruleFor(rule), dir.path(), timing);
+    form = std::make_unique<ComForm>(*link, QStringLiteral("ComForm"));
+    link->setPortMessage([this](const QString& text) { messages << text; });
+    QObject::connect(&link->MSComm1(), &SerialPortControl::commEvent, [this](int) { ++receiveEvents; });
+    return *link;
   }
 
-  ComForm& openForm(ComForm::Host host, std::uint8_t speed = 0) {
-    makeForm(host);
-    EXPECT_TRUE(form->SetupMScomm(kPort, speed));
-    return *form;
+  SerialLink& openLink(Rule rule, std::uint8_t speed = 0) {
+    makeLink(rule);
+    EXPECT_TRUE(link->SetupMScomm(kPort, speed));
+    return *link;
   }
 
   // Sends bytes from the far end and serves events until the form handled them.
   bool deliver(const QByteArray& bytes) {
     const int before = receiveEvents;
     return pty.write(bytes) &&
-           waitUntil([&] { return receiveEvents > before && form->MSComm1().inBufferCount() == 0; }, 2s);
+           waitUntil([&] { return receiveEvents > before && link->MSComm1().inBufferCount() == 0; }, 2s);
   }
 
   QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
 
   QTemporaryDir dir;
   PseudoTerminal pty;
+  std::unique_ptr<SerialLink> link;
   std::unique_ptr<ComForm> form;
   QStringList messages;
   int receiveEvents = 0;

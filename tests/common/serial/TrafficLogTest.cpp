@@ -17,7 +17,7 @@ class TrafficLogTest : public SerialFormTest {
  protected:
   void SetUp() override {
     SerialFormTest::SetUp();
-    makeForm(ComForm::Host::Calvboot, Timing{.clock = [this] { return now; }});
+    makeLink(Rule::Frame, Timing{.clock = [this] { return now; }});
   }
   QDateTime now{QDate(2026, 12, 5), QTime(21, 3, 11)};
   const QString logFile = path("Log.txt");
@@ -30,11 +30,11 @@ TEST_F(TrafficLogTest, TickReplacesAReadOnlyOldLogUntickStopsRetickStartsAFreshL
   old.close();
   ASSERT_TRUE(old.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
   form->ChkLog->click();
-  EXPECT_TRUE(form->LogOn);
+  EXPECT_TRUE(link->LogOn);
   now = QDateTime(QDate(2027, 1, 2), QTime(3, 4, 5));
   form->SetLogOn();  // ticked already: the running log goes on untouched
-  ASSERT_TRUE(form->SetupMScomm(kPort, 0));
-  form->SendMScommString(QByteArray("\x06\x01\x00", 3));
+  ASSERT_TRUE(link->SetupMScomm(kPort, 0));
+  link->SendMScommString(QByteArray("\x06\x01\x00", 3));
   ASSERT_EQ(pty.read(3, 1s).size(), 3);
   now = now.addSecs(60);
   ASSERT_TRUE(deliver(QByteArray("\x03\x01\x00", 3)));
@@ -43,31 +43,31 @@ TEST_F(TrafficLogTest, TickReplacesAReadOnlyOldLogUntickStopsRetickStartsAFreshL
   EXPECT_EQ(fileBytes(logFile), first);
 
   form->ChkLog->click();
-  EXPECT_FALSE(form->LogOn);
-  form->WriteOut(QStringLiteral("TX: 02 "));
-  form->WriteIn(QStringLiteral("RX: 03 "));
+  EXPECT_FALSE(link->LogOn);
+  link->WriteOut(QStringLiteral("TX: 02 "));
+  link->WriteIn(QStringLiteral("RX: 03 "));
   EXPECT_EQ(fileBytes(logFile), first);
   EXPECT_EQ(form->Text1->text(), QStringLiteral("TX: 02 "));
 
   now = QDateTime(QDate(2026, 12, 6), QTime(7, 8, 9));
   form->ChkLog->click();
-  form->WriteIn(QStringLiteral("RX: 04 "));
+  link->WriteIn(QStringLiteral("RX: 04 "));
   EXPECT_EQ(fileBytes(logFile), header("06.12.2026 07.08.09") + "06.12.2026 07.08.09 RX: 04 \r\n");
 }
 
 TEST_F(TrafficLogTest, UnwritableLogDropsLinesWhileTrafficGoesOn) {
   ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("a-folder")));
   for (const QString& target : {path("missing/Log.txt"), path("a-folder")}) {
-    form->LogFileName = target;
+    link->LogFileName = target;
     form->ChkLog->setChecked(false);
     form->ChkLog->click();
-    EXPECT_TRUE(form->LogOn);
-    ASSERT_TRUE(form->SetupMScomm(kPort, 0));
-    form->SendMScommString(QByteArray("\x02\x05", 2));
+    EXPECT_TRUE(link->LogOn);
+    ASSERT_TRUE(link->SetupMScomm(kPort, 0));
+    link->SendMScommString(QByteArray("\x02\x05", 2));
     EXPECT_EQ(pty.read(2, 1s), QByteArray("\x02\x05", 2));
     ASSERT_TRUE(deliver(QByteArray("\x02\x06", 2)));
     EXPECT_EQ(form->Text1->text() + form->Text2->text(), QStringLiteral("TX: 02 05 RX: 02 06 "));
-    form->ReplyBuffer.clear();
+    link->ReplyBuffer.clear();
   }
   EXPECT_FALSE(QFileInfo::exists(path("missing")));
   EXPECT_TRUE(QFileInfo(path("a-folder")).isDir());

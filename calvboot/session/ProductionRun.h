@@ -19,15 +19,15 @@ class ProductionRun {
 
   // False when the line's database cannot be reached: the run must not start.
   bool start(ProgramModule& program, const QString& path, int comPort, const QString& device);
-  // Writes the record (to disk before it returns).
-  void finish(const ProgramModule& program, const QString& status, std::optional<int> exitStatus = std::nullopt);
+  // Writes the record of the run's result (to disk before it returns).
+  void finish(const ProgramResult& result, std::optional<int> exitStatus = std::nullopt);
   // The record of a run whose port could not be opened: nothing was sent.
   void portNotOpened(const QString& path, int comPort, const QString& device, const QString& status, int exitStatus);
 
   // A fixture's serial-number record the fixture did not accept, for the
   // record and the command line: "serial number N refused by the fixture
   // (ANSWER)".
-  static QString refusalText(const ProgramModule::SerialRefusal& refusal);
+  static QString refusalText(const SerialRefusal& refusal);
 
  private:
   void describe(const QString& path, int comPort, const QString& device);

@@ -43,26 +43,27 @@ void ProductionRun::portNotOpened(const QString& path, int comPort, const QStrin
   production_->keep(record_);
 }
 
-QString ProductionRun::refusalText(const ProgramModule::SerialRefusal& refusal) {
+QString ProductionRun::refusalText(const SerialRefusal& refusal) {
   return QStringLiteral("serial number %1 refused by the fixture (%2)").arg(refusal.number).arg(refusal.answer);
 }
 
-void ProductionRun::finish(const ProgramModule& program, const QString& status, std::optional<int> exitStatus) {
+void ProductionRun::finish(const ProgramResult& result, std::optional<int> exitStatus) {
   if (!production_) return;
-  record_.deviceKind = program.DeviceKind == ProgramModule::kFixture     ? QStringLiteral("fixture")
-                       : program.DeviceKind == ProgramModule::kAmplifier ? QStringLiteral("amplifier")
-                                                                         : QString();
-  if (program.SerialWritten) record_.serialNumber = QString::number(*program.SerialWritten);
+  record_.deviceKind = result.device == DeviceKindFound::Fixture     ? QStringLiteral("fixture")
+                       : result.device == DeviceKindFound::Amplifier ? QStringLiteral("amplifier")
+                                                                     : QString();
+  if (result.serialWritten) record_.serialNumber = QString::number(*result.serialWritten);
   QStringList blocks;
-  for (std::uint8_t block : program.CheckedBlocks) {
-    const bool fault = std::find(program.CrcFaultBlocks.begin(), program.CrcFaultBlocks.end(), block) !=
-                       program.CrcFaultBlocks.end();
+  for (std::uint8_t block : result.checkedBlocks) {
+    const bool fault = std::find(result.crcFaultBlocks.begin(), result.crcFaultBlocks.end(), block) !=
+                       result.crcFaultBlocks.end();
     blocks << QStringLiteral("%1 %2").arg(block).arg(fault ? u"fault" : u"ok");
   }
   record_.blockCrcs = blocks.join(QStringLiteral(", "));
   // A refused number is no module's: serial_number stays empty, and the
   // status says which number was spent on it.
-  record_.setEnd(program.SerialRefused ? status + QStringLiteral("; ") + refusalText(*program.SerialRefused) : status,
+  record_.setEnd(result.serialRefused ? result.status + QStringLiteral("; ") + refusalText(*result.serialRefused)
+                                      : result.status,
                  exitStatus);
   production_->keep(record_);
 }

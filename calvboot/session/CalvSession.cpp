@@ -1,0 +1,113 @@
+#include "CalvSession.h"
+
+#include <QDir>
+
+#include <protocol/FrameRule.h>
+#include <protocol/ModuleCommands.h>
+#include <serial/SerialLink.h>
+#include <serial/SerialPortControl.h>
+#include <settings/IniFileHandler.h>
+#include <settings/LenientNumber.h>
+
+#include "ProductionRun.h"
+
+// The sequence shows itself on whichever view the run under way gave.
+class CalvSession::ViewRelay : public ProgramView {
+ public:
+  ProgramView* target = nullptr;
+  void setStatusText(const QString& text) override {
+    if (target) target->setStatusText(text);
+  }
+  void detailText(const QString& text) override {
+    if (target) target->detailText(text);
+  }
+  void setProgress(float value) override {
+    if (target) target->setProgress(value);
+  }
+  void bytesSent(qint64 done, qint64 total) override {
+    if (target) target->bytesSent(done, total);
+  }
+};
+
+CalvSession::CalvSession(const QString& programFolder, const Timing& timing)
+    : folder_(programFolder),
+      iniPath_(QDir(programFolder).filePath(QStringLiteral("setup.ini"))),
+      link_(std::make_unique<SerialLink>(std::make_unique<FrameRule>(), programFolder, timing)),
+      commands_(std::make_unique<ModuleCommands>(*link_, timing)),
+      view_(std::make_unique<ViewRelay>()) {
+  program_ = std::make_unique<ProgramModule>(*commands_, *view_, iniPath_, timing);
+}
+
+CalvSession::~CalvSession() = default;
+
+QString CalvSession::aboutText() {
+  return QStringLiteral("Calvaro Bootloader\r\n\r\nVersion %1.%2%3\r\nJune 2006")
+      .arg(CALVBOOT_VERSION_MAJOR)
+      .arg(CALVBOOT_VERSION_MINOR)
+      .arg(CALVBOOT_VERSION_PATCH);
+}
+
+CalvSession::StoredLine CalvSession::storedLine(bool store) const {
+  const QString comSettings = QStringLiteral("ComSettings");
+  const auto read = [&](const QString& section, const char* key, const char* fallback) {
+    const QString k = QString::fromLatin1(key), d = QString::fromLatin1(fallback);
+    return store ? IniFileHandler::ReadIniValue(section, k, d, iniPath_)
+                 : IniFileHandler::ReadIniValueOrDefault(section, k, d, iniPath_);
+  };
+  StoredLine line;
+  // Read in the window's order, so that a storing read adds keys as it did.
+  line.address = read(comSettings, "DevAdr", "1");
+  line.comPort =
+      LenientNumber::toWhole<std::uint8_t>(LenientNumber::numericValue(read(comSettings, "ComPort", "1"))).value_or(0);
+  line.speed = LineSpeed::fromStored(LenientNumber::numericValue(read(comSettings, "ComSpeed", "9600")));
+  line.log = SerialLink::isDebugValue(read(QStringLiteral("AmpCom"), "Debug", "0"));
+  return line;
+}
+
+void CalvSession::setDevice(const QString& device) {
+  deviceOverride_ = device;
+  link_->MSComm1().setDeviceOverride(device);
+}
+
+QString CalvSession::device() const {
+  return deviceOverride_.isEmpty() ? SerialPortControl::deviceForPort(commands_->ComPort, iniPath_) : deviceOverride_;
+}
+
+void CalvSession::setCommandLineRun(ProductionConfig production, std::function<int()> stopStatus) {
+  production_ = std::move(production);
+  stopStatus_ = std::move(stopStatus);
+}
+
+std::optional<ProgramResult> CalvSession::run(const QString& path, ProgramView& view, ProductionMessage message) {
+  Phase phase = Phase::Starting;
+  ProductionRun production(production_.value_or(ProductionConfig::fromIni(iniPath_)),
+                           [&](const QString& text) { message(phase, text); });
+  if (!production.start(*program_, path, commands_->ComPort, device())) return std::nullopt;
+  phase = Phase::Running;
+  view_->target = &view;
+  ProgramResult result = program_->run(path);
+  view_->target = nullptr;
+  phase = Phase::Ended;
+  production.finish(result, production_ ? std::optional<int>(exitStatus(result)) : std::nullopt);
+  return result;
+}
+
+void CalvSession::recordPortNotOpened(const QString& path, const QString& status, ProductionMessage message) {
+  ProductionRun production(production_.value_or(ProductionConfig::fromIni(iniPath_)),
+                           [&](const QString& text) { message(Phase::Ended, text); });
+  ProgramResult failed;
+  failed.portFailure = status;
+  production.portNotOpened(path, commands_->ComPort, device(), status, exitStatus(failed));
+}
+
+int CalvSession::exitStatus(const ProgramResult& result) const {
+  if (result.portFailure) return CalvExit::kPort;
+  const int stop = stopStatus();
+  if (stop != 0 && result.outcome != RunOutcome::Done) return stop;
+  switch (result.outcome) {
+    case RunOutcome::Timeout: return CalvExit::kTimeout;
+    case RunOutcome::Fault: return CalvExit::kFault;
+    case RunOutcome::Done: break;
+  }
+  return !result.crcFaultBlocks.empty() || result.serialRefused ? CalvExit::kCrcMismatch : CalvExit::kOk;
+}
