@@ -39,15 +39,25 @@ void ProductionConfig::setOwnRecords(const QString& path) {
   recordsRefusal.clear();
 }
 
-Production::Production(ProductionConfig config, Message message)
-    : config_(std::move(config)), message_(std::move(message)) {
-  if (usesDatabase()) db_ = std::make_unique<DatabaseThread>(config_.database, config_.iniPath);
-}
-
-Production::~Production() = default;
-
 namespace {
 const QString kStopped = QStringLiteral("stopped while waiting for the line's database");
+
+// The record file: one that another program keeps locked is not waited
+// for; the record goes where the next delivery or a person finds it.
+class CsvSink : public RecordSink {
+ public:
+  CsvSink(QString folder, QString path) : folder_(std::move(folder)), path_(std::move(path)) {}
+  QString name() const override { return QStringLiteral("the record file"); }
+  std::optional<Failure> keep(const RunRecord& record) override {
+    const CsvRecords::Appended csv = CsvRecords::append(folder_, path_, record);
+    if (csv.error.isEmpty()) return std::nullopt;
+    return Failure{QStringLiteral("run record not written: ") + csv.error,
+                   csv.lockTimedOut ? Spool::WhenNoneKept : Spool::Never};
+  }
+
+ private:
+  QString folder_, path_;
+};
 
 struct Answer {
   bool ok = false;
@@ -59,6 +69,35 @@ struct Claim {
   QString error;
 };
 }  // namespace
+
+// The line's database: the spool first, so that it gets the records in
+// order; a record behind one that is still spooled joins it there.
+class Production::DatabaseSink : public RecordSink {
+ public:
+  explicit DatabaseSink(Production& production) : p_(production) {}
+  QString name() const override { return QStringLiteral("the line's database"); }
+  std::optional<Failure> keep(const RunRecord& record) override {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if ((attempt > 0 || !p_.open_) && !p_.reach()) break;
+      if (p_.deliverSpool() && p_.insert(record)) return std::nullopt;
+    }
+    return Failure{p_.error_, Spool::Always};
+  }
+
+ private:
+  Production& p_;
+};
+
+Production::Production(ProductionConfig config, Message message)
+    : config_(std::move(config)), message_(std::move(message)) {
+  if (!config_.records.isEmpty()) sinks_.push_back(std::make_unique<CsvSink>(config_.recordsFolder, config_.records));
+  if (usesDatabase()) {
+    db_ = std::make_unique<DatabaseThread>(config_.database, config_.iniPath);
+    sinks_.push_back(std::make_unique<DatabaseSink>(*this));
+  }
+}
+
+Production::~Production() = default;
 
 std::function<void()> Production::slowNotice() const {
   return [this] { message_(QStringLiteral("waiting for the line's database (%1)").arg(withoutPassword(config_.database))); };
@@ -124,26 +163,31 @@ std::optional<std::uint32_t> Production::claimSerial() {
 
 void Production::keep(const RunRecord& record) {
   if (!config_.recordsRefusal.isEmpty()) message_(config_.recordsRefusal);
-  if (!config_.records.isEmpty()) {
-    const CsvRecords::Appended csv = CsvRecords::append(config_.recordsFolder, config_.records, record);
-    const QString notWritten = QStringLiteral("run record not written: ") + csv.error;
-    // A held record file is not waited for: the record is kept where the
-    // next delivery or a person finds it.
-    if (csv.lockTimedOut && !usesDatabase())
-      keepInSpool(record, notWritten);
-    else if (!csv.error.isEmpty())
-      message_(usesDatabase() ? notWritten + QStringLiteral("; it goes to the line's database only") : notWritten);
+  bool keptSomewhere = false;
+  std::optional<QString> spoolAlways, spoolUnlessKept;
+  for (std::size_t i = 0; i < sinks_.size(); ++i) {
+    const std::optional<RecordSink::Failure> failed = sinks_[i]->keep(record);
+    if (!failed) {
+      keptSomewhere = true;
+      continue;
+    }
+    if (failed->spool == RecordSink::Spool::Always) {
+      if (!spoolAlways) spoolAlways = failed->why;
+      continue;
+    }
+    QStringList others;
+    for (std::size_t j = 0; j < sinks_.size(); ++j)
+      if (j != i) others << sinks_[j]->name();
+    if (failed->spool == RecordSink::Spool::WhenNoneKept && others.isEmpty())
+      spoolUnlessKept = failed->why;
+    else
+      message_(others.isEmpty() ? failed->why
+                                : failed->why + QStringLiteral("; it goes to %1 only").arg(others.join(u", ")));
   }
-  if (!usesDatabase()) return;
-  // The spool first, so that the database gets the records in order; a
-  // record behind one that is still spooled joins it there.
-  bool stored = false;
-  for (int attempt = 0; attempt < 2 && !stored; ++attempt) {
-    if ((attempt > 0 || !open_) && !reach()) break;
-    stored = deliverSpool() && insert(record);
-  }
-  if (stored) return;
-  keepInSpool(record, error_);
+  if (spoolAlways)
+    keepInSpool(record, *spoolAlways);
+  else if (spoolUnlessKept && !keptSomewhere)
+    keepInSpool(record, *spoolUnlessKept);
 }
 
 void Production::keepInSpool(const RunRecord& record, const QString& why) {

@@ -6,7 +6,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "RecordSink.h"
 #include "RunRecord.h"
 
 class DatabaseThread;
@@ -46,11 +48,13 @@ class Production {
   // The next serial number from the database; nothing (with a message) when
   // it cannot give one, reconnecting once first.
   std::optional<std::uint32_t> claimSerial();
-  // Writes the record to the CSV file and to the database; a record the
-  // database cannot take goes to the spool.
+  // Hands the record to each sink of the run (the CSV file, the database);
+  // a record the database cannot take, or that a held CSV file kept from
+  // the only sink, goes to the spool.
   void keep(const RunRecord& record);
 
  private:
+  class DatabaseSink;
   bool reach();
   bool deliverSpool();
   void keepInSpool(const RunRecord& record, const QString& why);
@@ -61,6 +65,7 @@ class Production {
   ProductionConfig config_;
   Message message_;
   std::unique_ptr<DatabaseThread> db_;
+  std::vector<std::unique_ptr<RecordSink>> sinks_;
   QString error_;  // why the last database call failed
   bool open_ = false;
 };
