@@ -23,7 +23,6 @@
 #include <serial/SerialPortControl.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -347,9 +346,7 @@ void CVboot::BtnCalvtestBrowse_Click() {
 
 void CVboot::setStatusText(const QString& text) {
   LblStatusText->setText(text);
-  // Echoed so that a run can be followed from a terminal.
-  std::fprintf(stderr, "calvboot: %s\n", qPrintable(text));
-  std::fflush(stderr);
+  if (statusEcho) statusEcho(text);
 }
 
 void CVboot::setProgress(float value) {

@@ -57,6 +57,9 @@ class CVboot : public QMainWindow, public ProgramView {
   // Set by a command-line run: the production messages go there instead of
   // the status line.
   std::function<void(const QString&)> productionMessage;
+  // Every status line also goes here, so that a run can be followed from a
+  // terminal; the program sets it.
+  MessageSink statusEcho;
 
   // Start-up: restores the settings, offers the usable ports, shows the
   // serial window. Call once, after the dialogs are set.

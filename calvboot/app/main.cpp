@@ -15,6 +15,12 @@
 
 namespace {
 
+// calvboot's words for the operator beyond the window: standard error.
+void toStandardError(const QString& text) {
+  std::fprintf(stderr, "calvboot: %s\n", qPrintable(text));
+  std::fflush(stderr);
+}
+
 // The main window for a --window run: it stores nothing, and its boxes are
 // lines on standard error.
 class CVbootRun : public ProgramRun::WindowRun {
@@ -24,6 +30,7 @@ class CVbootRun : public ProgramRun::WindowRun {
       cli::Console::box(title, text);
     };
     window_.StoreSettings = false;
+    window_.statusEcho = toStandardError;
   }
   void prepare(std::uint8_t comPort, LineSpeed speed, const QString& file) override {
     window_.Form_Load();
@@ -58,10 +65,10 @@ int main(int argc, char** argv) {
 
   // setup.ini and Log.txt: beside the program, or per user when installed.
   CalvSession session(SettingsFolder::forProgram(QStringLiteral("calvboot")));
-  session.link().setMessageSink([](const QString& text) { std::fprintf(stderr, "calvboot: %s\n", qPrintable(text)); });
-  session.program().setMessageSink(
-      [](const QString& text) { std::fprintf(stderr, "calvboot: %s\n", qPrintable(text)); });
+  session.link().setMessageSink(toStandardError);
+  session.program().setMessageSink(toStandardError);
   CVboot window(session);
+  window.statusEcho = toStandardError;
   window.Form_Load();
   window.show();
   return app.exec();
