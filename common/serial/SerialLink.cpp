@@ -33,13 +33,18 @@ QString rxLine(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexTex
 
 }  // namespace
 
-SerialLink::SerialLink(ReceiveMode mode, const QString& programFolder, const Timing& timing, QObject* parent)
+SerialLink::SerialLink(ReceiveMode mode, const QString& programFolder, const Timing& timing, QObject* parent,
+                       std::unique_ptr<Port> port)
     : QObject(parent),
       mode_(mode),
-      port_(std::make_unique<SerialPortControl>()),
-      log_(std::make_unique<TrafficLog>(QDir(programFolder).filePath(QStringLiteral("Log.txt")), timing.clock)) {
+      port_(std::make_unique<SerialPortControl>(std::move(port))),
+      log_(std::make_unique<TrafficLog>(QDir(programFolder).filePath(QStringLiteral("Log.txt")), timing.clock)),
+      clock_(timing.waits) {
   setObjectName(QStringLiteral("SerialLink"));
   port_->setObjectName(QStringLiteral("MSComm1"));
+  port_->setWaitClock(*clock_);
+  // The port's own lines (open failures, a line not left raw) as they always read, without the program's name.
+  port_->setMessageSink([](const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); });
   port_->setPortsIniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini")));
   connect(port_.get(), &SerialPortControl::commEvent, this, &SerialLink::MSComm1_OnComm);
   // One line on standard error and in the serial window, never in Log.txt,

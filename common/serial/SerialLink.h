@@ -29,8 +29,10 @@ class SerialLink : public QObject {
   static constexpr int kBufferSize = 96;
 
   // programFolder holds setup.ini (its "Ports" section maps port numbers to
-  // devices) and Log.txt; the log's time stamps come from timing's clock.
-  SerialLink(ReceiveMode mode, const QString& programFolder, const Timing& timing = {}, QObject* parent = nullptr);
+  // devices) and Log.txt; the log's time stamps come from timing's clock,
+  // the waits run on timing's wait clock. port: the line (null: the system's).
+  SerialLink(ReceiveMode mode, const QString& programFolder, const Timing& timing = {}, QObject* parent = nullptr,
+             std::unique_ptr<Port> port = nullptr);
   ~SerialLink() override;
 
   ReceiveMode receiveMode() const { return mode_; }
@@ -79,6 +81,8 @@ class SerialLink : public QObject {
   TrafficLog& trafficLog() { return *log_; }
 
   SerialPortControl& MSComm1() { return *port_; }
+  // What the waits on this line run on (Timing::waits).
+  WaitClock& clock() const { return *clock_; }
 
   // Port-failure messages go through here; without one they are dropped.
   // The serial window shows a modal box, command-line runs print a line.
@@ -100,6 +104,7 @@ class SerialLink : public QObject {
   ReceiveMode mode_;
   std::unique_ptr<SerialPortControl> port_;
   std::unique_ptr<TrafficLog> log_;
+  WaitClock* clock_;
   PortMessage portMessage_;
   bool lost_ = false;
 };
