@@ -39,12 +39,16 @@ TEST(ReplyWait, TimeOutOrReplyEndTheWait) {
 }
 
 // The system clock's idle yield blocks rather than spins (the processor
-// share is a figure of bench/).
+// share is a figure of bench/); the first yields may find start-up events.
 TEST(ReplyWait, AnIdleYieldBlocks) {
-  QElapsedTimer wall;
-  wall.start();
-  WaitClock::system().yield(50ms);
-  EXPECT_GE(wall.elapsed(), 45);
+  bool blocked = false;
+  for (int pass = 0; pass < 5 && !blocked; ++pass) {
+    QElapsedTimer wall;
+    wall.start();
+    WaitClock::system().yield(50ms);
+    blocked = wall.elapsed() >= 45;
+  }
+  EXPECT_TRUE(blocked);
 }
 
 }  // namespace
