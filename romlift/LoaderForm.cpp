@@ -52,7 +52,7 @@ LoaderForm::LoaderForm(const QString& programFolder, const Timing& timing, QWidg
   buildMenus();
 
   link_ = std::make_unique<SerialLink>(std::make_unique<UploaderRule>(), programFolder_, timing);
-  link_->setMessageSink([](const QString& text) { std::fprintf(stderr, "romlift: %s\n", qPrintable(text)); });
+  link_->setMessageSink([](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
   com_ = new ComForm(*link_, QStringLiteral("ComForm"), this);
   upload_ = std::make_unique<UploadDialogue>(*link_, static_cast<UploadView&>(*this), iniPath_, timing);
 

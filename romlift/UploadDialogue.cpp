@@ -6,7 +6,6 @@
 #include <text/LineReader.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "ProductTable.h"
 
@@ -97,7 +96,7 @@ std::optional<UploadEnd> UploadDialogue::Commport_Click(std::uint8_t ComPort, st
         if (com_.ReplyBuffer.contains(kAnnouncement)) return true;
         return std::nullopt;
       },
-      bootWaitLimit_);
+      bootWaitLimit_, kYieldBlock, com_.clock());
   if (!announced) {
     StopRequest = false;
     closePort();
@@ -156,8 +155,9 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
   const std::chrono::milliseconds pause{LineDelay};
   bool readFailed = false;
   bool portLost = false;
+  WaitClock& clock = com_.clock();
   while (!in.atEnd() && !StopRequest) {
-    yieldToEventLoop();
+    clock.yield(kYieldBlock);
     const QByteArray line = in.readLine().value_or(QByteArray());
     if (in.failed()) {
       readFailed = true;
@@ -171,21 +171,21 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
     // Each send is stamped once it has returned: the driver had the bytes by
     // then at the latest, so a thread held up inside a send cannot shorten
     // the silence.
-    const auto firstSend = std::chrono::steady_clock::now();
+    const auto firstSend = clock.now();
     com_.SendMScommString(QByteArrayLiteral("\r"));
     com_.SendMScommString(QByteArrayLiteral("\n"));
-    const auto lineFeedSend = std::chrono::steady_clock::now();
+    const auto lineFeedSend = clock.now();
     // The silence counts from the moment the line feed has left the wire:
     // the transmit time of what was sent, and no sooner than the driver
     // reports it drained.
     const auto byteTime = com_.MSComm1().byteTime();
     // A stop request ends the wait; a stalled line closes the port (seen below).
     com_.MSComm1().drainOutput([this] { return StopRequest; });
-    const auto leftTheWire = std::max<std::chrono::steady_clock::time_point>({firstSend + byteTime * (line.size() + 2), lineFeedSend + byteTime,
-                                       std::chrono::steady_clock::now()});
+    const auto leftTheWire = std::max<WaitClock::TimePoint>({firstSend + byteTime * (line.size() + 2), lineFeedSend + byteTime,
+                                       clock.now()});
     // Sleeps rather than yields: nothing is taken in during the pause, as the
     // boot loader's pace expects; a monotonic clock so midnight cannot stall it.
-    std::this_thread::sleep_until(leftTheWire + pause);
+    clock.sleepUntil(leftTheWire + pause);
 
     if (com_.ReplyBuffer.contains(kRefusal)) {
       com_.ReplyBuffer.clear();
@@ -232,7 +232,7 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
           }
           return std::nullopt;
         },
-        finalWait_);
+        finalWait_, kYieldBlock, clock);
     if (accepted) {
       endReached(UploadEnd::Succeeded);
       view_.appendLogText(QStringLiteral("\r\nUpdated with success") + kPortClosed);

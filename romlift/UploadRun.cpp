@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
     window->show();
   } else {
     headlessCom = std::make_unique<SerialLink>(std::make_unique<UploaderRule>(), folder);
-    headlessCom->setMessageSink([](const QString& text) { cli::Console::error(QStringLiteral("romlift: ") + text); });
+    headlessCom->setMessageSink([](const QString& line) { cli::Console::error(line); });
     headlessUpload = std::make_unique<UploadDialogue>(*headlessCom, consoleView, iniPath);
     headlessUpload->LineDelay = StartupSettings::lineDelayFromText(read("Romlifter", "Delay", "350"));
   }

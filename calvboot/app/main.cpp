@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
 
   // setup.ini and Log.txt: beside the program, or per user when installed.
   CalvSession session(SettingsFolder::forProgram(QStringLiteral("calvboot")));
-  session.link().setMessageSink(toStandardError);
+  session.link().setMessageSink([](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
   session.program().setMessageSink(toStandardError);
   CVboot window(session);
   window.statusEcho = toStandardError;

@@ -141,7 +141,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   SerialLink& com = session.link();
   ProgramModule& program = session.program();
   ModuleCommands& commands = session.commands();
-  com.setMessageSink(run.errors());
+  com.setMessageSink([](const QString& line) { cli::Console::error(line); });
   program.setMessageSink(run.errors());
 
   // setup.ini as the window reads it at start-up, without storing anything,

@@ -99,7 +99,7 @@ ProgramResult ProgramModule::run(const QString& path) {
   }
   if (outcome != Step::Ok) view_.setProgress(0);
   result_.portFailure = commands_.link().portFailure();
-  result_.endedAt = std::chrono::steady_clock::now();
+  result_.endedAt = commands_.link().clock().now();
   return std::move(result_);
 }
 
@@ -155,7 +155,7 @@ ProgramModule::Step ProgramModule::awaitAnnouncement() {
         if (timedOut || reply.size() == expected) return true;
         return std::nullopt;
       },
-      announceTimeout_);
+      announceTimeout_, kYieldBlock, commands_.link().clock());
 
   const bool accepted = reply.size() >= 5 && static_cast<std::uint8_t>(reply.at(2)) == kAnnounceMarker &&
                         static_cast<std::uint8_t>(reply.at(3)) == 0;
@@ -271,10 +271,11 @@ ProgramModule::Step ProgramModule::finalSteps() {
     // A line's database, where one is configured, instead of the station's
     // counter; either way the number is claimed before it is sent.
     SerialClaim claim;
-    const auto claimStart = std::chrono::steady_clock::now();
+    WaitClock& clock = commands_.link().clock();
+    const auto claimStart = clock.now();
     if (SerialSource) {
       const std::optional<std::uint32_t> claimed = SerialSource();
-      result_.claimTime = std::chrono::steady_clock::now() - claimStart;
+      result_.claimTime = clock.now() - claimStart;
       if (!claimed) {
         status(QStringLiteral("Fault"));
         return Step::Fault;
@@ -282,7 +283,7 @@ ProgramModule::Step ProgramModule::finalSteps() {
       claim.number = *claimed;
     } else {
       claim = claimSerialNumber();
-      result_.claimTime = std::chrono::steady_clock::now() - claimStart;
+      result_.claimTime = clock.now() - claimStart;
     }
     if (!claim.refusal.isEmpty()) {
       ShowDetailText(claim.refusal);

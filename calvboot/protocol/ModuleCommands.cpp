@@ -114,7 +114,7 @@ bool ModuleCommands::awaitReply(ReplyEnd end) {
         if (com_.deviceWasLost()) return false;
         return std::nullopt;
       },
-      replyTimeout_);
+      replyTimeout_, kYieldBlock, com_.clock());
 }
 
 QString ModuleCommands::GetErrorText(std::uint8_t Errorcode) {

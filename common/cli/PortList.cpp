@@ -43,6 +43,7 @@ void listPorts(const QString& iniPath, const SystemRoots& roots) {
     QString reason;
     {
       SerialPortControl probe;
+      probe.setMessageSink([](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
       probe.setPortsIniPath(iniPath);
       probe.setCommPort(n);
       probe.setLookOnly(true);

@@ -1,5 +1,6 @@
 #include "SerialLink.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 #include <settings/LenientNumber.h>
@@ -16,13 +17,20 @@ constexpr std::uint8_t kHighestPort = 16;
 QString SerialLink::rxLine(const QByteArray& bytes) { return QStringLiteral("RX: ") + HexText::HexStringToReadable(bytes); }
 
 SerialLink::SerialLink(std::unique_ptr<ReceiveRule> rule, const QString& programFolder, const Timing& timing,
-                       QObject* parent)
+                       QObject* parent, std::unique_ptr<Port> port)
     : QObject(parent),
       rule_(std::move(rule)),
-      port_(std::make_unique<SerialPortControl>()),
-      log_(std::make_unique<TrafficLog>(QDir(programFolder).filePath(QStringLiteral("Log.txt")), timing.clock)) {
+      port_(std::make_unique<SerialPortControl>(std::move(port))),
+      log_(std::make_unique<TrafficLog>(QDir(programFolder).filePath(QStringLiteral("Log.txt")), timing.clock)),
+      clock_(timing.waits) {
   setObjectName(QStringLiteral("SerialLink"));
   port_->setObjectName(QStringLiteral("MSComm1"));
+  port_->setWaitClock(*clock_);
+  // The port's own lines (open failures, a line not left raw) read without
+  // the program's name, the link's with it.
+  port_->setMessageSink([this](const QString& text) {
+    if (messages_) messages_(text);
+  });
   port_->setPortsIniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini")));
   connect(port_.get(), &SerialPortControl::commEvent, this, &SerialLink::MSComm1_OnComm);
   // One line for the operator and in the serial window, never in Log.txt,
@@ -54,7 +62,7 @@ void SerialLink::setPortMessage(PortMessage message) { portMessage_ = std::move(
 void SerialLink::setMessageSink(MessageSink sink) { messages_ = std::move(sink); }
 
 void SerialLink::tell(const QString& text) const {
-  if (messages_) messages_(text);
+  if (messages_) messages_(QCoreApplication::applicationName() + QStringLiteral(": ") + text);
 }
 
 // ---- Port setup and line modes ----

@@ -28,9 +28,10 @@ class SerialLink : public QObject {
   // rule: how received bytes reach ReplyBuffer, fixed for the program's
   // lifetime. programFolder holds setup.ini (its "Ports" section maps port
   // numbers to devices) and Log.txt; the log's time stamps come from
-  // timing's clock.
+  // timing's clock, the waits run on timing's wait clock. port: the line
+  // (null: the system's).
   SerialLink(std::unique_ptr<ReceiveRule> rule, const QString& programFolder, const Timing& timing = {},
-             QObject* parent = nullptr);
+             QObject* parent = nullptr, std::unique_ptr<Port> port = nullptr);
   ~SerialLink() override;
 
   // "RX: " and the bytes in readable hex: the received-line text.
@@ -85,6 +86,8 @@ class SerialLink : public QObject {
   TrafficLog& trafficLog() { return *log_; }
 
   SerialPortControl& MSComm1() { return *port_; }
+  // What the waits on this line run on (Timing::waits).
+  WaitClock& clock() const { return *clock_; }
 
   // Port-failure messages go through here; without one they are dropped.
   // The serial window shows a modal box, command-line runs print a line.
@@ -92,7 +95,8 @@ class SerialLink : public QObject {
   void setPortMessage(PortMessage message);
   // What the operator should read about the line beyond those messages (a
   // device that vanished or stalled, the system's reason for a failed open):
-  // one line each, the program decides where it goes.
+  // whole lines, those about the link headed by the program's name; the
+  // program decides where they go.
   void setMessageSink(MessageSink sink);
 
  signals:
@@ -113,6 +117,7 @@ class SerialLink : public QObject {
   std::unique_ptr<ReceiveRule> rule_;
   std::unique_ptr<SerialPortControl> port_;
   std::unique_ptr<TrafficLog> log_;
+  WaitClock* clock_;
   PortMessage portMessage_;
   MessageSink messages_;
   bool lost_ = false;

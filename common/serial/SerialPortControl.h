@@ -2,17 +2,22 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 
+#include <platform/MessageSink.h>
+#include <platform/Port.h>
+
+class WaitClock;
+
 // The serial port control that ComForm holds as MSComm1: a numbered port
 // (COM1..COM16) with a line-settings string, buffer sizes, read length,
 // waiting/pending counts, text or binary line mode and a receive event.
-// Built on QSerialPort; everything Linux-specific stays in here.
+// Built on a Port (the system's unless given one); nothing in here calls the
+// operating system.
 class SerialPortControl : public QObject {
   Q_OBJECT
  public:
@@ -41,8 +46,16 @@ class SerialPortControl : public QObject {
 
   enum class InputMode { Text = 0, Binary = 1 };
 
+  // On the system's port (makeSystemPort()); a null port means that too.
   explicit SerialPortControl(QObject* parent = nullptr);
+  explicit SerialPortControl(std::unique_ptr<Port> port, QObject* parent = nullptr);
   ~SerialPortControl() override;
+
+  // Where the words for the operator go (open failures, a close that could
+  // not leave the line raw); without a sink they are dropped.
+  void setMessageSink(MessageSink sink);
+  // What drainOutput() waits on; the system's clock unless set.
+  void setWaitClock(WaitClock& clock);
 
   // setup.ini whose section "Ports" may map "COM<n>" to a device path.
   void setPortsIniPath(const QString& iniPath);
@@ -133,7 +146,6 @@ class SerialPortControl : public QObject {
 
  private:
   void collectWaiting();
-  void onPortError(QSerialPort::SerialPortError error);
   void loseDevice();
   void release();  // the real close
 

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <functional>
 
+#include "EventYield.h"
+
 // How long the programs wait and where their wall-clock time (the traffic
 // log's time stamps, romlift's upload report) comes from, given once at
 // construction: the programs keep the defaults, tests shorten the waits and
@@ -14,4 +16,7 @@ struct Timing {
   std::chrono::milliseconds announce = std::chrono::seconds{2};  // calvboot: the boot announcement
   std::chrono::milliseconds finalWait = std::chrono::seconds{5};  // romlift: "OK" after the last line
   std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+  // What the timed waits (replies, the announcement, the upload's pace, the
+  // output queue) run on: tests give a virtual clock.
+  WaitClock* waits = &WaitClock::system();
 };

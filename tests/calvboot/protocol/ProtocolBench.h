@@ -70,12 +70,7 @@ class PeerBench : public ::testing::Test {
     writePortsIni(dir.path(), 1, pty.slavePath());
     com = std::make_unique<SerialLink>(std::make_unique<FrameRule>(), dir.path());
     com->setPortMessage([](const QString&) {});  // a port failure shows in the results, not in a modal box
-    setReplyTimeout(300ms);
-  }
-
-  // The command layer anew, waiting so long for each reply.
-  void setReplyTimeout(std::chrono::milliseconds timeout) {
-    cmd = std::make_unique<ModuleCommands>(*com, Timing{.reply = timeout});
+    cmd = std::make_unique<ModuleCommands>(*com, Timing{.reply = 300ms});
     cmd->ComPort = 1;
     cmd->ComSpeed = 2;
   }

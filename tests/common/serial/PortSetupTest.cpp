@@ -7,7 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <serial/PortPermission.h>
+#include <platform/PortPermission.h>
 #include "SerialTestSupport.h"
 
 namespace {

@@ -117,26 +117,22 @@ TEST_F(SendReceive, ClearMScommInputDiscardsWaitingBytes) {
 }
 
 // A far end that stops taking bytes (the line's output held, as a device
-// that no longer reads): the wait for the output queue serves events, ends on
-// a stop request, and otherwise gives up after its allowance with the port
-// closed, the output dropped and a message; it never blocks.
-TEST_F(SendReceive, StalledOutputEndsTheDrainWithoutAFreeze) {
-  using Clock = std::chrono::steady_clock;
+// that no longer reads): what the line holds counts as output not yet sent
+// until it is dropped, and dropped it never goes out. (How a wait for it ends
+// is checked on the test line, on virtual time.)
+TEST_F(SendReceive, HeldOutputCountsUntilDropped) {
   SerialLink& com = openLink(Rule::Uploader, 2);
   const int held = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
   ASSERT_GE(held, 0);
   ASSERT_EQ(::tcflow(held, TCOOFF), 0);
   com.SendMScommString(QByteArray(100, 'x'));
+  EXPECT_EQ(com.MSComm1().outBufferCount(), 100);
   bool served = false;
   QTimer::singleShot(0, [&] { served = true; });
-  auto began = Clock::now();
-  EXPECT_EQ(com.MSComm1().drainOutput([&] { return Clock::now() - began > 200ms; }), SerialPortControl::Drain::Stopped);
-  EXPECT_TRUE(served && com.CheckMScomm());
-  began = Clock::now();
-  EXPECT_EQ(com.MSComm1().drainOutput(), SerialPortControl::Drain::Stalled);
-  EXPECT_LT(Clock::now() - began, 3s);
-  EXPECT_FALSE(com.CheckMScomm());
-  EXPECT_EQ(messages, QStringList{"Comm Port stalled"});
+  EXPECT_EQ(com.MSComm1().drainOutput([&] { return served; }), SerialPortControl::Drain::Stopped);
+  com.MSComm1().setOutBufferCount(0);
+  EXPECT_EQ(com.MSComm1().outBufferCount(), 0);
+  EXPECT_EQ(com.MSComm1().drainOutput(), SerialPortControl::Drain::Drained);
   ::tcflow(held, TCOON);
   ::close(held);
   EXPECT_TRUE(pty.readUntilQuiet(50ms, 300ms).isEmpty());

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 
 #include <protocol/FrameRule.h>
@@ -46,6 +47,8 @@ class SerialFormTest : public ::testing::Test {
     link = std::make_unique<SerialLink>(ruleFor(rule), dir.path(), timing);
     form = std::make_unique<ComForm>(*link, QStringLiteral("ComForm"));
     link->setPortMessage([this](const QString& text) { messages << text; });
+    // As the programs do: the link's lines for the operator on standard error.
+    link->setMessageSink([](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
     QObject::connect(&link->MSComm1(), &SerialPortControl::commEvent, [this](int) { ++receiveEvents; });
     return *link;
   }

@@ -15,4 +15,8 @@ QString hint(const QString& device, const QString& group, const QString& user, b
 // effective user; empty where the device cannot be examined.
 QString hintFor(const QString& device);
 
+// True when the system refuses this user the device (not a missing or
+// silent device): the case for the hint.
+bool accessRefused(const QString& device);
+
 }  // namespace PortPermission
