@@ -8,6 +8,7 @@
 
 #include <app/CVboot.h>
 #include <romlift/LoaderForm.h>
+#include <romlift/RomliftSession.h>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -36,6 +37,15 @@ int showWindow(int argc, char** argv, const QString& folder) {
   std::printf("%lld\n", monotonicNs());
   return 0;
 }
+
+// romlift's window over the session its main builds.
+struct RomliftWindow {
+  explicit RomliftWindow(const QString& folder) : session(RomliftSession::Start::Window, folder, {}), form(session) {}
+  void Form_Load() { form.Form_Load(); }
+  void show() { form.show(); }
+  RomliftSession session;
+  LoaderForm form;
+};
 
 // Seconds from spawning the child to its window shown; negative on failure.
 double startOnce(const char* self, const char* which, const QString& folder) {
@@ -72,7 +82,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   if (argc == 4 && QByteArray(argv[1]) == "--child") {
     if (QByteArray(argv[2]) == "calvboot") return showWindow<CVboot>(argc, argv, QString::fromLocal8Bit(argv[3]));
-    return showWindow<LoaderForm>(argc, argv, QString::fromLocal8Bit(argv[3]));
+    return showWindow<RomliftWindow>(argc, argv, QString::fromLocal8Bit(argv[3]));
   }
   const bool smoke = bench::smokeRun(argc, argv);
 

@@ -13,6 +13,8 @@
 #include <serial/HexText.h>
 #include <settings/IniFileHandler.h>
 #include <romlift/LoaderForm.h>
+#include <romlift/RomliftSession.h>
+#include <serial/SerialLink.h>
 #include <sim/bootsim/SRecord.h>
 
 #include <chrono>
@@ -55,16 +57,18 @@ class UploadEndToEnd : public ::testing::Test {
   // unless told otherwise), and the window with COM1 leading there.
   void start(QStringList simArgs = {}, std::chrono::milliseconds finalWait = std::chrono::seconds{5}) {
     form.reset();
+    session.reset();
     sim.reset();
     dir = std::make_unique<QTemporaryDir>();
     if (!simArgs.contains(QStringLiteral("--no-announce"))) simArgs << QStringLiteral("--announce-repeat") << "50";
     sim = std::make_unique<BootSimProcess>(simArgs << "--lines-out" << dir->filePath("taken"));
     ASSERT_TRUE(sim->started());
     iniPath = writePortsIni(dir->path(), 1, sim->slavePath());
-    form = std::make_unique<LoaderForm>(
-        dir->path(),
+    session = std::make_unique<RomliftSession>(
+        RomliftSession::Start::Window, dir->path(), MessageSink{},
         Timing{.finalWait = finalWait, .clock = [] { return QDateTime(QDate(2026, 3, 1), QTime(7, 5, 42)); }});
-    form->comForm().setPortMessage([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
+    form = std::make_unique<LoaderForm>(*session);
+    session->link().setPortMessage([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
     form->Form_Load();
     form->uploadDialogue().LineDelay = kLineDelay;  // read from setup.ini in LoaderFormWindow
   }
@@ -85,6 +89,7 @@ class UploadEndToEnd : public ::testing::Test {
 
   std::unique_ptr<QTemporaryDir> dir;
   std::unique_ptr<BootSimProcess> sim;
+  std::unique_ptr<RomliftSession> session;
   std::unique_ptr<LoaderForm> form;
   QString simReport, iniPath;
 };
@@ -142,7 +147,7 @@ TEST_F(UploadEndToEnd, IdlePortLostGivesTheButtonBack) {
   load(dvNineLines(2));
   form->Commport->click();
   ASSERT_TRUE(form->uploadDialogue().BootReady);
-  EXPECT_TRUE(waitUntil([&] { return !form->comForm().CheckMScomm(); }, 3s));
+  EXPECT_TRUE(waitUntil([&] { return !session->link().CheckMScomm(); }, 3s));
   EXPECT_EQ(form->Commport->text(), QStringLiteral("Open Comm Port"));
   EXPECT_EQ(form->serinputText(), kReady + kPortClosed);
   EXPECT_FALSE(form->uploadDialogue().BootReady);
@@ -251,7 +256,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     EXPECT_EQ(text.toStdString(), (prefix + marks(n) + row.ending).toStdString());
     EXPECT_TRUE(row.ending != failed || row.within > 0ms || took >= row.finalWait);
     // Closed and idle; ready only where a refusal or failure left the boot loader waiting.
-    EXPECT_FALSE(form->comForm().CheckMScomm());
+    EXPECT_FALSE(session->link().CheckMScomm());
     EXPECT_EQ(form->Commport->text(), QStringLiteral("Open Comm Port"));
     EXPECT_TRUE(form->BtnUpload->isEnabled() && !form->uploadDialogue().isUploading());
     EXPECT_EQ(form->uploadDialogue().BootReady,
