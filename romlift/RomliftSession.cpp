@@ -71,9 +71,9 @@ std::optional<UploadEnd> RomliftSession::openPort() {
 }
 
 UploadResult RomliftSession::upload() {
-  // The running upload keeps its record; this click only reaches the
-  // dialogue, which ignores it.
-  if (dialogue_->isUploading()) return dialogue_->BtnUpload_Click(uploadFile());
+  // A click while an upload runs (or keeps its record) is ignored: the
+  // running upload's record and end are its own.
+  if (dialogue_->isUploading()) return {};
   const UploadFile file = uploadFile();
   UploadRecord record(recordConfig(), recordMessages_);
   record.begin(file, comPort_, device());

@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -211,6 +213,15 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     SCOPED_TRACE(row.name);
     start(row.sim, row.finalWait);
     for (const char* key : keys) IniFileHandler::WriteIniValue("Romlifter", key, "earlier " + QString(key), iniPath);
+    // Every upload that sent a line is recorded, on disk before its end shows.
+    IniFileHandler::WriteIniValue("Production", "Records", "records.csv", iniPath);
+    const QString records = dir->filePath(QStringLiteral("records.csv"));
+    qsizetype recordLinesWhenShown = -1;
+    QObject::connect(form->Text_Serinput, &QPlainTextEdit::textChanged, form.get(), [&] {
+      static const QRegularExpression ending(QStringLiteral("Updated with success|Update Failed|Update cancelled|Wrong File"));
+      if (recordLinesWhenShown < 0 && ending.match(form->serinputText()).hasMatch())
+        recordLinesWhenShown = fileBytes(records).count('\n');
+    });
     const auto lines = dvNineLines(6);
     const QString path = row.act == Act::NoFile ? QString() : load(lines);
     const bool announced = !row.sim.contains("--no-announce");
@@ -266,6 +277,11 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     for (int k = 0; k < 4; ++k)
       EXPECT_EQ(IniFileHandler::ReadIniValue("Romlifter", keys[k], QString(), iniPath),
                 row.status ? expected[k] : QStringLiteral("earlier %1").arg(keys[k])) << keys[k];
+    // Header and one record, with the log's ending (a vanished device's own).
+    const QString ended = row.sim.contains("--vanish-after") ? "Port lost" : row.ending.split("\r\n", Qt::SkipEmptyParts)[0];
+    EXPECT_EQ(fileBytes(records).count('\n'), n > 0 ? 2 : 0);
+    EXPECT_EQ(recordLinesWhenShown, n > 0 ? 2 : -1);
+    EXPECT_TRUE(n == 0 || fileBytes(records).endsWith(("," + ended + ",\r\n").toUtf8())) << fileBytes(records).toStdString();
     // The boot loader took exactly the lines the log counts, with their CR LF.
     if (!row.sim.contains("--vanish-after")) {
       EXPECT_EQ(linesTaken(), onTheWire(lines.first(n)));
