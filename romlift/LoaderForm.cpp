@@ -1,14 +1,11 @@
 #include "LoaderForm.h"
-#include "UploadRecord.h"
 
 #include <serial/ComForm.h>
-#include <settings/IniFileHandler.h>
-#include <serial/SerialPortControl.h>
+#include <serial/SerialLink.h>
 
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,9 +19,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "StartupSettings.h"
-#include "UploaderRule.h"
 
 namespace {
 
@@ -42,26 +36,25 @@ QString onScreen(QString text) {
 
 const QString LoaderForm::kCaption = QStringLiteral("Kestrune Audio - Romlift");
 
-LoaderForm::LoaderForm(const QString& programFolder, const Timing& timing, QWidget* parent)
-    : QMainWindow(parent),
-      programFolder_(programFolder),
-      iniPath_(QDir(programFolder).filePath(QStringLiteral("setup.ini"))) {
+LoaderForm::LoaderForm(RomliftSession& session, QWidget* parent) : QMainWindow(parent), session_(session) {
   setObjectName(QStringLiteral("LoaderForm"));
   setWindowTitle(kCaption);
   buildControls();
   buildMenus();
 
-  link_ = std::make_unique<SerialLink>(std::make_unique<UploaderRule>(), programFolder_, timing);
-  link_->setMessageSink([](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
-  com_ = new ComForm(*link_, QStringLiteral("ComForm"), this);
-  upload_ = std::make_unique<UploadDialogue>(*link_, static_cast<UploadView&>(*this), iniPath_, timing);
+  com_ = new ComForm(session_.link(), QStringLiteral("ComForm"), this);
+  session_.dialogue().setView(this);
+  session_.setRecordMessages([this, tell = session_.messages()](const QString& m) {
+    if (tell) tell(m);
+    appendLogText(QStringLiteral("\r\n") + m);
+  });
 
   chooseFile_ = [this] {
     return QFileDialog::getOpenFileName(this, QString(), QString(), kFileFilter);
   };
   runAbout_ = [](SerialAbout& box) { box.exec(); };
   endProgram_ = [this] {
-    if (upload_->isUploading() || upload_->isWaitingForBootLoader()) {
+    if (session_.dialogue().isUploading() || session_.dialogue().isWaitingForBootLoader()) {
       // A wait loop runs inside this click and would outlive a normal quit.
       std::fflush(nullptr);
       std::_Exit(EXIT_SUCCESS);
@@ -70,7 +63,10 @@ LoaderForm::LoaderForm(const QString& programFolder, const Timing& timing, QWidg
   };
 }
 
-LoaderForm::~LoaderForm() = default;
+LoaderForm::~LoaderForm() {
+  session_.dialogue().setView(nullptr);
+  session_.setRecordMessages(session_.messages());
+}
 
 void LoaderForm::buildControls() {
   auto* central = new QWidget(this);
@@ -147,10 +143,11 @@ void LoaderForm::buildMenus() {
   Speed_9600 = action(Speed, QStringLiteral("&9600"), QStringLiteral("Speed_9600"));
   Speed_57600 = action(Speed, QStringLiteral("&57600"), QStringLiteral("Speed_57600"));
   Speed_115000 = action(Speed, QStringLiteral("&115200"), QStringLiteral("Speed_115000"));
-  for (QAction* a : {Speed_9600, Speed_57600, Speed_115000}) a->setCheckable(true);
-  connect(Speed_9600, &QAction::triggered, this, [this] { SelectSpeed(0); });
-  connect(Speed_57600, &QAction::triggered, this, [this] { SelectSpeed(1); });
-  connect(Speed_115000, &QAction::triggered, this, [this] { SelectSpeed(2); });
+  speedItems_ = {Speed_9600, Speed_57600, Speed_115000};
+  for (int code = 0; code < LineSpeed::kCount; ++code) {
+    speedItems_[code]->setCheckable(true);
+    connect(speedItems_[code], &QAction::triggered, this, [this, code] { SelectSpeed(*LineSpeed::fromCode(code)); });
+  }
   // Kept for the operator's guide, which names it; the uploader needs no address.
   Com_Adress = action(Comm, QStringLiteral("&Com Adress"), QStringLiteral("Com_Adress"));
 
@@ -161,60 +158,47 @@ void LoaderForm::buildMenus() {
 }
 
 void LoaderForm::Form_Load() {
-
-  check_.BootInstructions.clear();
   showGuide();
   Text_Filename->clear();
   Text_Filevalid->clear();
   setLogText(QString());
 
-  upload_->LineDelay = StartupSettings::lineDelayFromText(
-      readSetting(QStringLiteral("Romlifter"), QStringLiteral("Delay"), QStringLiteral("350")));
-
-  SelectComPort(StartupSettings::comPortFromText(
-      readSetting(QStringLiteral("ComSettings"), QStringLiteral("ComPort"), QStringLiteral("1"))));
-  SelectSpeed(0);
-  upload_->StopRequest = false;
+  showPort();
+  SelectSpeed(session_.speed());
+  session_.dialogue().StopRequest = false;
 
   for (std::uint8_t n = 1; n <= kPortCount; ++n) COM[n - 1]->setVisible(ProbeComPort(n));
 
   com_->show();
-  const QString debug = readSetting(QStringLiteral("AmpCom"), QStringLiteral("Debug"), QStringLiteral("0"));
-  com_->SetVisibility(SerialLink::isDebugValue(debug));
+  com_->SetVisibility(session_.serialWindowWanted());
 }
 
-QString LoaderForm::readSetting(const QString& section, const QString& key, const QString& defaultValue) const {
-  return StoreSettings ? IniFileHandler::ReadIniValue(section, key, defaultValue, iniPath_)
-                       : IniFileHandler::ReadIniValueOrDefault(section, key, defaultValue, iniPath_);
-}
+void LoaderForm::showGuide() { Label1->setText(onScreen(session_.fileCheck().GuideText())); }
 
-void LoaderForm::showGuide() { Label1->setText(onScreen(check_.GuideText())); }
-
+// The menu's choice; the session stores it in a window start.
 void LoaderForm::SelectComPort(std::uint8_t port) {
-  comPort_ = (port >= 1 && port <= kPortCount) ? port : 1;
+  session_.selectPort(port);
+  showPort();
+}
+
+void LoaderForm::showPort() {
   for (QAction* a : COM) a->setChecked(false);
-  COM[comPort_ - 1]->setChecked(true);
-  // The given number, not the corrected one: the file keeps what it held.
-  if (StoreSettings)
-    IniFileHandler::WriteIniValue(QStringLiteral("ComSettings"), QStringLiteral("ComPort"), QString::number(port),
-                                  iniPath_);
+  COM[session_.comPort() - 1]->setChecked(true);
 }
 
-void LoaderForm::SelectSpeed(std::uint8_t index) {
-  comSpeed_ = index <= 2 ? index : 0;
-  Speed_9600->setChecked(comSpeed_ == 0);
-  Speed_57600->setChecked(comSpeed_ == 1);
-  Speed_115000->setChecked(comSpeed_ == 2);
+void LoaderForm::SelectSpeed(LineSpeed speed) {
+  session_.selectSpeed(speed);
+  for (int code = 0; code < LineSpeed::kCount; ++code) speedItems_[code]->setChecked(code == speed.code());
 }
 
-bool LoaderForm::ProbeComPort(std::uint8_t port) { return link_->probePort(port, comSpeed_); }
+bool LoaderForm::ProbeComPort(std::uint8_t port) { return session_.link().probePort(port, session_.speed().code()); }
 
 void LoaderForm::Load_Click() {
   const QString chosen = chooseFile_ ? chooseFile_() : QString();
-  if (!check_.Load(chosen)) return;  // silently: the screen keeps the last attempt
+  if (!session_.load(chosen)) return;  // silently: the screen keeps the last attempt
   showGuide();
-  Text_Filevalid->setText(check_.Verdict);
-  Text_Filename->setText(check_.FileName);
+  Text_Filevalid->setText(session_.fileCheck().Verdict);
+  Text_Filename->setText(session_.fileCheck().FileName);
 }
 
 void LoaderForm::Close_Click() {
@@ -227,27 +211,15 @@ void LoaderForm::closeEvent(QCloseEvent* event) {
 }
 
 void LoaderForm::About_Click() {
-  SerialAbout box(SerialAbout::programIdentity(), this);
+  SerialAbout box(ProgramIdentity::romlift(), this);
   if (runAbout_) runAbout_(box);
 }
 
-std::optional<UploadEnd> LoaderForm::Commport_Click() { return upload_->Commport_Click(comPort_, comSpeed_); }
+std::optional<UploadEnd> LoaderForm::Commport_Click() { return session_.openPort(); }
 
-UploadEnd LoaderForm::BtnUpload_Click() {
-  const UploadFile file{check_.FileValid, check_.FileName, check_.ProductCode};
-  UploadRecord record(RecordRuns ? ProductionConfig::fromIni(iniPath_) : ProductionConfig{}, [this](const QString& m) {
-    std::fprintf(stderr, "romlift: %s\n", qPrintable(m));
-    appendLogText(QStringLiteral("\r\n") + m);
-  });
-  if (!RecordRuns) return upload_->BtnUpload_Click(file);
-  record.begin(file, comPort_, SerialPortControl::deviceForPort(comPort_, iniPath_));
-  upload_->EndReached = [this, &record](UploadEnd end) { record.end(*upload_, end); };
-  const UploadEnd ending = upload_->BtnUpload_Click(file);
-  upload_->EndReached = nullptr;
-  return ending;
-}
+UploadResult LoaderForm::BtnUpload_Click() { return session_.upload(); }
 
-void LoaderForm::Serial_cancel_Click() { upload_->Serial_cancel_Click(); }
+void LoaderForm::Serial_cancel_Click() { session_.dialogue().Serial_cancel_Click(); }
 
 void LoaderForm::setLogText(const QString& text) {
   serinput_ = text;

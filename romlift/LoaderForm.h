@@ -6,14 +6,15 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
 
+#include <serial/LineSpeed.h>
+
+#include "RomliftSession.h"
 #include "SerialAbout.h"
 #include "SrecordCheck.h"
 #include "UploadDialogue.h"
 
 class ComForm;
-class SerialLink;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -22,42 +23,35 @@ class QPlainTextEdit;
 class QPushButton;
 
 // romlift's window: the upgrade steps, the file check, the port and upload
-// buttons and the port and speed menus. The logic sits in SrecordCheck and
-// UploadDialogue; this class owns the controls and forwards to them.
+// buttons and the port and speed menus. It shows a session it is given
+// (the run's link, dialogue, file and settings), owns the controls and
+// forwards to the session.
 class LoaderForm : public QMainWindow, private UploadView {
   Q_OBJECT
  public:
   static const QString kCaption;
-  static constexpr std::uint8_t kPortCount = 16;
+  static constexpr std::uint8_t kPortCount = RomliftSession::kPortCount;
 
-  // programFolder holds setup.ini; the program passes its own folder.
-  explicit LoaderForm(const QString& programFolder, const Timing& timing = {}, QWidget* parent = nullptr);
+  // Shows the session's upload in its log; the record's messages go there too.
+  explicit LoaderForm(RomliftSession& session, QWidget* parent = nullptr);
   ~LoaderForm() override;
 
-  // Start-up: settings, port and speed, usable ports, serial window.
+  // Start-up: the session's port and speed, usable ports, serial window.
   void Form_Load();
-  // False for a run from the command line: start-up and the port menu then
-  // store nothing in setup.ini.
-  bool StoreSettings = true;
-  // False when the caller keeps the run records itself (a command-line run).
-  bool RecordRuns = true;
 
   void Load_Click();
   void Close_Click();
   void About_Click();
   std::optional<UploadEnd> Commport_Click();
-  UploadEnd BtnUpload_Click();
+  UploadResult BtnUpload_Click();
   void Serial_cancel_Click();
 
   void SelectComPort(std::uint8_t port);
-  void SelectSpeed(std::uint8_t index);
+  void SelectSpeed(LineSpeed speed);
   bool ProbeComPort(std::uint8_t port);
 
-  const QString& IniPath() const { return iniPath_; }
-  std::uint8_t ComPort() const { return comPort_; }
-  std::uint8_t ComSpeed() const { return comSpeed_; }
-  const SrecordCheck& fileCheck() const { return check_; }
-  UploadDialogue& uploadDialogue() { return *upload_; }
+  const SrecordCheck& fileCheck() const { return session_.fileCheck(); }
+  UploadDialogue& uploadDialogue() { return session_.dialogue(); }
   ComForm& comForm() { return *com_; }
   // Text_Serinput's text with its CR LF line breaks.
   const QString& serinputText() const { return serinput_; }
@@ -98,7 +92,7 @@ class LoaderForm : public QMainWindow, private UploadView {
   void buildControls();
   void buildMenus();
   void showGuide();
-  QString readSetting(const QString& section, const QString& key, const QString& defaultValue) const;
+  void showPort();
 
   // UploadView
   void setLogText(const QString& text) override;
@@ -107,15 +101,10 @@ class LoaderForm : public QMainWindow, private UploadView {
   void setPortCaption(const QString& caption) override;
   void setUploadEnabled(bool enabled) override;
 
-  QString programFolder_;
-  const QString iniPath_;  // setup.ini in the program folder
-  std::uint8_t comPort_ = 1;
-  std::uint8_t comSpeed_ = 0;
+  RomliftSession& session_;
+  std::array<QAction*, LineSpeed::kCount> speedItems_{};  // by speed code
   QString serinput_;
-  SrecordCheck check_;
-  std::unique_ptr<SerialLink> link_;
   ComForm* com_ = nullptr;  // owned through the Qt parent
-  std::unique_ptr<UploadDialogue> upload_;
 
   std::function<QString()> chooseFile_;
   std::function<void(SerialAbout&)> runAbout_;

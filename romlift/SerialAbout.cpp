@@ -9,15 +9,6 @@ namespace {
 QString onScreen(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
 }  // namespace
 
-SerialAbout::Identity SerialAbout::programIdentity() {
-  return {QStringLiteral(ROMLIFT_TITLE), ROMLIFT_VERSION_MAJOR, ROMLIFT_VERSION_MINOR,
-          ROMLIFT_VERSION_PATCH};
-}
-
-QString SerialAbout::versionText(int major, int minor, int revision) {
-  return QStringLiteral("Version %1.%2%3").arg(major).arg(minor).arg(revision);
-}
-
 SerialAbout::SerialAbout(const Identity& identity, QWidget* owner) : QDialog(owner) {
   setObjectName(QStringLiteral("SerialAbout"));
   auto* layout = new QVBoxLayout(this);
@@ -42,7 +33,7 @@ SerialAbout::SerialAbout(const Identity& identity, QWidget* owner) : QDialog(own
 void SerialAbout::Form_Load(const Identity& identity) {
   setWindowTitle(QStringLiteral("About ") + identity.title);
   lblTitle->setText(identity.title);
-  lblVersion->setText(versionText(identity.major, identity.minor, identity.revision));
+  lblVersion->setText(identity.versionText());
   lblDescription->setText(
       onScreen(QStringLiteral("Tool for upgrading firmware.\r\n\r\n\r\n\r\n")));
   lblLine1->setText(QStringLiteral("First released in Haldenborg, March 2003"));

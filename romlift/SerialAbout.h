@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include "ProgramIdentity.h"
+
 class QLabel;
 class QPushButton;
 
@@ -11,16 +13,7 @@ class QPushButton;
 class SerialAbout : public QDialog {
   Q_OBJECT
  public:
-  struct Identity {
-    QString title;
-    int major = 0;
-    int minor = 0;
-    int revision = 0;
-  };
-
-  // The program's own title and version, as the build set them.
-  static Identity programIdentity();
-  static QString versionText(int major, int minor, int revision);
+  using Identity = ProgramIdentity;
 
   explicit SerialAbout(const Identity& identity, QWidget* owner = nullptr);
 

@@ -6,6 +6,8 @@
 #include <text/LineReader.h>
 
 #include <algorithm>
+#include <thread>
+#include <utility>
 
 #include "ProductTable.h"
 
@@ -37,8 +39,8 @@ class RunningFlag {
 const QString UploadDialogue::kOpenCaption = QStringLiteral("Open Comm Port");
 const QString UploadDialogue::kCloseCaption = QStringLiteral("Close Comm Port");
 
-UploadDialogue::UploadDialogue(SerialLink& com, UploadView& view, QString iniPath, const Timing& timing)
-    : com_(com), view_(view), iniPath_(std::move(iniPath)), finalWait_(timing.finalWait), reportClock_(timing.clock) {
+UploadDialogue::UploadDialogue(SerialLink& com, QString iniPath, const Timing& timing)
+    : com_(com), iniPath_(std::move(iniPath)), finalWait_(timing.finalWait), reportClock_(timing.clock) {
   // A running wait or upload sees the closed port itself; an idle open port
   // (the boot loader announced, no upload yet) has nobody watching, so the
   // button would go on offering to close a port that is gone.
@@ -46,18 +48,28 @@ UploadDialogue::UploadDialogue(SerialLink& com, UploadView& view, QString iniPat
     if (waiting_ || uploading_) return;
     BootReady = false;
     closePort();
-    view_.appendLogText(kPortClosed);
+    appendLog(kPortClosed);
   });
 }
 
 UploadDialogue::~UploadDialogue() { QObject::disconnect(lostWatch_); }
 
-void UploadDialogue::closePort() {
-  com_.CloseMScomm();
-  view_.setPortCaption(kOpenCaption);
+void UploadDialogue::setLog(const QString& text) {
+  log_ = text;
+  view_->setLogText(text);
 }
 
-std::optional<UploadEnd> UploadDialogue::Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed) {
+void UploadDialogue::appendLog(const QString& text) {
+  log_ += text;
+  view_->appendLogText(text);
+}
+
+void UploadDialogue::closePort() {
+  com_.CloseMScomm();
+  view_->setPortCaption(kOpenCaption);
+}
+
+std::optional<UploadEnd> UploadDialogue::Commport_Click(std::uint8_t ComPort, LineSpeed speed) {
   BootReady = false;
   if (com_.CheckMScomm()) {
     if (waiting_ || uploading_) {
@@ -68,16 +80,16 @@ std::optional<UploadEnd> UploadDialogue::Commport_Click(std::uint8_t ComPort, st
     // Open and idle: no loop would ever serve a request, so close now.
     StopRequest = false;
     closePort();
-    view_.appendLogText(kPortClosed);
+    appendLog(kPortClosed);
     return UploadEnd::Cancelled;
   }
   StopRequest = false;
   com_.ReplyBuffer.clear();
-  view_.setLogText(QString());
+  setLog(QString());
 
-  if (!com_.SetupMScomm(ComPort, ComSpeed)) return UploadEnd::NotStarted;  // the link told the operator why
-  view_.setPortCaption(kCloseCaption);
-  view_.setLogText(QStringLiteral("Waiting for response...\r\n"));
+  if (!com_.SetupMScomm(ComPort, speed.code())) return UploadEnd::NotStarted;  // the link told the operator why
+  view_->setPortCaption(kCloseCaption);
+  setLog(QStringLiteral("Waiting for response...\r\n"));
 
   RunningFlag running(waiting_);
   bool expired = false;
@@ -100,59 +112,47 @@ std::optional<UploadEnd> UploadDialogue::Commport_Click(std::uint8_t ComPort, st
   if (!announced) {
     StopRequest = false;
     closePort();
-    view_.appendLogText(kPortClosed);
+    appendLog(kPortClosed);
     return expired ? UploadEnd::NoBootLoader : lost ? UploadEnd::PortLost : UploadEnd::Cancelled;
   }
-  view_.setLogText(QStringLiteral("Amplifier and CD Boot Loader\r\nWaiting for firmware upload..."));
+  setLog(QStringLiteral("Amplifier and CD Boot Loader\r\nWaiting for firmware upload..."));
   BootReady = true;
   return std::nullopt;
 }
 
 void UploadDialogue::Serial_cancel_Click() {
-  view_.setUploadEnabled(true);
+  view_->setUploadEnabled(true);
   StopRequest = true;
 }
 
-UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
+UploadResult UploadDialogue::BtnUpload_Click(const UploadFile& file) {
   // Possible once "Cancel Upload" enabled the button again; a second run
   // would open the file twice and interleave its lines with the first.
-  if (uploading_) return UploadEnd::NotStarted;
-  RunningFlag running(uploading_);
+  if (uploading_) return {};
+  uploading_ = true;
+  view_->setUploadEnabled(false);
+  appendLog(QStringLiteral("\r\nupdating...\r\n"));
+  // Nothing sent: the end is shown at once and the button is usable again.
+  const auto notStarted = [this](const QString& text) {
+    appendLog(text);
+    view_->setUploadEnabled(true);
+    uploading_ = false;
+    return UploadResult{};
+  };
 
-  LineReader in(LineEnd::CrOrCrLf);
-  // Every ending enables the button again and leaves the file closed.
-  struct Finish {
-    UploadView& view;
-    LineReader& in;
-    ~Finish() {
-      view.setUploadEnabled(true);
-      in.close();
-    }
-  } finish{view_, in};
-
-  view_.setUploadEnabled(false);
-  view_.appendLogText(QStringLiteral("\r\nupdating...\r\n"));
-
-  if (!file.FileValid) {
-    view_.appendLogText(kFileNotReady);
-    return UploadEnd::NotStarted;
-  }
+  if (!file.FileValid) return notStarted(kFileNotReady);
   // A refused, failed or cancelled upload closed the port: sending on it
   // would go nowhere, so it no longer counts as ready.
-  if (!BootReady || !com_.CheckMScomm()) {
-    view_.appendLogText(QStringLiteral("\r\nNot ready for boot"));
-    return UploadEnd::NotStarted;
-  }
+  if (!BootReady || !com_.CheckMScomm()) return notStarted(QStringLiteral("\r\nNot ready for boot"));
 
   StopRequest = false;
-  linesSent_ = 0;
+  pendingFile_ = file;
+  LineReader in(LineEnd::CrOrCrLf);
   // Moved, deleted or unreadable since the check: nothing sent, no report.
-  if (!in.open(file.FileName) || (in.atEnd() && in.failed())) {
-    view_.appendLogText(kFileNotReady);
-    return UploadEnd::NotStarted;
-  }
+  if (!in.open(file.FileName) || (in.atEnd() && in.failed())) return notStarted(kFileNotReady);
 
   const std::chrono::milliseconds pause{LineDelay};
+  int linesSent = 0;
   bool readFailed = false;
   bool portLost = false;
   WaitClock& clock = com_.clock();
@@ -163,11 +163,11 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
       readFailed = true;
       break;
     }
-    view_.appendLogText(QStringLiteral(" ."));
-    view_.repaintLog();
+    appendLog(QStringLiteral(" ."));
+    view_->repaintLog();
 
     com_.SendMScommString(line);
-    ++linesSent_;
+    ++linesSent;
     // Each send is stamped once it has returned: the driver had the bytes by
     // then at the latest, so a thread held up inside a send cannot shorten
     // the silence.
@@ -191,70 +191,80 @@ UploadEnd UploadDialogue::BtnUpload_Click(const UploadFile& file) {
       com_.ReplyBuffer.clear();
       in.close();
       closePort();
-      endReached(UploadEnd::WrongFile);
-      view_.appendLogText(QStringLiteral("\r\nWrong File") + kPortClosed);
-      return UploadEnd::WrongFile;
+      return ended(Ending::WrongFile, UploadEnd::WrongFile, linesSent);
     }
     if (!com_.CheckMScomm()) {
       portLost = true;
       break;
     }
   }
-
-  UploadEnd end = UploadEnd::Failed;
-  if (readFailed) {
-    // Part of the file went out: the boot loader holds an unfinished image.
-    endReached(end);
-    view_.appendLogText(kFileNotReady);
-    writeReport(file, QStringLiteral("Failed"));
-  } else if (portLost) {
-    // The device vanished mid-file: whatever it took is unfinished.
-    end = UploadEnd::PortLost;
-    endReached(end);
-    view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
-    writeReport(file, QStringLiteral("Failed"));
-    view_.repaintLog();
-  } else if (StopRequest) {
-    StopRequest = false;
-    end = UploadEnd::Cancelled;
-    endReached(end);
-    view_.appendLogText(QStringLiteral("\r\nUpdate cancelled"));
-    writeReport(file, QStringLiteral("Cancelled"));
-  } else {
-    const bool accepted = waitFor(
-        [&](bool timedOut) -> std::optional<bool> {
-          if (timedOut) return false;
-          if (com_.ReplyBuffer.contains(kAccepted)) return true;
-          // Only after "OK" was looked for: a boot loader may accept and then drop the line.
-          if (!com_.CheckMScomm()) {
-            end = UploadEnd::PortLost;
-            return false;
-          }
-          return std::nullopt;
-        },
-        finalWait_, kYieldBlock, clock);
-    if (accepted) {
-      endReached(UploadEnd::Succeeded);
-      view_.appendLogText(QStringLiteral("\r\nUpdated with success") + kPortClosed);
-      writeReport(file, QStringLiteral("Succes"));
-      view_.repaintLog();
-      BootReady = false;
-      closePort();
-      return UploadEnd::Succeeded;
-    }
-    endReached(end);
-    view_.appendLogText(QStringLiteral("\r\nUpdate Failed"));
-    writeReport(file, QStringLiteral("Failed"));
-    view_.repaintLog();
-  }
   in.close();
-  closePort();
-  view_.appendLogText(kPortClosed);
-  return end;
+
+  // Part of the file went out: the boot loader holds an unfinished image.
+  if (readFailed) return ended(Ending::ReadFailed, UploadEnd::Failed, linesSent);
+  // The device vanished mid-file: whatever it took is unfinished.
+  if (portLost) return ended(Ending::Failed, UploadEnd::PortLost, linesSent);
+  if (StopRequest) {
+    StopRequest = false;
+    return ended(Ending::Cancelled, UploadEnd::Cancelled, linesSent);
+  }
+  UploadEnd end = UploadEnd::Failed;
+  const bool accepted = waitFor(
+      [&](bool timedOut) -> std::optional<bool> {
+        if (timedOut) return false;
+        if (com_.ReplyBuffer.contains(kAccepted)) return true;
+        // Only after "OK" was looked for: a boot loader may accept and then drop the line.
+        if (!com_.CheckMScomm()) {
+          end = UploadEnd::PortLost;
+          return false;
+        }
+        return std::nullopt;
+      },
+      finalWait_, kYieldBlock, clock);
+  if (accepted) return ended(Ending::Succeeded, UploadEnd::Succeeded, linesSent);
+  return ended(Ending::Failed, end, linesSent);
 }
 
-void UploadDialogue::endReached(UploadEnd end) {
-  if (EndReached) EndReached(end);
+UploadResult UploadDialogue::ended(Ending ending, UploadEnd end, int linesSent) {
+  pending_ = ending;
+  return {end, linesSent};
+}
+
+void UploadDialogue::showEnd() {
+  if (!pending_) return;
+  const Ending ending = *std::exchange(pending_, std::nullopt);
+  switch (ending) {
+    case Ending::WrongFile:
+      // The port is closed already; the report keeps the last upload's.
+      appendLog(QStringLiteral("\r\nWrong File") + kPortClosed);
+      break;
+    case Ending::Succeeded:
+      appendLog(QStringLiteral("\r\nUpdated with success") + kPortClosed);
+      writeReport(pendingFile_, QStringLiteral("Succes"));
+      view_->repaintLog();
+      BootReady = false;
+      closePort();
+      break;
+    case Ending::ReadFailed:
+    case Ending::Failed:
+    case Ending::Cancelled:
+      if (ending == Ending::ReadFailed) {
+        appendLog(kFileNotReady);
+        writeReport(pendingFile_, QStringLiteral("Failed"));
+      } else if (ending == Ending::Cancelled) {
+        appendLog(QStringLiteral("\r\nUpdate cancelled"));
+        writeReport(pendingFile_, QStringLiteral("Cancelled"));
+      } else {
+        appendLog(QStringLiteral("\r\nUpdate Failed"));
+        writeReport(pendingFile_, QStringLiteral("Failed"));
+        view_->repaintLog();
+      }
+      closePort();
+      appendLog(kPortClosed);
+      break;
+  }
+  view_->setUploadEnabled(true);
+  uploading_ = false;
 }
 
 void UploadDialogue::writeReport(const UploadFile& file, const QString& status) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+#include <serial/LineSpeed.h>
 #include <serial/Timing.h>
 
 class SerialLink;
@@ -44,11 +45,18 @@ enum class UploadEnd {
   NoBootLoader,  // no announcement within a command-line run's wait limit
 };
 
+// How an upload ended, and how many lines it sent to the boot loader.
+struct UploadResult {
+  UploadEnd end = UploadEnd::NotStarted;
+  int linesSent = 0;
+};
+
 // The dialogue with a product's boot loader: open the port and wait for its
 // announcement, send the file line by line at a fixed pace, watch for the
 // refusal, wait for the final acknowledgement and write the upload report.
 // Every wait runs on the caller's thread and yields to the event loop, so
-// clicks and received bytes are taken in meanwhile.
+// clicks and received bytes are taken in meanwhile. What it shows goes to
+// its view (none until one is set).
 class UploadDialogue {
  public:
   static constexpr std::int16_t kDefaultLineDelay = 350;  // ms
@@ -57,7 +65,7 @@ class UploadDialogue {
   static const QString kCloseCaption;
 
   // iniPath: setup.ini, where the upload report goes.
-  UploadDialogue(SerialLink& com, UploadView& view, QString iniPath, const Timing& timing = {});
+  UploadDialogue(SerialLink& com, QString iniPath, const Timing& timing = {});
   ~UploadDialogue();
   UploadDialogue(const UploadDialogue&) = delete;
   UploadDialogue& operator=(const UploadDialogue&) = delete;
@@ -65,23 +73,28 @@ class UploadDialogue {
   bool BootReady = false;
   bool StopRequest = false;
   std::int16_t LineDelay = kDefaultLineDelay;  // ms of silence after each line
-  // Called once an upload that began sending has ended, before its end is
-  // shown: what must outlast a crash (the run record) is written here.
-  std::function<void(UploadEnd)> EndReached;
+
+  void setView(UploadView* view) { view_ = view ? view : &noView_; }
+  // The log as the dialogue wrote it, CR LF line breaks.
+  const QString& logText() const { return log_; }
 
   // The port button: opens the port and waits for "...", or asks the
   // running wait or upload to stop, or closes an idle open port at once.
   // Nothing when the boot loader is ready or a running loop was asked to
   // stop; else how the wait ended.
-  std::optional<UploadEnd> Commport_Click(std::uint8_t ComPort, std::uint8_t ComSpeed);
+  std::optional<UploadEnd> Commport_Click(std::uint8_t ComPort, LineSpeed speed);
   // "Upload": sends file when the boot loader is ready. A click while an
-  // upload runs is ignored (NotStarted).
-  UploadEnd BtnUpload_Click(const UploadFile& file);
+  // upload runs is ignored (NotStarted). An upload that got as far as
+  // sending returns with its end not yet shown and still counts as
+  // uploading: what must outlast a crash (the run record) is kept first,
+  // then showEnd() shows it.
+  UploadResult BtnUpload_Click(const UploadFile& file);
+  // The end of the last upload: its log line, the upload report, the port
+  // closed and the Upload button usable again. Nothing when none is pending.
+  void showEnd();
   // "Cancel Upload".
   void Serial_cancel_Click();
 
-  // Lines the last upload sent to the boot loader.
-  int linesSent() const { return linesSent_; }
   bool isWaitingForBootLoader() const { return waiting_; }
   bool isUploading() const { return uploading_; }
 
@@ -90,16 +103,31 @@ class UploadDialogue {
   void setBootWaitLimit(std::optional<std::chrono::milliseconds> limit) { bootWaitLimit_ = limit; }
 
  private:
+  // How a sending upload ended, as the log and the report tell it.
+  enum class Ending { WrongFile, ReadFailed, Failed, Cancelled, Succeeded };
+  struct NoView : UploadView {
+    void setLogText(const QString&) override {}
+    void appendLogText(const QString&) override {}
+    void repaintLog() override {}
+    void setPortCaption(const QString&) override {}
+    void setUploadEnabled(bool) override {}
+  };
+
+  UploadResult ended(Ending ending, UploadEnd end, int linesSent);
+  void setLog(const QString& text);
+  void appendLog(const QString& text);
   void closePort();
-  void endReached(UploadEnd end);
   void writeReport(const UploadFile& file, const QString& status);
 
   SerialLink& com_;
-  UploadView& view_;
+  NoView noView_;
+  UploadView* view_ = &noView_;
   QString iniPath_;
+  QString log_;
   bool waiting_ = false;
   bool uploading_ = false;
-  int linesSent_ = 0;
+  std::optional<Ending> pending_;
+  UploadFile pendingFile_;
   std::chrono::milliseconds finalWait_;
   std::function<QDateTime()> reportClock_;
   std::optional<std::chrono::milliseconds> bootWaitLimit_;

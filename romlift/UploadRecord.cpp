@@ -3,6 +3,7 @@
 #include <serial/AdapterIdentity.h>
 
 #include "ProductTable.h"
+#include "ProgramIdentity.h"
 
 UploadRecord::UploadRecord(const ProductionConfig& config, Production::Message message) {
   if (config.any()) production_.emplace(config, std::move(message));
@@ -10,9 +11,7 @@ UploadRecord::UploadRecord(const ProductionConfig& config, Production::Message m
 
 void UploadRecord::begin(const UploadFile& file, int comPort, const QString& device) {
   if (!production_) return;
-  record_ = RunRecord::begin(QStringLiteral("romlift"),
-                             QStringLiteral("%1.%2.%3").arg(ROMLIFT_VERSION_MAJOR).arg(ROMLIFT_VERSION_MINOR).arg(
-                                 ROMLIFT_VERSION_PATCH));
+  record_ = RunRecord::begin(QStringLiteral("romlift"), ProgramIdentity::romlift().dotted());
   record_.setFirmware(file.FileName);
   if (const Product* product = ProductTable::forCode(file.ProductCode))
     record_.deviceKind = QString::fromLatin1(product->displayName);
@@ -22,10 +21,10 @@ void UploadRecord::begin(const UploadFile& file, int comPort, const QString& dev
   record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device, roots), roots).serial;
 }
 
-void UploadRecord::end(const UploadDialogue& upload, UploadEnd ending, std::optional<int> exitStatus) {
+void UploadRecord::end(const UploadResult& result, std::optional<int> exitStatus) {
   // An upload that sent nothing reached no device: nothing to record.
-  if (!production_ || upload.linesSent() == 0) return;
-  record_.setEnd(endingText(ending), exitStatus);
+  if (!production_ || result.linesSent == 0) return;
+  record_.setEnd(endingText(result.end), exitStatus);
   production_->keep(record_);
 }
 

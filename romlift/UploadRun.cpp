@@ -1,36 +1,36 @@
 #include "UploadRun.h"
-#include "UploaderRule.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QTimer>
 
-#include <cli/CommandLine.h>
-#include <serial/ComForm.h>
+#include <cli/CommandRun.h>
 #include <serial/SerialLink.h>
-#include <cli/Console.h>
-#include <settings/IniFileHandler.h>
 #include <text/LineReader.h>
-#include <cli/PortList.h>
-#include <serial/SerialPortControl.h>
-#include <settings/SettingsFolder.h>
-#include <cli/StopSignal.h>
 
-#include <memory>
-
-#include "LoaderForm.h"
+#include "ProgramIdentity.h"
 #include "ProductTable.h"
-#include "SerialAbout.h"
-#include "SrecordCheck.h"
+#include "RomliftSession.h"
 #include "StartupSettings.h"
-#include "UploadDialogue.h"
-#include "UploadRecord.h"
 
 namespace {
 
 constexpr long kDefaultBootWait = 120;  // seconds
 const QString kPortClosed = QStringLiteral("Port closed");
+
+// --help's list; the manual page's EXIT STATUS follows it (a test holds them together).
+const cli::ExitStatusTable kExitStatuses{
+    {QStringLiteral("0"), QStringLiteral("\"Updated with success\"")},
+    {QStringLiteral("1"), QStringLiteral("\"Update Failed\": no \"OK\" within 5 s of the last line, or FILE\n"
+                                         "could not be read to its end")},
+    {QStringLiteral("2"), QStringLiteral("\"Wrong File\": the boot loader refused a line")},
+    {QStringLiteral("3"), QStringLiteral("the port could not be opened, or the adapter was lost or the line\n"
+                                         "stopped taking bytes during the run (standard error names the\n"
+                                         "device)")},
+    {QStringLiteral("4"), QStringLiteral("no boot loader announced itself within --wait-boot")},
+    {QStringLiteral("5"), QStringLiteral("FILE is missing, unreadable or not valid for any product")},
+    {QStringLiteral("64"), QStringLiteral("usage error: an option or its value, or FILE not a regular file")},
+    {QStringLiteral("128+N"), QStringLiteral("stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a second\n"
+                                             "signal ends the run at once")},
+};
 
 int lineCount(const QString& path) {
   LineReader in(LineEnd::CrOrCrLf);
@@ -55,7 +55,6 @@ class ConsoleView : public UploadView {
   ConsoleView(cli::Console& console, int totalLines) : console_(console), total_(totalLines) {}
   void setLogText(const QString& text) override { appendLogText(text); }
   void appendLogText(const QString& text) override {
-    log += text;
     if (text == QStringLiteral(" .")) {
       console_.progress(++sent_, total_);
       return;
@@ -65,29 +64,12 @@ class ConsoleView : public UploadView {
   void repaintLog() override {}
   void setPortCaption(const QString&) override {}
   void setUploadEnabled(bool) override {}
-  QString log;
 
  private:
   cli::Console& console_;
   int total_;
   int sent_ = 0;
 };
-
-// The one table from how a run ended to its exit status.
-// stopStatus: 128 + the signal that stopped the run, or 0.
-int exitStatus(UploadEnd end, bool portFailed, int stopStatus) {
-  if (portFailed) return UploadRun::kExitPort;
-  switch (end) {
-    case UploadEnd::Succeeded: return cli::kExitOk;
-    case UploadEnd::WrongFile: return UploadRun::kExitWrongFile;
-    case UploadEnd::Cancelled: return stopStatus != 0 ? stopStatus : cli::kExitInterrupted;
-    case UploadEnd::NoBootLoader: return UploadRun::kExitNoBootLoader;
-    case UploadEnd::PortLost: return UploadRun::kExitPort;  // the line named on standard error
-    case UploadEnd::Failed:
-    case UploadEnd::NotStarted: break;
-  }
-  return UploadRun::kExitFailed;
-}
 
 // The last line of the log worth ending on: the result, not "Port closed".
 QString lastWord(const QString& log) {
@@ -101,72 +83,51 @@ QString lastWord(const QString& log) {
 
 namespace UploadRun {
 
-int main(int argc, char** argv) {
-  auto app = cli::makeApplication(argc, argv, cli::windowApplication<QApplication>);
-  QApplication::setApplicationName(QStringLiteral("romlift"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Romlift"));
-  const SerialAbout::Identity id = SerialAbout::programIdentity();
-  cli::CommandLine line(QStringLiteral("Uploads S-record firmware through a product's boot loader."),
-                        id.title + u' ' + SerialAbout::versionText(id.major, id.minor, id.revision));
-  line.parser().addOptions({
+int main(int argc, char** argv, const Window& window) {
+  const ProgramIdentity id = ProgramIdentity::romlift();
+  cli::CommandRun run(argc, argv, window.application, QStringLiteral("romlift"), QStringLiteral("Romlift"),
+                      QStringLiteral("Uploads S-record firmware through a product's boot loader."),
+                      id.title + u' ' + id.versionText());
+  QCommandLineParser& p = run.line().parser();
+  p.addOptions({
       {QStringLiteral("upload"), QStringLiteral("Check FILE, wait for the boot loader and upload FILE."),
        QStringLiteral("FILE")},
       {QStringLiteral("wait-boot"), QStringLiteral("Wait at most SECONDS for the boot loader (default 120)."),
        QStringLiteral("SECONDS")},
       {QStringLiteral("delay"), QStringLiteral("Pause after each line in ms, at least 150 (this run only)."),
        QStringLiteral("MS")},
-      {QStringLiteral("window"), QStringLiteral("Run the upload visibly in the window.")},
-      {QStringLiteral("records"), QStringLiteral("Append the upload's record to the CSV file FILE (this run only)."),
-       QStringLiteral("FILE")},
-      {QStringLiteral("database"), QStringLiteral("Keep the upload's record in the line's database (this run only)."),
-       QStringLiteral("URI")},
   });
-  // Continued lines are indented to the text column.
-  line.setExitStatuses({
-      QStringLiteral("0      \"Updated with success\""),
-      QStringLiteral("1      \"Update Failed\": no \"OK\" within 5 s of the last line, or FILE\n"
-                     "         could not be read to its end"),
-      QStringLiteral("2      \"Wrong File\": the boot loader refused a line"),
-      QStringLiteral("3      the port could not be opened, or the adapter was lost or the line\n"
-                     "         stopped taking bytes during the run (standard error names the\n"
-                     "         device)"),
-      QStringLiteral("4      no boot loader announced itself within --wait-boot"),
-      QStringLiteral("5      FILE is missing, unreadable or not valid for any product"),
-      QStringLiteral("64     usage error: an option or its value, or FILE not a regular file"),
-      QStringLiteral("128+N  stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a second\n"
-                     "         signal ends the run at once"),
-  });
-  if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
+  run.addRunOptions(QStringLiteral("Run the upload visibly in the window."),
+                    QStringLiteral("Append the upload's record to the CSV file FILE (this run only)."),
+                    QStringLiteral("Keep the upload's record in the line's database (this run only)."));
+  if (const auto ended = run.parse(kExitStatuses)) return *ended;
 
-  const QString folder = SettingsFolder::forProgram(QStringLiteral("romlift"));
-  const QString iniPath = QDir(folder).filePath(QStringLiteral("setup.ini"));
-  if (line.listPorts()) {
-    cli::listPorts(iniPath);
-    return cli::kExitOk;
-  }
-  QCommandLineParser& p = line.parser();
   const QString file = p.value(QStringLiteral("upload"));
-  if (file.isEmpty()) return line.usageError(QStringLiteral("missing --upload FILE.s19"));
-  if (const auto problem = cli::notRegularFile(file)) return line.usageError(QStringLiteral("--upload: ") + *problem);
+  if (file.isEmpty()) return run.line().usageError(QStringLiteral("missing --upload FILE.s19"));
+  if (const auto problem = cli::notRegularFile(file))
+    return run.line().usageError(QStringLiteral("--upload: ") + *problem);
   std::optional<long> waitBoot = kDefaultBootWait;
   if (p.isSet(QStringLiteral("wait-boot"))) {
     waitBoot = cli::CommandLine::wholeNumber(p.value(QStringLiteral("wait-boot")), 0, 86400);
-    if (!waitBoot) return line.usageError(QStringLiteral("--wait-boot takes a number of seconds"));
+    if (!waitBoot) return run.line().usageError(QStringLiteral("--wait-boot takes a number of seconds"));
   }
   std::optional<std::int16_t> delay;
   if (p.isSet(QStringLiteral("delay"))) {
     const auto ms = cli::CommandLine::wholeNumber(p.value(QStringLiteral("delay")), 0, StartupSettings::kMaxLineDelay);
-    if (!ms) return line.usageError(QStringLiteral("--delay takes a number of milliseconds up to 32767"));
+    if (!ms) return run.line().usageError(QStringLiteral("--delay takes a number of milliseconds up to 32767"));
     delay = std::max<std::int16_t>(std::int16_t(*ms), StartupSettings::kMinLineDelay);
   }
 
-  cli::Console console;
-  SrecordCheck check;
-  if (!check.Load(file)) {
-    cli::Console::error(QStringLiteral("romlift: cannot read %1").arg(file));
+  cli::Console& console = run.console();
+  // The start-up reads store nothing: the run writes only the upload report.
+  RomliftSession session(RomliftSession::Start::CommandLine, run.folder(), run.errors());
+  session.link().setMessageSink([](const QString& line) { cli::Console::error(line); });
+  if (!session.load(file)) {
+    run.errors()(QStringLiteral("cannot read %1").arg(file));
     console.plainLine(SrecordCheck::kNotValidVerdict);
-    return kExitNotValid;
+    return RomliftSession::kExitNotValid;
   }
+  const SrecordCheck& check = session.fileCheck();
   if (const Product* product = ProductTable::forCode(check.ProductCode))
     console.line(QString::fromLatin1(product->displayName));
   console.line(check.Verdict);
@@ -174,104 +135,55 @@ int main(int argc, char** argv) {
     console.line(text);
   if (!check.FileValid) {
     if (lfOnly(file))
-      cli::Console::error(QStringLiteral(
-          "romlift: the file's lines end with LF only; the boot loaders' files use CR LF (convert with: unix2dos %1)")
-                              .arg(file));
-    return kExitNotValid;
+      run.errors()(QStringLiteral(
+          "the file's lines end with LF only; the boot loaders' files use CR LF (convert with: unix2dos %1)")
+                       .arg(file));
+    return RomliftSession::kExitNotValid;
   }
 
-  // Start-up reads store nothing: the run writes only the upload report.
-  const auto read = [&iniPath](const char* section, const char* key, const char* fallback) {
-    return IniFileHandler::ReadIniValueOrDefault(QString::fromLatin1(section), QString::fromLatin1(key),
-                                                 QString::fromLatin1(fallback), iniPath);
-  };
-  std::uint8_t comPort = StartupSettings::comPortFromText(read("ComSettings", "ComPort", "1"));
-  if (comPort < 1 || comPort > LoaderForm::kPortCount) comPort = 1;
-  if (line.port().comPort != 0) comPort = line.port().comPort;
-  const std::uint8_t speed = line.port().speed.value_or(LineSpeed()).code();
+  const cli::PortChoice& port = run.line().port();
+  if (port.comPort != 0) session.selectPort(port.comPort);
+  session.selectSpeed(port.speed.value_or(LineSpeed()));
+  session.setDevice(port.device);
+  if (delay) session.dialogue().LineDelay = *delay;
+  session.dialogue().setBootWaitLimit(std::chrono::seconds{*waitBoot});
+  session.setProduction(run.production());
 
   ConsoleView consoleView(console, lineCount(file));
-  std::unique_ptr<SerialLink> headlessCom;
-  std::unique_ptr<UploadDialogue> headlessUpload;
-  std::unique_ptr<LoaderForm> window;
-  if (p.isSet(QStringLiteral("window"))) {
-    window = std::make_unique<LoaderForm>(folder);
-    window->StoreSettings = false;
-    window->RecordRuns = false;
-    window->Form_Load();
-    window->SelectComPort(comPort);
-    window->SelectSpeed(speed);
-    window->setFileChooser([file] { return file; });
-    window->Load_Click();
-    window->show();
-  } else {
-    headlessCom = std::make_unique<SerialLink>(std::make_unique<UploaderRule>(), folder);
-    headlessCom->setMessageSink([](const QString& line) { cli::Console::error(line); });
-    headlessUpload = std::make_unique<UploadDialogue>(*headlessCom, consoleView, iniPath);
-    headlessUpload->LineDelay = StartupSettings::lineDelayFromText(read("Romlifter", "Delay", "350"));
-  }
-  SerialLink& com = window ? window->comForm().link() : *headlessCom;
-  UploadDialogue& upload = window ? window->uploadDialogue() : *headlessUpload;
-  if (delay) upload.LineDelay = *delay;
-  upload.setBootWaitLimit(std::chrono::seconds{*waitBoot});
-  com.MSComm1().setDeviceOverride(line.port().device);
-
-  bool portFailed = false;
-  QString portText;  // the first port message, for the record
-  com.setPortMessage([&](const QString& text) {
-    cli::Console::box(QGuiApplication::applicationDisplayName(), text);
-    if (!portFailed) portText = text;
-    portFailed = true;
-  });
+  std::unique_ptr<QObject> shown;
+  if (run.windowed()) shown = window.open(session);
+  else session.dialogue().setView(&consoleView);
+  // Boxes and the record's words are lines on standard error, window or not.
+  session.link().setPortMessage(run.boxes());
+  session.setRecordMessages(run.errors());
   // As the port button (during the wait) or "Cancel Upload" would.
-  StopSignal stop([&] { upload.StopRequest = true; });
-
-  ProductionConfig production = ProductionConfig::fromIni(iniPath);
-  if (p.isSet(QStringLiteral("records"))) production.setOwnRecords(p.value(QStringLiteral("records")));
-  if (p.isSet(QStringLiteral("database"))) production.database = p.value(QStringLiteral("database"));
-  UploadRecord record(production, [](const QString& text) { cli::Console::error(QStringLiteral("romlift: ") + text); });
+  run.onStop([&] { session.requestStop(run.stopStatus()); });
 
   UploadEnd end = UploadEnd::NotStarted;
-  QString finalLine;
-  const QString device = line.port().device.isEmpty() ? SerialPortControl::deviceForPort(comPort, iniPath)
-                                                      : line.port().device;
-  auto runUpload = [&] {
+  run.execute([&] {
+    QString finalLine;
     // The port button, with the run's port and speed.
-    const std::optional<UploadEnd> waited = window ? window->Commport_Click() : upload.Commport_Click(comPort, speed);
-    if (portFailed) {
-      end = UploadEnd::NotStarted;
-      record.portNotOpened(UploadFile{check.FileValid, check.FileName, check.ProductCode}, comPort, device,
-                           portText, exitStatus(end, portFailed, stop.exitStatus()));
-    } else if (!upload.BootReady) {
+    const std::optional<UploadEnd> waited = session.openPort();
+    if (waited == UploadEnd::NotStarted) {
+      end = UploadEnd::NotStarted;  // recorded by the session
+    } else if (!session.dialogue().BootReady) {
       end = waited.value_or(UploadEnd::Cancelled);
       finalLine = kPortClosed;
-      if (end == UploadEnd::NoBootLoader)
-        cli::Console::error(QStringLiteral("romlift: no boot loader within %1 s").arg(*waitBoot));
+      if (end == UploadEnd::NoBootLoader) run.errors()(QStringLiteral("no boot loader within %1 s").arg(*waitBoot));
     } else {
-      record.begin(UploadFile{check.FileValid, check.FileName, check.ProductCode}, comPort, device);
-      upload.EndReached = [&](UploadEnd ending) {
-        record.end(upload, ending, exitStatus(ending, portFailed, stop.exitStatus()));
-      };
-      end = window ? window->BtnUpload_Click()
-                   : upload.BtnUpload_Click(UploadFile{check.FileValid, check.FileName, check.ProductCode});
-      finalLine = lastWord(window ? window->serinputText() : consoleView.log);
+      end = session.upload().end;
+      finalLine = lastWord(session.dialogue().logText());
     }
-    com.CloseMScomm();
-  };
-  if (window) {
-    QTimer::singleShot(0, window.get(), [&] {
-      runUpload();
-      for (const QString& text : window->serinputText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+    session.link().CloseMScomm();
+    if (run.windowed()) {
+      for (const QString& text : session.dialogue().logText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
         console.line(text);
       console.plainLine(finalLine);
-      QTimer::singleShot(cli::kWindowLinger, app.get(), &QCoreApplication::quit);
-    });
-    app->exec();
-  } else {
-    runUpload();
-    if (!finalLine.isEmpty()) console.plainLine(finalLine);
-  }
-  return exitStatus(end, portFailed, stop.exitStatus());
+    } else if (!finalLine.isEmpty()) {
+      console.plainLine(finalLine);
+    }
+  });
+  return session.exitStatus(end);
 }
 
 }  // namespace UploadRun

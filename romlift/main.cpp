@@ -1,20 +1,43 @@
 #include <QApplication>
 
 #include <cli/CommandLine.h>
+#include <serial/SerialLink.h>
 #include <settings/SettingsFolder.h>
 
+#include <cstdio>
+
 #include "LoaderForm.h"
+#include "RomliftSession.h"
 #include "UploadRun.h"
+
+namespace {
+
+// A --window run: the window over the run's session, with the run's file.
+std::unique_ptr<QObject> windowForRun(RomliftSession& session) {
+  auto window = std::make_unique<LoaderForm>(session);
+  window->Form_Load();
+  const QString file = session.fileCheck().FileName;
+  window->setFileChooser([file] { return file; });
+  window->Load_Click();
+  window->show();
+  return window;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Long options make it a command-line run (or ask for help); the
   // toolkit's own arguments (-style, -platform ...) are the window's.
-  if (cli::isCommandLineRun(argc, argv)) return UploadRun::main(argc, argv);
+  if (cli::isCommandLineRun(argc, argv))
+    return UploadRun::main(argc, argv, {cli::windowApplication<QApplication>, windowForRun});
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Romlift"));
   // setup.ini and Log.txt: beside the program, or per user when installed.
-  LoaderForm form(SettingsFolder::forProgram(QStringLiteral("romlift")));
+  RomliftSession session(RomliftSession::Start::Window, SettingsFolder::forProgram(QStringLiteral("romlift")),
+                         [](const QString& text) { std::fprintf(stderr, "romlift: %s\n", qPrintable(text)); });
+  session.link().setMessageSink([](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
+  LoaderForm form(session);
   form.Form_Load();
   form.show();
   return app.exec();

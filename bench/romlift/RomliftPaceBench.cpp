@@ -11,9 +11,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <serial/ComForm.h>
+#include <serial/SerialLink.h>
 #include <settings/IniFileHandler.h>
 #include <romlift/LoaderForm.h>
+#include <romlift/RomliftSession.h>
 #include <sim/bootsim/SRecord.h>
 
 #include <vector>
@@ -81,10 +82,11 @@ void pace(long baud, int records, bool smoke) {
       !folder.prepare(sim.pty(), records))
     return failed(what, smoke);
 
-  LoaderForm form(folder.dir.path());
-  form.comForm().setPortMessage([](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
+  RomliftSession session(RomliftSession::Start::Window, folder.dir.path(), {});
+  LoaderForm form(session);
+  session.link().setPortMessage([](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
   form.Form_Load();
-  form.SelectSpeed(baud == 9600 ? 0 : baud == 57600 ? 1 : 2);
+  form.SelectSpeed(LineSpeed::fromText(QString::number(baud)).value_or(LineSpeed(LineSpeed::Baud115200)));
   const QString path = folder.file();
   form.setFileChooser([path] { return path; });
   form.Load_Click();
@@ -118,7 +120,8 @@ void bootWait(double seconds, bool smoke) {
   if (!folder.dir.isValid() || !sim.start({"--announce-delay", QString::number(int(seconds * 1000))}) ||
       !folder.prepare(sim.pty(), 1))
     return failed(what, smoke);
-  LoaderForm form(folder.dir.path());
+  RomliftSession session(RomliftSession::Start::Window, folder.dir.path(), {});
+  LoaderForm form(session);
   form.Form_Load();
   const double cpu0 = bench::cpuSeconds();
   const auto start = bench::Clock::now();

@@ -104,7 +104,7 @@ namespace ProgramRun {
 
 int main(int argc, char** argv, cli::WindowApplication makeApplication, const WindowRunMaker& makeWindow) {
   const QStringList aboutLines = CalvSession::aboutText().split(QStringLiteral("\r\n"));
-  cli::CommandRun run(argc, argv, makeApplication, QStringLiteral("calvboot"), QString(),
+  cli::CommandRun run(argc, argv, makeApplication, QStringLiteral("calvboot"), QStringLiteral("calvboot"),
                       QStringLiteral("Programs the Calvaro module's firmware."),
                       aboutLines.value(0) + u' ' + aboutLines.value(2));
   cli::CommandLine& line = run.line();
@@ -186,8 +186,8 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   }
 
   // A port failure ends the pass after the command in flight, as a stop does.
-  com.setPortMessage([&](const QString& text) {
-    cli::Console::box(QCoreApplication::applicationName(), text);
+  com.setPortMessage([&, box = run.boxes()](const QString& text) {
+    box(text);
     program.StopRequest = true;
   });
   QObject::connect(&com, &SerialLink::deviceLost, &com, [&] { program.StopRequest = true; });

@@ -112,7 +112,7 @@ std::optional<int> CommandLine::parse(const QStringList& arguments) {
   if (parser_.isSet(QStringLiteral("help"))) {
     std::printf("%s", qPrintable(parser_.helpText()));
     if (!exitStatuses_.isEmpty())
-      std::printf("\nExit status:\n  %s\n", qPrintable(exitStatuses_.join(QStringLiteral("\n  "))));
+      std::printf("\nExit status:\n%s\n", qPrintable(exitStatuses_.join(u'\n')));
     return kExitOk;
   }
   if (parser_.isSet(QStringLiteral("version"))) {

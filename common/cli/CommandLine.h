@@ -65,8 +65,8 @@ class CommandLine {
   std::optional<int> parse(const QStringList& arguments);
   // One line with the message, then the usage, on standard error; 64.
   int usageError(const QString& message) const;
-  // The exit statuses, one "status  meaning" line each, printed after the
-  // options by --help.
+  // The lines --help prints under "Exit status:" after the options
+  // (exitStatusLines of CommandRun.h makes them).
   void setExitStatuses(const QStringList& lines) { exitStatuses_ = lines; }
   // --name=VALUE as well as --name for a flag option; value() gives VALUE
   // (empty without one). A separate argument is never taken as the value.

@@ -1,9 +1,12 @@
 #include "CommandRun.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QTimer>
 
 #include <settings/SettingsFolder.h>
+
+#include <algorithm>
 
 #include "PortList.h"
 #include "StopSignal.h"
@@ -11,13 +14,14 @@
 namespace cli {
 
 QStringList exitStatusLines(const ExitStatusTable& statuses) {
-  // The meaning starts in column 7 of the status; continued lines are
-  // indented to it, two more for the list's own indent.
+  qsizetype width = 0;
+  for (const ExitStatus& s : statuses) width = std::max(width, s.status.size());
+  width += 2;
   QStringList lines;
   for (const ExitStatus& s : statuses) {
-    QString meaning = s.meaning;
-    meaning.replace(u'\n', QStringLiteral("\n         "));
-    lines << s.status.leftJustified(6) + u' ' + meaning;
+    const QStringList meaning = s.meaning.split(u'\n');
+    lines << QStringLiteral("  ") + s.status.leftJustified(width) + meaning.first();
+    for (qsizetype i = 1; i < meaning.size(); ++i) lines << QString(width + 2, u' ') + meaning[i];
   }
   return lines;
 }
@@ -26,11 +30,13 @@ CommandRun::CommandRun(int& argc, char** argv, WindowApplication makeWindow, con
                        const QString& displayName, const QString& description, const QString& versionLine)
     : app_(makeApplication(argc, argv, makeWindow)),
       programName_(programName),
-      displayName_(displayName.isEmpty() ? programName : displayName),
+      displayName_(displayName),
       line_(description, versionLine) {
   QCoreApplication::setApplicationName(programName);
-  // A widget application's own title for its boxes; a plain one has none.
-  if (!displayName.isEmpty()) app_->setProperty("applicationDisplayName", displayName);
+  // A widget application's title for its windows and boxes, set through its
+  // property so that this library needs no GUI module; a core application
+  // shows no box, and boxes() names the program itself.
+  app_->setProperty("applicationDisplayName", displayName);
 }
 
 CommandRun::~CommandRun() = default;
@@ -41,6 +47,7 @@ void CommandRun::addRunOptions(const QString& windowHelp, const QString& records
       {QStringLiteral("records"), recordsHelp, QStringLiteral("FILE")},
       {QStringLiteral("database"), databaseHelp, QStringLiteral("URI")},
   });
+  runOptions_ = true;
 }
 
 std::optional<int> CommandRun::parse(const ExitStatusTable& statuses) {
@@ -56,21 +63,33 @@ std::optional<int> CommandRun::parse(const ExitStatusTable& statuses) {
 
 QString CommandRun::iniPath() const { return QDir(folder_).filePath(QStringLiteral("setup.ini")); }
 
-bool CommandRun::windowed() const { return line_.parser().isSet(QStringLiteral("window")); }
+bool CommandRun::windowed() const { return runOptions_ && line_.parser().isSet(QStringLiteral("window")); }
 
 ProductionConfig CommandRun::production() const {
   ProductionConfig config = ProductionConfig::fromIni(iniPath());
+  if (!runOptions_) return config;
   const QCommandLineParser& p = line_.parser();
   if (p.isSet(QStringLiteral("records"))) config.setOwnRecords(p.value(QStringLiteral("records")));
   if (p.isSet(QStringLiteral("database"))) config.database = p.value(QStringLiteral("database"));
   return config;
 }
 
+Console& CommandRun::console() {
+  if (!console_) console_.emplace();
+  return *console_;
+}
+
 MessageSink CommandRun::errors() const {
   return [name = programName_](const QString& text) { Console::error(name + QStringLiteral(": ") + text); };
 }
 
-void CommandRun::onStop(std::function<void()> onStop) { stop_ = std::make_unique<StopSignal>(std::move(onStop)); }
+MessageSink CommandRun::boxes() const {
+  return [title = displayName_](const QString& text) { Console::box(title, text); };
+}
+
+void CommandRun::onStop(std::function<void()> onStop) {
+  if (!stop_) stop_ = std::make_unique<StopSignal>(std::move(onStop));
+}
 
 int CommandRun::stopStatus() const { return stop_ ? stop_->exitStatus() : 0; }
 
@@ -79,7 +98,7 @@ void CommandRun::execute(const std::function<void()>& body) {
     body();
     return;
   }
-  QTimer::singleShot(0, app_.get(), [&] {
+  QTimer::singleShot(0, app_.get(), [this, &body] {
     body();
     QTimer::singleShot(kWindowLinger, app_.get(), &QCoreApplication::quit);
   });

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -15,69 +14,80 @@
 #include "CommandLine.h"
 #include "Console.h"
 
+class QCoreApplication;
 class StopSignal;
 
 namespace cli {
 
-// One line of --help's exit-status list: the status ("0", "128+N") and its
-// meaning, whose continued lines are joined by '\n'.
+// One line of --help's exit statuses: "0", "128+N"; the meaning's continued
+// lines joined by '\n'.
 struct ExitStatus {
   QString status;
   QString meaning;
 };
 using ExitStatusTable = QList<ExitStatus>;
-// The list as --help prints it: the meaning in a column of its own.
+
+// The lines --help prints under "Exit status:": the status column as wide as
+// the widest status and two blanks, continued lines indented to the text.
 QStringList exitStatusLines(const ExitStatusTable& statuses);
 
-// What every command-line run of either program shares: the application,
-// the options common to both, --help with the program's exit statuses,
-// --list-ports, the program folder, the run's records, the stop requests,
-// standard error and, for a --window run, the event loop and the linger.
+// What every command-line run of both programs shares, from the application
+// to the exit: the options, help and version, the settings folder, the
+// record options, console output, stop requests, and the --window run's
+// event loop. The program adds its own options and runs its session in
+// execute(); nothing here is process-wide but the stop request itself.
 class CommandRun {
  public:
   // Builds the application (a widget one only for --window, through
-  // makeWindow); sets the application name, and the display name when one
-  // is given.
+  // makeWindow); sets the application name and display name.
   CommandRun(int& argc, char** argv, WindowApplication makeWindow, const QString& programName,
              const QString& displayName, const QString& description, const QString& versionLine);
   ~CommandRun();
+  CommandRun(const CommandRun&) = delete;
+  CommandRun& operator=(const CommandRun&) = delete;
 
-  // The program adds its own options before parse().
+  // Add the program's own options before parse().
   CommandLine& line() { return line_; }
-  // --window, --records and --database, with each program's help texts.
+  const CommandLine& line() const { return line_; }
+  // The options every run shares (--window, --records, --database), with
+  // each program's help texts, after the program's own.
   void addRunOptions(const QString& windowHelp, const QString& recordsHelp, const QString& databaseHelp);
-  // Parses; --help (with the exit statuses), --version, usage errors and
-  // --list-ports end the run here with their status.
+  // Parses; --help (with the table's list), --version, usage errors and
+  // --list-ports end the run here with their exit status.
   std::optional<int> parse(const ExitStatusTable& statuses);
 
-  // The title of the program's message boxes.
-  QString displayName() const { return displayName_; }
+  // SettingsFolder::forProgram(programName), decided by parse().
   QString folder() const { return folder_; }
   QString iniPath() const;
-  bool windowed() const;
-  // setup.ini's records, with --records and --database on top.
+  bool windowed() const;  // --window
+  // setup.ini's record settings, with --records / --database on top.
   ProductionConfig production() const;
-  Console& console() { return console_; }
-  // "<program>: text" on standard error.
-  MessageSink errors() const;
 
-  // Stop requests (Ctrl+C, SIGTERM, SIGHUP): onStop runs at the first; a
-  // second ends the process at once.
+  // Made at the first call, so its seconds count from there.
+  Console& console();
+  // "<programName>: text" on standard error.
+  MessageSink errors() const;
+  // A message box as a line: "<displayName>: text" on standard error.
+  MessageSink boxes() const;
+
+  // Installs the stop requests (Ctrl+C, SIGTERM, SIGHUP); onStop runs at the
+  // first. Only the first call installs them.
   void onStop(std::function<void()> onStop);
-  // 128 + the number of the first stop request's signal, or 0.
+  // 128+N of the first stop request, or 0.
   int stopStatus() const;
 
-  // A --window run: body runs from the event loop, the window stays for
-  // kWindowLinger, then the application quits. Otherwise body runs at once.
+  // A --window run: body runs from the event loop, then the window lingers
+  // kWindowLinger and the application quits. Otherwise body runs at once.
   void execute(const std::function<void()>& body);
 
  private:
-  std::unique_ptr<QCoreApplication> app_;
+  std::unique_ptr<QCoreApplication> app_;  // first: everything below lives inside it
   QString programName_;
   QString displayName_;
   CommandLine line_;
+  bool runOptions_ = false;
   QString folder_;
-  Console console_;
+  std::optional<Console> console_;
   std::unique_ptr<StopSignal> stop_;
 };
 

@@ -13,6 +13,8 @@
 #include <serial/ComForm.h>
 #include <settings/IniFileHandler.h>
 #include <romlift/LoaderForm.h>
+#include <romlift/RomliftSession.h>
+#include <serial/SerialLink.h>
 #include <tests/support/PtyBench.h>
 #include <romlift/SerialAbout.h>
 #include <romlift/SrecordCheck.h>
@@ -42,8 +44,10 @@ class LoaderFormWindow : public ::testing::Test {
     return IniFileHandler::ReadIniValue(QString::fromLatin1(section), QString::fromLatin1(key), QString(), iniPath());
   }
   void start() {
-    form = std::make_unique<LoaderForm>(dir.path());
-    form->comForm().setPortMessage([](const QString&) {});  // no message box: the serial tests check the texts
+    form.reset();
+    session = std::make_unique<RomliftSession>(RomliftSession::Start::Window, dir.path(), MessageSink{});
+    form = std::make_unique<LoaderForm>(*session);
+    session->link().setPortMessage([](const QString&) {});  // no message box: the serial tests check the texts
     form->Form_Load();
   }
   static QStringList checked(const QMenu* menu) { return checkedItems(menu->actions()); }
@@ -58,6 +62,7 @@ class LoaderFormWindow : public ::testing::Test {
   }
 
   QTemporaryDir dir;
+  std::unique_ptr<RomliftSession> session;
   std::unique_ptr<LoaderForm> form;
   int files = 0;
 };
@@ -92,7 +97,6 @@ TEST_F(LoaderFormWindow, StoredValuesAreRangeChecked) {
     EXPECT_EQ(ini("Romlifter", "Delay"), QString::fromLatin1(c.delay ? c.delay : "350"));
     EXPECT_TRUE(c.debug || ini("AmpCom", "Debug") == QStringLiteral("0"));  // the default stored
     EXPECT_EQ(form->comForm().isVisible(), c.serialWindow);
-    EXPECT_EQ(form->comForm().link().receiveMode(), SerialLink::ReceiveMode::Uploader);
   }
 }
 
@@ -115,13 +119,11 @@ TEST_F(LoaderFormWindow, OnlyPortsThatOpenAreOfferedAndTheMenusChooseAndShow) {
   EXPECT_EQ(checked(form->Speed), QStringList{"Speed_57600"});
   QString settingsWhileOpen;
   QTimer::singleShot(100, form.get(), [&] {
-    settingsWhileOpen = form->comForm().MSComm1().settings();
+    settingsWhileOpen = session->link().MSComm1().settings();
     form->Commport->click();  // ends the wait for the boot loader
   });
   form->Commport->click();
   EXPECT_EQ(settingsWhileOpen, QStringLiteral("57600,N,8,1"));
-  form->SelectSpeed(7);
-  EXPECT_EQ(checked(form->Speed), QStringList{"Speed_9600"});
 
   form->Speed_115000->trigger();
   start();  // a restart begins at 9600 again, on the stored port

@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -13,6 +15,8 @@
 #include <serial/HexText.h>
 #include <settings/IniFileHandler.h>
 #include <romlift/LoaderForm.h>
+#include <romlift/RomliftSession.h>
+#include <serial/SerialLink.h>
 #include <sim/bootsim/SRecord.h>
 
 #include <chrono>
@@ -55,16 +59,18 @@ class UploadEndToEnd : public ::testing::Test {
   // unless told otherwise), and the window with COM1 leading there.
   void start(QStringList simArgs = {}, std::chrono::milliseconds finalWait = std::chrono::seconds{5}) {
     form.reset();
+    session.reset();
     sim.reset();
     dir = std::make_unique<QTemporaryDir>();
     if (!simArgs.contains(QStringLiteral("--no-announce"))) simArgs << QStringLiteral("--announce-repeat") << "50";
     sim = std::make_unique<BootSimProcess>(simArgs << "--lines-out" << dir->filePath("taken"));
     ASSERT_TRUE(sim->started());
     iniPath = writePortsIni(dir->path(), 1, sim->slavePath());
-    form = std::make_unique<LoaderForm>(
-        dir->path(),
+    session = std::make_unique<RomliftSession>(
+        RomliftSession::Start::Window, dir->path(), MessageSink{},
         Timing{.finalWait = finalWait, .clock = [] { return QDateTime(QDate(2026, 3, 1), QTime(7, 5, 42)); }});
-    form->comForm().setPortMessage([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
+    form = std::make_unique<LoaderForm>(*session);
+    session->link().setPortMessage([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
     form->Form_Load();
     form->uploadDialogue().LineDelay = kLineDelay;  // read from setup.ini in LoaderFormWindow
   }
@@ -85,6 +91,7 @@ class UploadEndToEnd : public ::testing::Test {
 
   std::unique_ptr<QTemporaryDir> dir;
   std::unique_ptr<BootSimProcess> sim;
+  std::unique_ptr<RomliftSession> session;
   std::unique_ptr<LoaderForm> form;
   QString simReport, iniPath;
 };
@@ -142,7 +149,7 @@ TEST_F(UploadEndToEnd, IdlePortLostGivesTheButtonBack) {
   load(dvNineLines(2));
   form->Commport->click();
   ASSERT_TRUE(form->uploadDialogue().BootReady);
-  EXPECT_TRUE(waitUntil([&] { return !form->comForm().CheckMScomm(); }, 3s));
+  EXPECT_TRUE(waitUntil([&] { return !session->link().CheckMScomm(); }, 3s));
   EXPECT_EQ(form->Commport->text(), QStringLiteral("Open Comm Port"));
   EXPECT_EQ(form->serinputText(), kReady + kPortClosed);
   EXPECT_FALSE(form->uploadDialogue().BootReady);
@@ -206,6 +213,15 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     SCOPED_TRACE(row.name);
     start(row.sim, row.finalWait);
     for (const char* key : keys) IniFileHandler::WriteIniValue("Romlifter", key, "earlier " + QString(key), iniPath);
+    // Every upload that sent a line is recorded, on disk before its end shows.
+    IniFileHandler::WriteIniValue("Production", "Records", "records.csv", iniPath);
+    const QString records = dir->filePath(QStringLiteral("records.csv"));
+    qsizetype recordLinesWhenShown = -1;
+    QObject::connect(form->Text_Serinput, &QPlainTextEdit::textChanged, form.get(), [&] {
+      static const QRegularExpression ending(QStringLiteral("Updated with success|Update Failed|Update cancelled|Wrong File"));
+      if (recordLinesWhenShown < 0 && ending.match(form->serinputText()).hasMatch())
+        recordLinesWhenShown = fileBytes(records).count('\n');
+    });
     const auto lines = dvNineLines(6);
     const QString path = row.act == Act::NoFile ? QString() : load(lines);
     const bool announced = !row.sim.contains("--no-announce");
@@ -251,7 +267,7 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     EXPECT_EQ(text.toStdString(), (prefix + marks(n) + row.ending).toStdString());
     EXPECT_TRUE(row.ending != failed || row.within > 0ms || took >= row.finalWait);
     // Closed and idle; ready only where a refusal or failure left the boot loader waiting.
-    EXPECT_FALSE(form->comForm().CheckMScomm());
+    EXPECT_FALSE(session->link().CheckMScomm());
     EXPECT_EQ(form->Commport->text(), QStringLiteral("Open Comm Port"));
     EXPECT_TRUE(form->BtnUpload->isEnabled() && !form->uploadDialogue().isUploading());
     EXPECT_EQ(form->uploadDialogue().BootReady,
@@ -261,6 +277,11 @@ TEST_F(UploadEndToEnd, FaultMatrix) {
     for (int k = 0; k < 4; ++k)
       EXPECT_EQ(IniFileHandler::ReadIniValue("Romlifter", keys[k], QString(), iniPath),
                 row.status ? expected[k] : QStringLiteral("earlier %1").arg(keys[k])) << keys[k];
+    // Header and one record, with the log's ending (a vanished device's own).
+    const QString ended = row.sim.contains("--vanish-after") ? "Port lost" : row.ending.split("\r\n", Qt::SkipEmptyParts)[0];
+    EXPECT_EQ(fileBytes(records).count('\n'), n > 0 ? 2 : 0);
+    EXPECT_EQ(recordLinesWhenShown, n > 0 ? 2 : -1);
+    EXPECT_TRUE(n == 0 || fileBytes(records).endsWith(("," + ended + ",\r\n").toUtf8())) << fileBytes(records).toStdString();
     // The boot loader took exactly the lines the log counts, with their CR LF.
     if (!row.sim.contains("--vanish-after")) {
       EXPECT_EQ(linesTaken(), onTheWire(lines.first(n)));

@@ -1,4 +1,5 @@
 #include <romlift/UploadDialogue.h>
+#include <romlift/UploaderRule.h>
 #include <serial/SerialLink.h>
 #include <tests/support/PtyBench.h>
 #include <tests/support/TestPort.h>
@@ -30,10 +31,11 @@ TEST(UploadPace, TheSilenceAfterEachLineCountsFromItsLastByteOnTheWire) {
   QTemporaryDir dir;
   TestClock clock;
   TestDevice loader{clock};
-  SerialLink com{SerialLink::ReceiveMode::Uploader, dir.path(), Timing{.waits = &clock}, nullptr, loader.makePort()};
+  SerialLink com{std::make_unique<UploaderRule>(), dir.path(), Timing{.waits = &clock}, nullptr, loader.makePort()};
   com.MSComm1().setDeviceOverride(loader.path);
   QuietView view;
-  UploadDialogue dialogue(com, view, dir.filePath(QStringLiteral("setup.ini")));
+  UploadDialogue dialogue(com, dir.filePath(QStringLiteral("setup.ini")));
+  dialogue.setView(&view);
 
   constexpr int kLines = 4;
   constexpr double kPace = 480;  // bytes per second
@@ -45,8 +47,8 @@ TEST(UploadPace, TheSilenceAfterEachLineCountsFromItsLastByteOnTheWire) {
     if (byte == '\n' && ++lineFeeds == kLines) loader.send("OK");
   };
   clock.after(100ms, [&] { loader.send("..."); });
-  ASSERT_TRUE(!dialogue.Commport_Click(1, 0) && dialogue.BootReady);
-  EXPECT_EQ(dialogue.BtnUpload_Click({true, dir.filePath(QStringLiteral("file.s19")), 0}), UploadEnd::Succeeded);
+  ASSERT_TRUE(!dialogue.Commport_Click(1, LineSpeed()) && dialogue.BootReady);
+  EXPECT_EQ(dialogue.BtnUpload_Click({true, dir.filePath(QStringLiteral("file.s19")), 0}).end, UploadEnd::Succeeded);
 
   const QByteArray& arrived = loader.arrived;
   const auto& times = loader.arrivalTimes;
