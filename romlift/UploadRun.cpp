@@ -14,7 +14,7 @@
 #include <cli/PortList.h>
 #include <serial/SerialPortControl.h>
 #include <settings/SettingsFolder.h>
-#include <cli/StopSignal.h>
+#include <platform/StopRequests.h>
 
 #include <memory>
 
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
   });
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
 
-  const QString folder = SettingsFolder::forProgram(QStringLiteral("romlift"));
+  const QString folder = SettingsFolder::forProgram(QStringLiteral("romlift"), cli::Console::error);
   const QString iniPath = QDir(folder).filePath(QStringLiteral("setup.ini"));
   if (line.listPorts()) {
     cli::listPorts(iniPath);
@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
     portFailed = true;
   });
   // As the port button (during the wait) or "Cancel Upload" would.
-  StopSignal stop([&] { upload.StopRequest = true; });
+  platform::StopRequests stop([&] { upload.StopRequest = true; });
 
   ProductionConfig production = ProductionConfig::fromIni(iniPath);
   if (p.isSet(QStringLiteral("records"))) production.setOwnRecords(p.value(QStringLiteral("records")));

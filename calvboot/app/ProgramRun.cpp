@@ -19,7 +19,7 @@
 #include <protocol/RSfunctions.h>
 #include <serial/SerialPortControl.h>
 #include <settings/SettingsFolder.h>
-#include <cli/StopSignal.h>
+#include <platform/StopRequests.h>
 
 #include <algorithm>
 #include <chrono>
@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
   });
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
 
-  const QString folder = SettingsFolder::forProgram(QStringLiteral("calvboot"));
+  const QString folder = SettingsFolder::forProgram(QStringLiteral("calvboot"), cli::Console::error);
   const QString iniPath = QDir(folder).filePath(QStringLiteral("setup.ini"));
   if (line.listPorts()) {
     cli::listPorts(iniPath);
@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
     portFailed = true;
     program->StopRequest = true;
   });
-  StopSignal stop([&] { program->StopRequest = true; });
+  platform::StopRequests stop([&] { program->StopRequest = true; });
 
   ProductionRun productionRun(production,
                               [](const QString& text) { cli::Console::error(QStringLiteral("calvboot: ") + text); });
