@@ -47,7 +47,8 @@ void TrafficLog::startFresh() {
 
 bool TrafficLog::LogWriteLine(const QString& text, bool withTimestamp) {
   // Open, append, close for every line: the file is complete after each one.
-  platform::File file = platform::openRegular({}, fileName_, {platform::OpenMode::Write, true, true});
+  platform::File file =
+      platform::openRegular({}, fileName_, {.access = platform::OpenMode::Write, .append = true, .create = true});
   if (!file.isOpen()) {
     if (!refusalSaid_ && platform::entryAt(fileName_) == platform::Entry::Other) {
       refusalSaid_ = true;

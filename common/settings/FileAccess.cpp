@@ -20,8 +20,9 @@ platform::File openForAppend(const QString& folder, const QString& path, QString
     error = QStringLiteral("%1: not a path inside %2").arg(shown, folder);
     return {};
   }
-  File file = platform::openRegular(folder, path, {OpenMode::ReadWrite, true, true});
-  if (file.failure() == File::Failure::Denied) file = platform::openRegular(folder, path, {OpenMode::Write, true, true});
+  File file = platform::openRegular(folder, path, {.access = OpenMode::ReadWrite, .append = true, .create = true});
+  if (file.failure() == File::Failure::Denied)
+    file = platform::openRegular(folder, path, {.access = OpenMode::Write, .append = true, .create = true});
   if (file.isOpen()) return file;
   QString why;
   switch (file.failure()) {

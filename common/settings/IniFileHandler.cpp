@@ -1,7 +1,6 @@
 #include "IniFileHandler.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QFileInfo>
 #include <QList>
 

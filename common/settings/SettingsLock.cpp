@@ -52,7 +52,7 @@ SettingsLock::SettingsLock(const QString& iniPath) {
   if (file.failure() == File::Failure::Denied) file = platform::openRegular({}, key_, {OpenMode::Read});
   // A folder we may not write to gets no lock file, even when run as root.
   if (file.failure() == File::Failure::Missing && platform::writableForUs(QFileInfo(key_).absolutePath()))
-    file = platform::openRegular({}, key_, {OpenMode::ReadWrite, false, true});
+    file = platform::openRegular({}, key_, {.access = OpenMode::ReadWrite, .create = true});
   if (!file.isOpen()) {
     if (file.failure() == File::Failure::Link || file.failure() == File::Failure::NotRegular)
       refusal_ = QStringLiteral("%1 is not a plain file").arg(key_);
