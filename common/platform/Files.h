@@ -33,8 +33,8 @@ class File {
     Denied,      // not allowed for this user
     Link,        // a symbolic link where none is followed
     NotFolder,   // a part of the path on the way is not a folder
-    NotRegular,  // a FIFO, device, socket or folder: never used
-    Other,
+    NotRegular,  // a FIFO, device, socket or (opened to read) a folder: never used
+    Other,       // errorText() says it
   };
 
   File() = default;
