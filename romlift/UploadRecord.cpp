@@ -17,8 +17,7 @@ void UploadRecord::begin(const UploadFile& file, int comPort, const QString& dev
     record_.deviceKind = QString::fromLatin1(product->displayName);
   record_.comPort = QString::number(comPort);
   record_.device = device;
-  const SystemRoots roots = SystemRoots::fromEnvironment();
-  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device, roots), roots).serial;
+  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device)).serial;
 }
 
 void UploadRecord::end(const UploadResult& result, std::optional<int> exitStatus) {

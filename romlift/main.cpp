@@ -2,6 +2,8 @@
 
 #include <cli/CommandLine.h>
 #include <serial/SerialLink.h>
+#include <cli/Console.h>
+#include <settings/IniFileHandler.h>
 #include <settings/SettingsFolder.h>
 
 #include <cstdio>
@@ -26,6 +28,7 @@ std::unique_ptr<QObject> windowForRun(RomliftSession& session) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  IniFileHandler::setMessageSink(cli::Console::error);  // a refused setup.ini write is said on standard error
   // Long options make it a command-line run (or ask for help); the
   // toolkit's own arguments (-style, -platform ...) are the window's.
   if (cli::isCommandLineRun(argc, argv))
@@ -34,7 +37,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Romlift"));
   // setup.ini and Log.txt: beside the program, or per user when installed.
-  RomliftSession session(RomliftSession::Start::Window, SettingsFolder::forProgram(QStringLiteral("romlift")),
+  RomliftSession session(RomliftSession::Start::Window, SettingsFolder::forProgram(QStringLiteral("romlift"), cli::Console::error),
                          [](const QString& text) { std::fprintf(stderr, "romlift: %s\n", qPrintable(text)); });
   session.link().setMessageSink([](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
   LoaderForm form(session);

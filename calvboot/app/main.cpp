@@ -7,6 +7,7 @@
 #include <cli/ProgramRun.h>
 #include <serial/ComForm.h>
 #include <serial/SerialLink.h>
+#include <settings/IniFileHandler.h>
 #include <settings/SettingsFolder.h>
 
 #include <cstdio>
@@ -53,6 +54,7 @@ class CVbootRun : public ProgramRun::WindowRun {
 }  // namespace
 
 int main(int argc, char** argv) {
+  IniFileHandler::setMessageSink(cli::Console::error);  // a refused setup.ini write is said on standard error
   // Long options make it a command-line run (or ask for help); the
   // toolkit's own arguments (-style, -platform ...) are the window's.
   if (cli::isCommandLineRun(argc, argv))
@@ -64,7 +66,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(QStringLiteral(CALVBOOT_VERSION_TEXT));
 
   // setup.ini and Log.txt: beside the program, or per user when installed.
-  CalvSession session(SettingsFolder::forProgram(QStringLiteral("calvboot")));
+  CalvSession session(SettingsFolder::forProgram(QStringLiteral("calvboot"), cli::Console::error));
   session.link().setMessageSink([](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
   session.program().setMessageSink(toStandardError);
   CVboot window(session);

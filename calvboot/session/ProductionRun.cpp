@@ -31,8 +31,7 @@ void ProductionRun::describe(const QString& path, int comPort, const QString& de
   record_.setFirmware(path);
   record_.comPort = QString::number(comPort);
   record_.device = device;
-  const SystemRoots roots = SystemRoots::fromEnvironment();
-  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device, roots), roots).serial;
+  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device)).serial;
 }
 
 void ProductionRun::portNotOpened(const QString& path, int comPort, const QString& device, const QString& status,

@@ -4,11 +4,12 @@
 #include <QFile>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
+
+#include <platform/Terminal.h>
 
 namespace cli {
 
@@ -56,12 +57,10 @@ std::optional<QString> notRegularFile(const QString& path) {
 }
 
 std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, WindowApplication makeWindow) {
-#ifdef SIGPIPE
   // A reader of standard output that went away (calvboot ... | head) must not
   // end the run between two frames, the module left in boot mode; the lines
   // that cannot be written are lost, the run and its exit status are not.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
+  platform::ignoreLostOutputReader();
   bool window = false;
   for (int i = 1; i < argc; ++i) window = window || std::strcmp(argv[i], "--window") == 0;
   if (window) return makeWindow(argc, argv);

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "PortList.h"
-#include "StopSignal.h"
+#include <platform/StopRequests.h>
 
 namespace cli {
 
@@ -53,7 +53,7 @@ void CommandRun::addRunOptions(const QString& windowHelp, const QString& records
 std::optional<int> CommandRun::parse(const ExitStatusTable& statuses) {
   line_.setExitStatuses(exitStatusLines(statuses));
   if (const auto ended = line_.parse(QCoreApplication::arguments())) return ended;
-  folder_ = SettingsFolder::forProgram(programName_);
+  folder_ = SettingsFolder::forProgram(programName_, Console::error);
   if (line_.listPorts()) {
     listPorts(iniPath());
     return kExitOk;
@@ -88,7 +88,7 @@ MessageSink CommandRun::boxes() const {
 }
 
 void CommandRun::onStop(std::function<void()> onStop) {
-  if (!stop_) stop_ = std::make_unique<StopSignal>(std::move(onStop));
+  if (!stop_) stop_ = std::make_unique<platform::StopRequests>(std::move(onStop));
 }
 
 int CommandRun::stopStatus() const { return stop_ ? stop_->exitStatus() : 0; }

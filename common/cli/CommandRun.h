@@ -15,7 +15,9 @@
 #include "Console.h"
 
 class QCoreApplication;
-class StopSignal;
+namespace platform {
+class StopRequests;
+}
 
 namespace cli {
 
@@ -88,7 +90,7 @@ class CommandRun {
   bool runOptions_ = false;
   QString folder_;
   std::optional<Console> console_;
-  std::unique_ptr<StopSignal> stop_;
+  std::unique_ptr<platform::StopRequests> stop_;
 };
 
 }  // namespace cli

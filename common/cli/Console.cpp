@@ -3,7 +3,8 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <unistd.h>
+
+#include <platform/Terminal.h>
 
 namespace cli {
 
@@ -15,7 +16,7 @@ QString oneLine(const QString& text) {
   return parts.join(u' ');
 }
 
-Console::Console() : start_(std::chrono::steady_clock::now()), terminal_(::isatty(STDOUT_FILENO) == 1) {}
+Console::Console() : start_(std::chrono::steady_clock::now()), terminal_(platform::standardOutputIsTerminal()) {}
 
 namespace {
 // A terminal redraws the progress line no more often than this.

@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <platform/PortListing.h>
+
 #include <cstdio>
 
 namespace cli {
@@ -20,20 +22,18 @@ void printIdentity(const AdapterIdentity& id) {
 
 }  // namespace
 
-void listPorts(const QString& iniPath) { listPorts(iniPath, SystemRoots::fromEnvironment()); }
-
-void listPorts(const QString& iniPath, const SystemRoots& roots) {
+void listPorts(const QString& iniPath) {
   QStringList reached;
   QList<int> unused;
-  const QStringList consoles = roots.consoles();
+  const QStringList consoles = platform::consolePorts();
   for (int n = 1; n <= 16; ++n) {
     const QString device = SerialPortControl::deviceForPort(n, iniPath);
-    const QString tty = AdapterIdentity::ttyName(device, roots);
+    const QString tty = AdapterIdentity::ttyName(device);
     if (!tty.isEmpty()) reached << tty;
     // An open would reset a serial console's line settings: look, don't touch.
     if (!tty.isEmpty() && consoles.contains(tty)) {
       std::printf("COM%-3d %-24s %s\n", n, qPrintable(device), "present, the system console (not opened)");
-      printIdentity(AdapterIdentity::of(tty, roots));
+      printIdentity(AdapterIdentity::of(tty));
       continue;
     }
     // Opening is the only sure test: a lock or exclusive use by another
@@ -67,19 +67,19 @@ void listPorts(const QString& iniPath, const SystemRoots& roots) {
     if (opened == SerialPortControl::kErrNoSuchPort)
       unused << n;
     else
-      printIdentity(AdapterIdentity::of(tty, roots));
+      printIdentity(AdapterIdentity::of(tty));
   }
 
   bool headed = false;
-  for (const QString& tty : AdapterIdentity::serialTtys(roots)) {
+  for (const QString& tty : AdapterIdentity::serialTtys()) {
     if (reached.contains(tty)) continue;
     if (!headed)
       std::printf("Serial devices no COM number reaches; to reach one, put its line under [Ports] in %s:\n",
                   qPrintable(QDir::toNativeSeparators(iniPath)));
     headed = true;
-    AdapterIdentity id = AdapterIdentity::of(tty, roots);
+    AdapterIdentity id = AdapterIdentity::of(tty);
     // The by-id name survives moving the adapter to another socket.
-    const QString node = QDir::cleanPath(roots.dev + u'/' + tty);
+    const QString node = platform::devicePathOf(tty);
     const QString number = unused.isEmpty() ? QStringLiteral("n") : QString::number(unused.takeFirst());
     std::printf("%s%-24s COM%s=%s\n", kIndent, qPrintable(node), qPrintable(number),
                 qPrintable(id.byId.isEmpty() ? node : id.byId));

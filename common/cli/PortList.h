@@ -2,8 +2,6 @@
 
 #include <QString>
 
-struct SystemRoots;
-
 namespace cli {
 
 // --list-ports: COM1..COM16, the device each stands for (the "Ports" section
@@ -12,6 +10,5 @@ namespace cli {
 // it. Then the serial devices no number reaches, each with the "Ports" line
 // that would. Printed on standard output.
 void listPorts(const QString& iniPath);
-void listPorts(const QString& iniPath, const SystemRoots& roots);
 
 }  // namespace cli

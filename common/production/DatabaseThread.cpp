@@ -1,7 +1,7 @@
 #include "DatabaseThread.h"
 
 #include <serial/EventYield.h>
-#include <settings/SettingsLock.h>
+#include <platform/StopRequests.h>
 
 #include "LineDatabase.h"
 
@@ -49,7 +49,7 @@ bool DatabaseThread::waitFor(const std::atomic<bool>& done, const std::function<
         const auto now = std::chrono::steady_clock::now();
         // After a stop a quick answer is still taken (a healthy database
         // stores the record at once); a held one is not waited for.
-        if (SettingsLock::stopRequested && !stopSeen) stopSeen = now;
+        if (platform::stopRequested() && !stopSeen) stopSeen = now;
         if (stopSeen && now - *stopSeen > kStopGrace) {
           // Not left running until its time-out: the run's end waits for it.
           if (LineDatabase* db = live_.load()) db->cancelRunning();

@@ -11,10 +11,10 @@
 #include <QUrlQuery>
 #include <QUuid>
 
+#include <platform/Files.h>
 #include <settings/IniFileHandler.h>
 
 #include <libpq-fe.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -106,8 +106,7 @@ QString LineDatabase::exposedPassword() const {
   if (iniPath_.isEmpty()) return {};
   const QUrl url(uri_);
   if (url.password().isEmpty() && QUrlQuery(url).queryItemValue(QStringLiteral("password")).isEmpty()) return {};
-  struct stat st {};
-  if (::stat(QFile::encodeName(iniPath_).constData(), &st) != 0 || (st.st_mode & S_IROTH) == 0) return {};
+  if (!platform::readableByAll(iniPath_)) return {};
   // Only the URI that setup.ini itself holds: one given on a command line is
   // not in the file.
   if (IniFileHandler::ReadIniValueOrDefault(QStringLiteral("Production"), QStringLiteral("Database"), QString(),

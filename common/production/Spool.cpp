@@ -8,15 +8,9 @@
 #include <QList>
 #include <QSet>
 
+#include <platform/Files.h>
 #include <settings/FileAccess.h>
 #include <settings/SettingsLock.h>
-
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -60,19 +54,17 @@ QString Spool::append(const RunRecord& record) {
   if (!lock.locked())
     return why + (lock.refused() ? lock.refusal() : QStringLiteral("no lock file beside %1").arg(iniPath_));
   QString error;
-  const int fd = openForAppend(QFileInfo(path_).absolutePath(), QFileInfo(path_).fileName(), 0666, error);
-  if (fd < 0) return why + error;
-  const off_t size = ::lseek(fd, 0, SEEK_END);
+  platform::File file = openForAppend(QFileInfo(path_).absolutePath(), QFileInfo(path_).fileName(), error);
+  if (!file.isOpen()) return why + error;
+  const qint64 size = file.size();
   QByteArray bytes = toLine(record);
   // A line left unfinished (by a crash) must not swallow this record.
-  char last = '\n';
-  if (size > 0 && ::pread(fd, &last, 1, size - 1) != 1) last = '\n';
+  const char last = size > 0 ? file.byteAt(size - 1).value_or('\n') : '\n';
   if (last != '\n') bytes.prepend('\n');
-  const bool kept = size >= 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-  const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+  const bool kept = size >= 0 && file.write(bytes) && file.sync();
+  const QString reason = file.errorText();
   // Cut back to the old size, so no partial line stays behind.
-  if (!kept && size >= 0 && ::ftruncate(fd, size) == 0) ::fsync(fd);
-  ::close(fd);
+  if (!kept && size >= 0 && file.truncate(size)) file.sync();
   return kept ? QString() : why + reason;
 }
 
@@ -80,8 +72,7 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
   QList<QByteArray> lines;
   {
     SettingsLock lock(iniPath_);
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path_).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (platform::entryAt(path_) == platform::Entry::Other) {
       // Planted there by someone: neither read through nor written to.
       error = QStringLiteral("%1 is not a plain file: not read").arg(path_);
       return true;
@@ -121,15 +112,14 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
   if (!unreadable.isEmpty()) {
     const QString aside = QFileInfo(path_).completeBaseName() + QStringLiteral(".unreadable");
     QString openError;
-    const int fd = openForAppend(QFileInfo(path_).absolutePath(), aside, 0666, openError);
+    platform::File file = openForAppend(QFileInfo(path_).absolutePath(), aside, openError);
     QByteArray bytes;
     for (const QByteArray& line : unreadable) bytes += line + '\n';
-    const bool moved = fd >= 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    if (fd >= 0) ::close(fd);
+    const bool moved = file.isOpen() && file.write(bytes) && file.sync();
     const QString asidePath = QFileInfo(path_).dir().filePath(aside);
     if (!moved) {
       error = QStringLiteral("%1 holds %2 unreadable line(s), not moved aside: %3")
-                  .arg(path_).arg(unreadable.size()).arg(fd < 0 ? openError : QString::fromLocal8Bit(std::strerror(errno)));
+                  .arg(path_).arg(unreadable.size()).arg(file.isOpen() ? file.errorText() : openError);
       unreadable.clear();
     } else {
       error = QStringLiteral("%1 unreadable line(s) of %2 moved to %3").arg(unreadable.size()).arg(path_, asidePath);
@@ -153,9 +143,9 @@ bool Spool::deliver(const std::function<bool(const RunRecord&)>& store, QString&
   }
   QByteArray content;
   for (const QByteArray& line : keep) content += line + '\n';
-  if (!replaceFileContent(path_, content, true)) {
-    error += (error.isEmpty() ? QString() : QStringLiteral("; ")) +
-             QStringLiteral("cannot rewrite %1: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
+  QString reason;
+  if (!replaceFileContent(path_, content, true, &reason)) {
+    error += (error.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("cannot rewrite %1: %2").arg(path_, reason);
     return false;
   }
   return all;

@@ -4,29 +4,14 @@
 #include <QFileDevice>
 #include <QFileInfo>
 
-#include <settings/FileAccess.h>
+#include <platform/Files.h>
 
 #include <cstdio>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace {
-
-// Never through a symbolic link: the log may sit in a folder a group shares,
-// where a member could point Log.txt at another user's file. Nor into a
-// FIFO or device put there: the open does not wait, and only a regular file
-// is written.
-bool openNoFollow(QFile& file, const QString& fileName, int flags) {
-  const int fd = openRegularAt(AT_FDCWD, fileName, O_WRONLY | flags, 0666);
-  if (fd < 0) return false;
-  if (file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) return true;
-  ::close(fd);
-  return false;
-}
-
-}  // namespace
+// Log.txt is never opened through a symbolic link: the log may sit in a
+// folder a group shares, where a member could point it at another user's
+// file. Nor into a FIFO or device put there: the open does not wait, and
+// only a regular file is written (platform::openRegular).
 
 TrafficLog::TrafficLog(QString fileName, std::function<QDateTime()> clock)
     : fileName_(std::move(fileName)), clock_(std::move(clock)) {}
@@ -53,8 +38,8 @@ void TrafficLog::startFresh() {
     // Cannot delete (e.g. the folder is write-protected): empty it instead,
     // so the new log still starts with its header. Failing that, lines drop.
     QFile::setPermissions(fileName_, QFile::permissions(fileName_) | QFileDevice::WriteOwner | QFileDevice::WriteUser);
-    QFile file;
-    if (openNoFollow(file, fileName_, O_TRUNC)) file.close();
+    platform::File file = platform::openRegular({}, fileName_, {platform::OpenMode::Write});
+    if (file.isOpen()) file.truncate(0);
   }
   const QStringList lines = headerLines(LogTimestamp());
   for (const QString& line : lines) LogWriteLine(line, false);
@@ -62,10 +47,10 @@ void TrafficLog::startFresh() {
 
 bool TrafficLog::LogWriteLine(const QString& text, bool withTimestamp) {
   // Open, append, close for every line: the file is complete after each one.
-  QFile file;
-  if (!openNoFollow(file, fileName_, O_APPEND | O_CREAT)) {
-    struct stat st {};
-    if (!refusalSaid_ && ::lstat(QFile::encodeName(fileName_).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+  platform::File file =
+      platform::openRegular({}, fileName_, {.access = platform::OpenMode::Write, .append = true, .create = true});
+  if (!file.isOpen()) {
+    if (!refusalSaid_ && platform::entryAt(fileName_) == platform::Entry::Other) {
       refusalSaid_ = true;
       std::fprintf(stderr, "%s is not a regular file: the traffic log is not written\n", qPrintable(fileName_));
     }
@@ -74,7 +59,6 @@ bool TrafficLog::LogWriteLine(const QString& text, bool withTimestamp) {
   QByteArray line = (withTimestamp ? LogTimestamp() + u' ' + text : text).toLatin1();
   line += "\r\n";
   file.write(line);
-  file.close();
   return true;
 }
 

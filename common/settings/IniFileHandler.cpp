@@ -1,23 +1,21 @@
 #include "IniFileHandler.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QFileInfo>
 #include <QList>
 
-#include <cerrno>
-#include <cstdio>
 #include <optional>
 
 #include "FileAccess.h"
 #include "SettingsLock.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace IniFileHandler {
 namespace {
+
+MessageSink& messageSink() {
+  static MessageSink sink;
+  return sink;
+}
 
 // One physical line of the file: its bytes and the line end that followed
 // it ("" for a last line without one). Lines are kept byte for byte so that
@@ -137,12 +135,13 @@ QString storedValue(const QString& section, const QString& key, const QString& f
 // A refused write is reported, since nothing else tells the operator why a
 // setting did not stick.
 bool refuse(const QString& filePath, const QString& why) {
-  std::fprintf(stderr, "%s: not written: %s\n", qPrintable(filePath), qPrintable(why));
-  std::fflush(stderr);
+  if (const MessageSink& say = messageSink()) say(QStringLiteral("%1: not written: %2").arg(filePath, why));
   return false;
 }
 
 }  // namespace
+
+void setMessageSink(MessageSink sink) { messageSink() = std::move(sink); }
 
 QString ReadIniValue(const QString& section, const QString& key, const QString& defaultValue,
                      const QString& filePath) {
@@ -179,11 +178,11 @@ bool WriteIniValue(const QString& section, const QString& key, const QString& va
   // them would have its key lost. Re-entrant, so callers may hold it already.
   const SettingsLock lock(filePath);
   if (lock.refused()) return refuse(filePath, lock.refusal());
-  struct stat st {};
-  const bool exists = ::lstat(QFile::encodeName(filePath).constData(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) return refuse(filePath, QStringLiteral("not a plain file"));
+  const platform::Entry entry = platform::entryAt(filePath);
+  const bool exists = entry != platform::Entry::Missing;
+  if (entry == platform::Entry::Other) return refuse(filePath, QStringLiteral("not a plain file"));
   // Checked first, so that a read-only file refuses even an unchanged value.
-  if (exists && !writableForUs(filePath)) return false;
+  if (exists && !platform::writableForUs(filePath)) return false;
   QByteArray data;
   if (exists) {
     const std::optional<QByteArray> old = readNoFollow(filePath);

@@ -3,10 +3,11 @@
 #include <QString>
 
 #include <chrono>
-#include <csignal>
+
+#include <platform/Files.h>
 
 // An exclusive lock on the settings beside one setup.ini, shared by every
-// process that uses that file: flock() on "<setup.ini>.lock". Held only for
+// process that uses that file: a lock on the file "<setup.ini>.lock". Held only for
 // one read-change-write of the file, never across a serial transaction, so
 // that no other program waits long for it.
 // Re-entrant within a process: a nested lock on the same file just counts.
@@ -33,11 +34,10 @@ class SettingsLock {
   // Beside the file's canonical path, so that two spellings of one
   // setup.ini share one lock.
   static QString lockFileFor(const QString& iniPath);
-  // flock(LOCK_EX) on fd, waiting at most `limit`; false when not had.
-  static bool lockWithin(int fd, std::chrono::milliseconds limit);
-  // Set by a stop signal's handler: a lock wait then gives up at once, so
-  // that a stopped run ends without sitting out the wait.
-  static volatile std::sig_atomic_t stopRequested;
+  // An exclusive lock on file, waiting at most `limit`; false when not had.
+  // A stop request (platform::stopRequested) ends the wait at once, so that
+  // a stopped run ends without sitting out the wait.
+  static bool lockWithin(platform::File& file, std::chrono::milliseconds limit);
 
  private:
   QString key_;

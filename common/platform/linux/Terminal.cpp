@@ -1,0 +1,13 @@
+#include <platform/Terminal.h>
+
+#include <csignal>
+
+#include <unistd.h>
+
+namespace platform {
+
+bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+void ignoreLostOutputReader() { std::signal(SIGPIPE, SIG_IGN); }
+
+}  // namespace platform
