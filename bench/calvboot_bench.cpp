@@ -18,10 +18,14 @@
 #include <protocol/RSfunctions.h>
 
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include "BenchSupport.h"
@@ -70,9 +74,20 @@ struct Run {
   bool ok = false;
   double wall = 0, cpu = 0;
   double spawned = 0, ended = 0;  // the run's (--cli: the command's) start and end on the monotonic clock
+  double simCpu = -1;             // calvsim's processor time, up to the run's end
   bench::LineCount line;
   std::vector<Frame> frames;
 };
+
+// Processor seconds of another process, from the kernel's account.
+double cpuSecondsOf(qint64 pid) {
+  QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray stat = f.readAll();
+  const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+  if (fields.size() < 13) return -1;
+  return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
 
 double monotonic() { return std::chrono::duration<double>(bench::Clock::now().time_since_epoch()).count(); }
 
@@ -84,18 +99,43 @@ bool runProgram(const QList<QByteArray>& arguments, Run& run) {
   std::vector<char*> args;
   for (QByteArray& a : owned) args.push_back(a.data());
   args.push_back(nullptr);
+  // Standard output on a terminal, as a user's: the progress line is
+  // redrawn there, and what the program prints is read as it comes.
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (terminal < 0) return false;
+  ::fcntl(terminal, F_SETFD, FD_CLOEXEC);
+  const int screen = ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0
+                         ? ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                         : -1;
+  if (screen < 0) {
+    ::close(terminal);
+    return false;
+  }
+  // Reads until the last holder of the terminal's other side has closed it.
+  std::thread reader([terminal] {
+    char buf[4096];
+    while (::read(terminal, buf, sizeof buf) > 0) {
+    }
+  });
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, screen, 1);
   pid_t pid = 0;
   run.spawned = monotonic();
   const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
   int status = 0;
   rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid) return false;
+  const bool reaped = rc == 0 && wait4(pid, &status, 0, &usage) == pid;
   run.ended = monotonic();
+  if (rc == 0 && !reaped && pid > 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  ::close(screen);
+  reader.join();
+  ::close(terminal);
+  if (!reaped) return false;
   run.wall = run.ended - run.spawned;
   run.cpu = bench::seconds(usage.ru_utime) + bench::seconds(usage.ru_stime);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -141,6 +181,7 @@ Run programOnce(int baud, const QString& file, bool cli) {
     run.cpu = bench::cpuSeconds() - cpu0;
     if (!run.ok) std::fprintf(stderr, "calvboot_bench: %s\n", qPrintable(view.last));
   }
+  run.simCpu = cpuSecondsOf(sim.processId());
   sim.terminate();
   sim.waitForFinished(5000);
   run.line = bench::readCounters(counters);
@@ -184,7 +225,7 @@ void breakdown(const Run& r, const QString& how, int baud, const QString& note, 
   bench::row(figure, "-",
              QStringLiteral("%1 s over %2 s (ratio %3): start to first byte %4%5, turnaround %6 over %7 answers "
                             "(median %8 us, widest %9 before frame %10), calvsim's last answer byte late %11 "
-                            "(median %12 us), last answer to end %13, unaccounted %14")
+                            "(median %12 us), last answer to end %13, unaccounted %14; processor: calvboot %15 s, calvsim %16 s")
                  .arg(over, 0, 'f', 3)
                  .arg(floor, 0, 'f', 2)
                  .arg(r.wall / floor, 0, 'f', 3)
@@ -199,7 +240,9 @@ void breakdown(const Run& r, const QString& how, int baud, const QString& note, 
                  .arg(widestAt)
                  .arg(ms(late))
                  .arg(bench::median(lates) * 1e6, 0, 'f', 0)
-                 .arg(ms(end), ms(rest)),
+                 .arg(ms(end), ms(rest))
+                 .arg(r.cpu, 0, 'f', 2)
+                 .arg(r.simCpu, 0, 'f', 2),
              "-");
 }
 
