@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# calvboot against the simulated amplifier: installs what is missing, builds,
-# starts calvsim, prepares demo-run-calvboot/ (setup.ini pointing COM1 at the
-# simulator) and runs `calvboot --program` there on the two-block sample.
+# calvboot against the simulated amplifier: installs what is missing, builds
+# calvboot, calvsim and ldrtool (not the tests), starts calvsim, prepares
+# demo-run-calvboot/ (setup.ini pointing COM1 at the simulator) and runs
+# `calvboot --program` there on the two-block sample.
 # With a display the window runs the pass visibly; without one it runs under
 # xvfb-run and a screenshot is saved to demo-run-calvboot/calvboot-demo.png.
 # Ends with the final status line and the simulator's verdict (flash image
@@ -15,7 +16,8 @@ sample="$top/examples/calvboot/calv-two-block.ldr"
 # shellcheck source=packages.sh
 . "$top/scripts/lib/packages.sh"
 ensure_packages "${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
-build_project "$top"
+# Only what the demo runs: the program, its simulator, and the flash check.
+build_project "$top" calvboot calvsim ldrtool
 
 rm -rf "$demo"
 mkdir -p "$demo"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # romlift against bootsim, the simulated boot loader (called by
-# `scripts/demo romlift [file.s19]`). Installs what is missing, builds, starts
-# bootsim on a pseudo-terminal and runs `romlift --upload` from
-# demo-run-romlift/, whose setup.ini leads COM1 to that terminal. With a
-# display the window runs the upload visibly; without one it runs under
-# xvfb-run and a screenshot is saved to demo-run-romlift/romlift-demo.png.
+# `scripts/demo romlift [file.s19]`). Installs what is missing, builds romlift
+# and bootsim (not the tests), starts bootsim on a pseudo-terminal and runs
+# `romlift --upload` from demo-run-romlift/, whose setup.ini leads COM1 to
+# that terminal. With a display the window runs the upload visibly; without
+# one it runs under xvfb-run and a screenshot is saved to
+# demo-run-romlift/romlift-demo.png.
 # Ends with romlift's lines, bootsim's gap figures and verdict.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -12,7 +13,8 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/scripts/lib/packages.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${DISPLAY_PACKAGES[@]}"
-build_project "$top"
+# Only what the demo runs: the program and its simulated boot loader.
+build_project "$top" romlift bootsim
 
 build="$top/build"
 sample=$(realpath "${1:-$top/examples/romlift/dv-9.s19}")

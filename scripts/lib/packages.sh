@@ -38,9 +38,15 @@ DRIVER_PACKAGES=(qemu-system-x86 busybox-static kmod cpio strace)
 # What the demo and the real-window tests add.
 DISPLAY_PACKAGES=(xvfb xauth imagemagick)
 
-# Configures and builds into build/ (Release-like, with debug info).
+# Configures and builds into build/ (Release-like, with debug info):
+# `build_project TOP` builds everything, `build_project TOP TARGET...` only
+# those targets and what they link. The configuration is the same either way,
+# so the tree a demo leaves builds the whole suite for scripts/test later.
 build_project() {
   local top=$1
+  shift
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
   cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$top/build" -j"$(nproc)"
+  cmake --build "$top/build" -j"$(nproc)" "${targets[@]}"
 }

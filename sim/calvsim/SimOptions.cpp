@@ -202,14 +202,15 @@ ParseResult parseSimOptions(const std::vector<std::string>& args) {
       if (!text || text->empty()) return fail("expects a path");
       o.link = *text;
     } else if (name == "--flash-in" || name == "--flash-out" || name == "--ram-out" || name == "--trace" ||
-               name == "--counters") {
+               name == "--counters" || name == "--timeline") {
       const auto text = value();
       if (!text || text->empty()) return fail("expects a file name");
       (name == "--flash-in"    ? o.flashIn
        : name == "--flash-out" ? o.flashOut
        : name == "--ram-out"   ? o.ramOut
        : name == "--trace"     ? o.trace
-                               : o.counters) = *text;
+       : name == "--counters"  ? o.counters
+                               : o.timeline) = *text;
     } else {
       result.error = "unknown option " + args[i] + " (see --help)";
       return result;
@@ -297,6 +298,11 @@ Options:
                          received, sent, delay_us, baud, and opens (how often
                          programs opened the terminal; two opens with no
                          close between them may count as one)
+  --timeline FILE        at exit, when each frame came and each answer went, in
+                         nanoseconds on the system's monotonic clock: "frame
+                         T N" (its first byte read at T, N bytes), "reply DUE
+                         WRITTEN M" (the last of M bytes answered, due and
+                         written); what lies between is the program's time
 Numbers are decimal or 0x.. hexadecimal. Options take their value as the next
 argument or after "=" (--chunk=3).
 )";

@@ -46,6 +46,7 @@ struct SimOptions {
   int frameTimeoutMs = 500;
   std::string flashIn, flashOut, ramOut, trace;
   std::string counters;  // bytes each way, declared delays and opens of the line, written at exit
+  std::string timeline;  // when each frame began to arrive and each reply was written, written at exit
   // Close the line instead of answering: at received frame vanishFrame, or
   // at the vanishOccurrence-th frame of vanishOp.
   int vanishFrame = 0;

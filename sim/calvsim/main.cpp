@@ -72,7 +72,12 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
 struct TimedByte {
   std::uint8_t value;
   Clock::time_point at;
+  Clock::time_point readAt{};  // received bytes: when they were read from the terminal
 };
+
+long long nanoseconds(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
 
 class Line {
  public:
@@ -85,7 +90,7 @@ class Line {
     bytesIn_ += size;
     for (std::size_t i = 0; i < size; ++i) {
       lastIn_ = std::max(now, lastIn_) + byteTime_;
-      in_.push_back({std::uint8_t(data[i]), lastIn_});
+      in_.push_back({std::uint8_t(data[i]), lastIn_, now});
     }
   }
 
@@ -106,7 +111,16 @@ class Line {
       out_.push_back({bytes[i], t});
     }
     lastOut_ = t;
+    queued_ += bytes.size();
     return t;
+  }
+
+  // For --timeline: the bytes queued since the last mark are one answer,
+  // noted when its last byte has been written.
+  void markAnswer() {
+    if (o_.timeline.empty()) return;
+    if (queued_ > answerFrom_) answers_.push_back({queued_, queued_ - answerFrom_, lastOut_});
+    answerFrom_ = queued_;
   }
 
   // Next received byte that is due, if any.
@@ -130,6 +144,11 @@ class Line {
     if (n > 0) {
       out_.erase(out_.begin(), out_.begin() + n);
       bytesOut_ += std::size_t(n);
+      while (!answers_.empty() && answers_.front().end <= bytesOut_) {
+        const Answer& a = answers_.front();
+        timeline_ << "reply " << nanoseconds(a.due) << " " << nanoseconds(now) << " " << a.size << "\n";
+        answers_.pop_front();
+      }
     }
     blocked_ = n < ssize_t(due.size());
     return blocked_;
@@ -142,6 +161,11 @@ class Line {
         << std::chrono::duration_cast<std::chrono::microseconds>(declaredDelay_).count() << "\nbaud " << o_.baud
         << "\nopens " << opens << "\n";
   }
+
+  void frameStarted(const TimedByte& first, std::size_t size) {
+    timeline_ << "frame " << nanoseconds(first.readAt) << " " << size << "\n";
+  }
+  std::string timeline() const { return timeline_.str(); }
 
   std::optional<Clock::time_point> nextEvent() const {
     std::optional<Clock::time_point> t;
@@ -162,6 +186,14 @@ class Line {
   std::size_t bytesIn_ = 0;
   std::size_t bytesOut_ = 0;
   Clock::duration declaredDelay_{0};
+  // --timeline: answers by the count of queued bytes that ends them.
+  struct Answer {
+    std::size_t end, size;
+    Clock::time_point due;
+  };
+  std::size_t queued_ = 0, answerFrom_ = 0;
+  std::deque<Answer> answers_;
+  std::ostringstream timeline_;
 };
 
 }  // namespace
@@ -246,6 +278,7 @@ int main(int argc, char** argv) {
 
   Line line(master, o);
   Bytes frame;
+  TimedByte frameStart{};
   Clock::time_point lastFrameByte{};
   const auto frameTimeout = std::chrono::milliseconds(o.frameTimeoutMs);
   bool stop = false;
@@ -272,10 +305,12 @@ int main(int argc, char** argv) {
         std::cerr << "calvsim: dropped byte " << readable({b.value}) << "\n";
         continue;
       }
+      if (frame.empty()) frameStart = b;
       frame.push_back(b.value);
       lastFrameByte = b.at;
       if (frame.size() == frame[0]) {
         if (trace.is_open()) trace << readable(frame) << "\n" << std::flush;
+        if (!o.timeline.empty()) line.frameStarted(frameStart, frame.size());
         const CalvDevice::Response r = device.handleFrame(frame);
         frame.clear();
         if (r.vanish) {
@@ -289,6 +324,7 @@ int main(int argc, char** argv) {
           if (!r.announcement.empty())
             line.send(r.announcement, std::chrono::milliseconds(o.announceDelayMs), replyEnd,
                       o.announceChunk > 0 ? o.announceChunk : -1, o.announceChunk > 0 ? o.announceGapMs : -1);
+          line.markAnswer();
         }
       }
     }
@@ -338,6 +374,14 @@ int main(int argc, char** argv) {
     line.writeCounters(counters, opens);
     if (!counters) {
       std::cerr << "calvsim: cannot write " << o.counters << "\n";
+      rc = 1;
+    }
+  }
+  if (!o.timeline.empty()) {
+    std::ofstream timeline(o.timeline, std::ios::trunc);
+    timeline << line.timeline();
+    if (!timeline) {
+      std::cerr << "calvsim: cannot write " << o.timeline << "\n";
       rc = 1;
     }
   }
