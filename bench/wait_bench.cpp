@@ -12,9 +12,11 @@
 
 #include <app/CVboot.h>
 #include <romlift/LoaderForm.h>
+#include <romlift/RomliftSession.h>
 #include <romlift/UploadDialogue.h>
 #include <serial/ComForm.h>
 #include <serial/EventYield.h>
+#include <serial/SerialLink.h>
 #include <serial/SerialPortControl.h>
 #include <settings/IniFileHandler.h>
 #include <settings/SettingsLock.h>
@@ -103,12 +105,13 @@ void calvbootLostAdapter(bool smoke) {
   writeFile(dir.filePath(QStringLiteral("setup.ini")), ini);
   Timing timing;
   timing.reply = 3s;
-  CVboot window(dir.path(), timing);
+  CalvSession session(dir.path(), timing);
+  CVboot window(session);
   window.dialogs.messageBox = [](const QString&, const QString&, QMessageBox::Icon) {};
   window.Form_Load();
   std::optional<Clock::time_point> lostAt;
   double cpuAtLoss = 0;
-  QObject::connect(&window.comForm().MSComm1(), &SerialPortControl::deviceLost, [&] {
+  QObject::connect(&session.link().MSComm1(), &SerialPortControl::deviceLost, [&] {
     lostAt = Clock::now();
     cpuAtLoss = bench::cpuSeconds();
   });
@@ -198,8 +201,9 @@ void romliftWindowWaits(bool smoke) {
     IniFileHandler::WriteIniValue(QStringLiteral("Ports"), QStringLiteral("COM1"), pty, dir.filePath("setup.ini"));
     Timing timing;
     timing.finalWait = c.finalWait;
-    LoaderForm form(dir.path(), timing);
-    form.comForm().setPortMessage([](const QString&) {});
+    RomliftSession session(RomliftSession::Start::Window, dir.path(), MessageSink{}, timing);
+    LoaderForm form(session);
+    session.link().setPortMessage([](const QString&) {});
     form.Form_Load();
     form.uploadDialogue().LineDelay = 150;
     form.setFileChooser([path] { return path; });

@@ -1,4 +1,5 @@
 #include "PortList.h"
+#include "Console.h"
 
 #include <serial/AdapterIdentity.h>
 #include <serial/SerialPortControl.h>
@@ -43,7 +44,7 @@ void listPorts(const QString& iniPath) {
     QString reason;
     {
       SerialPortControl probe;
-      probe.setMessageSink([](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
+      probe.setMessageSink(Console::error);
       probe.setPortsIniPath(iniPath);
       probe.setCommPort(n);
       probe.setLookOnly(true);

@@ -31,6 +31,9 @@ SerialLink::SerialLink(std::unique_ptr<ReceiveRule> rule, const QString& program
   port_->setMessageSink([this](const QString& text) {
     if (messages_) messages_(text);
   });
+  log_->setMessageSink([this](const QString& text) {
+    if (messages_) messages_(text);
+  });
   port_->setPortsIniPath(QDir(programFolder).filePath(QStringLiteral("setup.ini")));
   connect(port_.get(), &SerialPortControl::commEvent, this, &SerialLink::MSComm1_OnComm);
   // One line for the operator and in the serial window, never in Log.txt,

@@ -6,7 +6,6 @@
 
 #include <platform/Files.h>
 
-#include <cstdio>
 
 // Log.txt is never opened through a symbolic link: the log may sit in a
 // folder a group shares, where a member could point it at another user's
@@ -52,7 +51,7 @@ bool TrafficLog::LogWriteLine(const QString& text, bool withTimestamp) {
   if (!file.isOpen()) {
     if (!refusalSaid_ && platform::entryAt(fileName_) == platform::Entry::Other) {
       refusalSaid_ = true;
-      std::fprintf(stderr, "%s is not a regular file: the traffic log is not written\n", qPrintable(fileName_));
+      if (messages_) messages_(fileName_ + QStringLiteral(" is not a regular file: the traffic log is not written"));
     }
     return true;
   }

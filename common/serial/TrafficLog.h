@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include <platform/MessageSink.h>
+
 // The traffic log Log.txt: a boxed six-line header when logging starts, then
 // one time-stamped line per shown "TX: "/"RX: " line. Each line is a complete
 // open-append-close. A file that cannot be deleted, opened or written drops
@@ -15,6 +17,8 @@ class TrafficLog {
   static constexpr int kHeaderWidth = 107;
 
   TrafficLog(QString fileName, std::function<QDateTime()> clock);
+  // Where a log file that is no regular file is named (once).
+  void setMessageSink(MessageSink sink) { messages_ = std::move(sink); }
 
   const QString& fileName() const { return fileName_; }
   // Where later lines go (the form's LogFileName may be changed).
@@ -33,5 +37,6 @@ class TrafficLog {
 
   QString fileName_;
   std::function<QDateTime()> clock_;
+  MessageSink messages_;
   bool refusalSaid_ = false;  // a planted FIFO, device or link is named once
 };

@@ -57,6 +57,8 @@ TEST_F(TrafficLogTest, TickReplacesAReadOnlyOldLogUntickStopsRetickStartsAFreshL
 
 TEST_F(TrafficLogTest, UnwritableLogDropsLinesWhileTrafficGoesOn) {
   ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("a-folder")));
+  QStringList told;
+  link->setMessageSink([&](const QString& line) { told << line; });
   for (const QString& target : {path("missing/Log.txt"), path("a-folder")}) {
     link->LogFileName = target;
     form->ChkLog->setChecked(false);
@@ -72,6 +74,8 @@ TEST_F(TrafficLogTest, UnwritableLogDropsLinesWhileTrafficGoesOn) {
   EXPECT_FALSE(QFileInfo::exists(path("missing")));
   EXPECT_TRUE(QFileInfo(path("a-folder")).isDir());
   EXPECT_FALSE(QFileInfo::exists(logFile));
+  // Something planted where the log goes is named once; a missing folder is not.
+  EXPECT_EQ(told, QStringList{path("a-folder") + " is not a regular file: the traffic log is not written"});
 }
 
 }  // namespace
