@@ -2,7 +2,6 @@
 
 #include <QDir>
 
-#include <cli/CommandLine.h>
 #include <serial/SerialLink.h>
 #include <serial/SerialPortControl.h>
 #include <settings/IniFileHandler.h>
@@ -91,9 +90,9 @@ void RomliftSession::requestStop(int stopStatus) {
 int RomliftSession::exitStatus(UploadEnd end) const {
   if (link_->portFailure()) return kExitPort;
   switch (end) {
-    case UploadEnd::Succeeded: return cli::kExitOk;
+    case UploadEnd::Succeeded: return kExitOk;
     case UploadEnd::WrongFile: return kExitWrongFile;
-    case UploadEnd::Cancelled: return stopStatus_ != 0 ? stopStatus_ : cli::kExitInterrupted;
+    case UploadEnd::Cancelled: return stopStatus_ != 0 ? stopStatus_ : kExitInterrupted;
     case UploadEnd::NoBootLoader: return kExitNoBootLoader;
     case UploadEnd::PortLost: return kExitPort;  // the line named on standard error
     case UploadEnd::Failed:

@@ -25,11 +25,14 @@ class RomliftSession {
  public:
   static constexpr std::uint8_t kPortCount = 16;
 
+  static constexpr int kExitOk = 0;
   static constexpr int kExitFailed = 1;
   static constexpr int kExitWrongFile = 2;
   static constexpr int kExitPort = 3;
   static constexpr int kExitNoBootLoader = 4;
   static constexpr int kExitNotValid = 5;
+  // A cancel without a stop request's own status (Ctrl+C's).
+  static constexpr int kExitInterrupted = 130;
 
   // Who starts the run. The window stores what its start-up reads (the
   // defaults of missing keys) and the port the operator picks, and keeps
