@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace bench {
 
@@ -38,6 +39,18 @@ inline double cpuSeconds(int who = RUSAGE_SELF) {
   rusage u{};
   getrusage(who, &u);
   return seconds(u.ru_utime) + seconds(u.ru_stime);
+}
+
+// Processor seconds another running process has used so far, from the
+// kernel's account in /proc; -1 when unknown.
+inline double cpuSecondsOf(qint64 pid) {
+  QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  // Fields after the command name (which may hold blanks): utime is the 12th, stime the 13th.
+  const QByteArray stat = f.readAll();
+  const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+  if (fields.size() < 13) return -1;
+  return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
 using Clock = std::chrono::steady_clock;

@@ -79,16 +79,6 @@ struct Run {
   std::vector<Frame> frames;
 };
 
-// Processor seconds of another process, from the kernel's account.
-double cpuSecondsOf(qint64 pid) {
-  QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  const QByteArray stat = f.readAll();
-  const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-  if (fields.size() < 13) return -1;
-  return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
-}
-
 double monotonic() { return std::chrono::duration<double>(bench::Clock::now().time_since_epoch()).count(); }
 
 // The real calvboot program with the given arguments, timed from outside as
@@ -181,7 +171,7 @@ Run programOnce(int baud, const QString& file, bool cli) {
     run.cpu = bench::cpuSeconds() - cpu0;
     if (!run.ok) std::fprintf(stderr, "calvboot_bench: %s\n", qPrintable(view.last));
   }
-  run.simCpu = cpuSecondsOf(sim.processId());
+  run.simCpu = bench::cpuSecondsOf(sim.processId());
   sim.terminate();
   sim.waitForFinished(5000);
   run.line = bench::readCounters(counters);

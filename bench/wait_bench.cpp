@@ -39,16 +39,6 @@ using bench::Clock;
 QString secondsText(double s) { return QString::number(s, 'f', 2) + QStringLiteral(" s"); }
 QString percent(double share) { return QString::number(100.0 * share, 'f', 1) + QStringLiteral(" %"); }
 
-// Processor seconds of another process, from the kernel's account.
-double cpuSecondsOf(qint64 pid) {
-  QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  const QByteArray stat = f.readAll();
-  const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-  if (fields.size() < 13) return -1;
-  return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
-}
-
 void serveEventsFor(std::chrono::milliseconds span) {
   const auto until = Clock::now() + span;
   while (Clock::now() < until) yieldToEventLoop(std::chrono::milliseconds{50});
@@ -122,10 +112,10 @@ void calvbootLostAdapter(bool smoke) {
     return bench::row(figure + QStringLiteral(" the loss"), "-", "not noticed", smoke ? "-" : "no");
   }
   const double toEnd = bench::since(*lostAt);
-  const double simCpu = cpuSecondsOf(sim.processId());
+  const double simCpu = bench::cpuSecondsOf(sim.processId());
   serveEventsFor(smoke ? 500ms : 2000ms);
   const double share = (bench::cpuSeconds() - cpuAtLoss) / bench::since(*lostAt);
-  const double simAfter = cpuSecondsOf(sim.processId()) - simCpu;
+  const double simAfter = bench::cpuSecondsOf(sim.processId()) - simCpu;
   sim.terminate();
   sim.waitForFinished(5000);
   bench::row(figure + QStringLiteral(" loss to the run's end"), "< 1 s", secondsText(toEnd), bench::met(smoke, toEnd < 1.0));

@@ -141,19 +141,6 @@ QStringList checkedItems(const QList<QAction*>& items) {
   return names;
 }
 
-// The C library counts the whole process's processor time here.
-double ownCpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
-
-double cpuSecondsOf(qint64 pid) {
-  QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  // Fields after the command name (which may hold blanks): utime is the 12th, stime the 13th.
-  const QByteArray stat = f.readAll();
-  const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-  if (fields.size() < 13) return -1;
-  return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
-}
-
 void idleFor(std::chrono::milliseconds span) {
   QEventLoop loop;
   QTimer::singleShot(span, &loop, &QEventLoop::quit);

@@ -57,10 +57,6 @@ bool writeFile(const QString& path, const QByteArray& content);
 // Object names of the checked menu items.
 QStringList checkedItems(const QList<QAction*>& items);
 
-// Processor seconds this process has used so far, all threads together.
-double ownCpuSeconds();
-// Processor seconds another process has used so far, from /proc; -1 when unknown.
-double cpuSecondsOf(qint64 pid);
 // Serves Qt events for span, sleeping while none is pending.
 void idleFor(std::chrono::milliseconds span);
 
