@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check(form.ReplyBuffer == before, "an empty delivery changed the buffer");
     } else if (&form == calvboot) {
       model += chunk;
-      if (model.size() > SerialLink::kOverflowLength) {
+      if (model.size() > FrameRule::kOverflowLength) {
         check(form.ReplyBuffer.isEmpty() && shown == rxLine(model), "overflow not shown and emptied");
         model.clear();
       } else {
