@@ -78,10 +78,13 @@ void CalvSession::setCommandLineRun(ProductionConfig production, std::function<i
   stopStatus_ = std::move(stopStatus);
 }
 
+ProductionConfig CalvSession::records() const {
+  return production_ ? *production_ : ProductionConfig::fromIni(iniPath_);
+}
+
 std::optional<ProgramResult> CalvSession::run(const QString& path, ProgramView& view, ProductionMessage message) {
   Phase phase = Phase::Starting;
-  ProductionRun production(production_.value_or(ProductionConfig::fromIni(iniPath_)),
-                           [&](const QString& text) { message(phase, text); });
+  ProductionRun production(records(), [&](const QString& text) { message(phase, text); });
   if (!production.start(*program_, path, commands_->ComPort, device())) return std::nullopt;
   phase = Phase::Running;
   view_->target = &view;
@@ -93,8 +96,7 @@ std::optional<ProgramResult> CalvSession::run(const QString& path, ProgramView& 
 }
 
 void CalvSession::recordPortNotOpened(const QString& path, const QString& status, ProductionMessage message) {
-  ProductionRun production(production_.value_or(ProductionConfig::fromIni(iniPath_)),
-                           [&](const QString& text) { message(Phase::Ended, text); });
+  ProductionRun production(records(), [&](const QString& text) { message(Phase::Ended, text); });
   ProgramResult failed;
   failed.portFailure = status;
   production.portNotOpened(path, commands_->ComPort, device(), status, exitStatus(failed));

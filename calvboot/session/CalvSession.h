@@ -91,6 +91,9 @@ class CalvSession {
   int stopStatus() const { return stopStatus_ ? stopStatus_() : 0; }
 
  private:
+  // The command line's records, or setup.ini's as they are now.
+  ProductionConfig records() const;
+
   QString folder_;
   QString iniPath_;
   std::unique_ptr<SerialLink> link_;
