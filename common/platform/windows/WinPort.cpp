@@ -1,0 +1,545 @@
+#include "WinPort.h"
+
+#include <QMetaObject>
+#include <QTimer>
+#include <QWinEventNotifier>
+
+#include <chrono>
+#include <string>
+#include <utility>
+
+struct WinPort::Operation {
+  OVERLAPPED ov{};
+  QByteArray buffer;  // a write's bytes, a read's room
+  DWORD mask = 0;     // what WaitCommEvent saw
+  bool pending = false;
+  bool discarded = false;  // purged by us: its abort is no news of the device
+
+  Operation() { ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+  ~Operation() {
+    if (ov.hEvent) ::CloseHandle(ov.hEvent);
+  }
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+
+  bool valid() const { return ov.hEvent != nullptr; }
+  bool done() const { return !pending || HasOverlappedIoCompleted(&ov); }
+  void restart() {
+    HANDLE event = ov.hEvent;
+    ov = OVERLAPPED{};
+    ov.hEvent = event;
+    pending = false;
+  }
+};
+
+namespace {
+
+constexpr DWORD kInQueue = 4096;
+constexpr DWORD kOutQueue = 4096;
+constexpr DWORD kCommEvents = EV_RXCHAR | EV_ERR | EV_BREAK;
+// How often an open line is asked whether its device is still there: not
+// every driver ends the pending WaitCommEvent when an adapter is pulled out.
+constexpr std::chrono::milliseconds kWatchEvery{250};
+// The most a call waits for the driver to finish an operation it cancelled.
+constexpr DWORD kCancelWaitMs = 200;
+// ERROR_NO_SUCH_DEVICE, which mingw-w64's headers lack.
+constexpr DWORD kNoSuchDevice = 433;
+
+QString reasonOf(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  QString reason = n > 0 && text ? QString::fromWCharArray(text, int(n)).trimmed() : QString();
+  if (text) ::LocalFree(text);
+  if (reason.endsWith(u'.')) reason.chop(1);
+  return reason.isEmpty() ? QStringLiteral("system error %1").arg(code) : reason;
+}
+
+// What a line whose device went away (an adapter pulled out, Wine's
+// pseudo-terminal hung up: EIO arrives as ERROR_NOT_READY) answers.
+bool isLostDeviceError(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_NOT_READY:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+    case kNoSuchDevice:
+    case ERROR_FILE_NOT_FOUND:
+      return true;
+    default:
+      return false;
+  }
+}
+
+Port::LineStatus modemLineFailure(DWORD error) {
+  // Wine's pseudo-terminal and some virtual ports have no modem lines: that
+  // is no fault of the line.
+  switch (error) {
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+      return Port::LineStatus::NoSuchLines;
+    default:
+      return Port::LineStatus::Failed;
+  }
+}
+
+// COM3 is opened as \\.\COM3 (COM10 and up have no other name); a path the
+// "Ports" section gives is used as it is.
+std::wstring systemName(const QString& device) {
+  QString name = device;
+  if (!name.startsWith(QLatin1String("\\\\")) && !name.contains(u'\\') && !name.contains(u'/') && !name.contains(u':'))
+    name.prepend(QLatin1String("\\\\.\\"));
+  return name.toStdWString();
+}
+
+Port::OpenResult openFailure(DWORD error) {
+  using E = Port::OpenError;
+  const QString reason = reasonOf(error);
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_DEV_NOT_EXIST:
+    case kNoSuchDevice:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return {E::NoSuchPort, reason};
+    // A serial device is exclusive by nature: another program holding it
+    // is refused with "access denied".
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return {E::InUse, reason};
+    default:
+      return {E::Other, reason};
+  }
+}
+
+void setLine(DCB& dcb, const LineSettings& line, bool dtr, bool rts) {
+  dcb.BaudRate = DWORD(line.baud);
+  dcb.ByteSize = BYTE(line.dataBits);
+  switch (line.parity) {
+    case LineSettings::Parity::None: dcb.Parity = NOPARITY; break;
+    case LineSettings::Parity::Even: dcb.Parity = EVENPARITY; break;
+    case LineSettings::Parity::Odd: dcb.Parity = ODDPARITY; break;
+    case LineSettings::Parity::Mark: dcb.Parity = MARKPARITY; break;
+    case LineSettings::Parity::Space: dcb.Parity = SPACEPARITY; break;
+  }
+  switch (line.stopBits) {
+    case LineSettings::StopBits::One: dcb.StopBits = ONESTOPBIT; break;
+    case LineSettings::StopBits::OneAndHalf: dcb.StopBits = ONE5STOPBITS; break;
+    case LineSettings::StopBits::Two: dcb.StopBits = TWOSTOPBITS; break;
+  }
+  // Raw bytes both ways: no flow control, no character replaced or dropped,
+  // and a line error does not abort the reads and writes in flight.
+  dcb.fBinary = TRUE;
+  dcb.fParity = line.parity != LineSettings::Parity::None;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fTXContinueOnXoff = TRUE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fRtsControl = rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+  dcb.fAbortOnError = FALSE;
+  // Drivers refuse a DCB whose two flow characters are the same, even unused.
+  if (dcb.XonChar == dcb.XoffChar) {
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+  }
+}
+
+// Waits a bounded time for the driver to finish an operation; true when it did.
+bool settle(const WinPort::Operation& op, DWORD ms) {
+  return op.done() || ::WaitForSingleObject(op.ov.hEvent, ms) == WAIT_OBJECT_0 || op.done();
+}
+
+}  // namespace
+
+WinPort::WinPort() = default;
+
+WinPort::~WinPort() { close(); }
+
+void WinPort::setEvents(Events events) { events_ = std::move(events); }
+void WinPort::setMessageSink(MessageSink sink) { sink_ = std::move(sink); }
+
+Port::OpenResult WinPort::open(const QString& device, const LineSettings& line, Use use) {
+  close();
+  device_ = device;
+  line_ = line;
+  const std::wstring name = systemName(device);
+  // A "Ports" entry is anyone's in a shared station folder: a file or folder
+  // named there is never opened as a line.
+  if (!name.starts_with(L"\\\\.\\") && ::GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return {OpenError::NotCharacterDevice, QStringLiteral("not a serial device")};
+
+  // Sharing 0: a serial device is exclusive by nature.
+  HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return openFailure(::GetLastError());
+  const auto giveUp = [handle](OpenError error, const QString& reason) {
+    ::CloseHandle(handle);
+    return OpenResult{error, reason};
+  };
+
+  DCB found{};
+  found.DCBlength = sizeof found;
+  // Only a line answers GetCommState (a pipe or a console does not).
+  if (::GetFileType(handle) == FILE_TYPE_PIPE || !::GetCommState(handle, &found))
+    return giveUp(OpenError::NotCharacterDevice, QStringLiteral("not a serial device"));
+  COMMTIMEOUTS foundTimeouts{};
+  ::GetCommTimeouts(handle, &foundTimeouts);
+  ::SetupComm(handle, kInQueue, kOutQueue);  // a wish: drivers may keep their own sizes
+
+  // DTR and RTS raised at the open, as the Linux terminal layer does.
+  DCB dcb = found;
+  setLine(dcb, line, true, true);
+  if (!::SetCommState(handle, &dcb)) return giveUp(OpenError::Other, reasonOf(::GetLastError()));
+  // Reads return at once with what is there; writes have no time limit
+  // (they are never waited on, and a stalled line is purged).
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  if (!::SetCommTimeouts(handle, &timeouts)) return giveUp(OpenError::Other, reasonOf(::GetLastError()));
+  DWORD errors = 0;
+  ::ClearCommError(handle, &errors, nullptr);
+  if (!::SetCommMask(handle, kCommEvents)) return giveUp(OpenError::Other, reasonOf(::GetLastError()));
+
+  auto commWait = std::make_unique<Operation>();
+  auto reading = std::make_unique<Operation>();
+  if (!commWait->valid() || !reading->valid()) return giveUp(OpenError::Other, reasonOf(::GetLastError()));
+
+  handle_ = handle;
+  ++generation_;
+  dcbAtOpen_ = found;
+  timeoutsAtOpen_ = foundTimeouts;
+  restoreAtClose_ = use == Use::Look;
+  dtrOn_ = rtsOn_ = true;
+  lost_ = false;
+  commWait_ = std::move(commWait);
+  reading_ = std::move(reading);
+  notifier_ = std::make_unique<QWinEventNotifier>(commWait_->ov.hEvent);
+  QObject::connect(notifier_.get(), &QWinEventNotifier::activated, &anchor_, [this] { onCommEvent(); });
+  watch_ = std::make_unique<QTimer>();
+  watch_->setInterval(kWatchEvery);
+  QObject::connect(watch_.get(), &QTimer::timeout, &anchor_, [this] {
+    if (!checkLine() || !reapWrites(false)) return lose();
+    if (commWait_ && !commWait_->pending) armCommEvent();
+  });
+  watch_->start();
+  armCommEvent();
+  return {};
+}
+
+void WinPort::useForTraffic() { restoreAtClose_ = false; }
+
+void WinPort::armCommEvent() {
+  const unsigned generation = generation_;
+  // A wait that ends at once (something happened already) is served and
+  // asked for again; a bound keeps a chattering driver from holding us here.
+  for (int pass = 0; pass < 16 && isOpen() && !lost_ && generation == generation_; ++pass) {
+    Operation& wait = *commWait_;
+    wait.restart();
+    wait.mask = 0;
+    if (!::WaitCommEvent(handle_, &wait.mask, &wait.ov)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        wait.pending = true;
+        // Bytes that came before the wait began do not raise it on every
+        // driver.
+        deliverWaiting();
+        return;
+      }
+      ::ResetEvent(wait.ov.hEvent);
+      if (isLostDeviceError(error)) lose();
+      return;  // the watch asks again
+    }
+    ::ResetEvent(wait.ov.hEvent);
+    deliverWaiting();
+  }
+}
+
+void WinPort::onCommEvent() {
+  if (!isOpen() || !commWait_) return;
+  Operation& wait = *commWait_;
+  if (!wait.pending) {
+    // A wait that ended at once leaves its event set: served already.
+    ::ResetEvent(wait.ov.hEvent);
+    return;
+  }
+  if (!HasOverlappedIoCompleted(&wait.ov)) return;
+  wait.pending = false;
+  DWORD unused = 0;
+  if (!::GetOverlappedResult(handle_, &wait.ov, &unused, FALSE)) {
+    const DWORD error = ::GetLastError();
+    ::ResetEvent(wait.ov.hEvent);
+    if (isLostDeviceError(error)) return lose();
+  }
+  const unsigned generation = generation_;
+  deliverWaiting();
+  if (generation == generation_ && !lost_ && !commWait_->pending) armCommEvent();
+}
+
+void WinPort::deliverWaiting() {
+  bool gone = false;
+  const QByteArray bytes = readWaiting(&gone);
+  if (!bytes.isEmpty() && events_.received) {
+    const unsigned generation = generation_;
+    events_.received(bytes);
+    if (generation != generation_) return;  // the callback closed or reopened the port
+  }
+  if (gone) lose();
+}
+
+QByteArray WinPort::readWaiting(bool* gone) {
+  QByteArray bytes;
+  if (!isOpen() || lost_ || !reading_) return bytes;
+  for (int pass = 0; pass < 64; ++pass) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(handle_, &errors, &stat)) {
+      *gone = isLostDeviceError(::GetLastError());
+      break;
+    }
+    if (stat.cbInQue == 0) break;
+    Operation& op = *reading_;
+    op.restart();
+    op.buffer.resize(qsizetype(stat.cbInQue));
+    DWORD got = 0;
+    DWORD error = 0;
+    if (!::ReadFile(handle_, op.buffer.data(), stat.cbInQue, &got, &op.ov)) {
+      error = ::GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        // The time-outs make a read return at once; a driver that does not
+        // is given a moment, then cancelled, keeping what it read.
+        bool cancelled = false;
+        if (::WaitForSingleObject(op.ov.hEvent, kCancelWaitMs) != WAIT_OBJECT_0) {
+          ::CancelIoEx(handle_, &op.ov);
+          cancelled = true;
+        }
+        error = ::GetOverlappedResult(handle_, &op.ov, &got, TRUE) ? 0 : ::GetLastError();
+        if (cancelled && error == ERROR_OPERATION_ABORTED) error = 0;
+      }
+    }
+    bytes.append(op.buffer.constData(), qsizetype(got));
+    if (error != 0) {
+      *gone = isLostDeviceError(error);
+      break;
+    }
+    if (got < stat.cbInQue) break;
+  }
+  return bytes;
+}
+
+bool WinPort::reapWrites(bool all) const {
+  bool healthy = true;
+  for (auto it = writes_.begin(); it != writes_.end();) {
+    Operation& op = **it;
+    if (all) settle(op, kCancelWaitMs);
+    if (!op.done()) {
+      ++it;
+      continue;
+    }
+    DWORD done = 0;
+    if (!::GetOverlappedResult(handle_, &op.ov, &done, FALSE) && !op.discarded && isLostDeviceError(::GetLastError()))
+      healthy = false;
+    it = writes_.erase(it);
+  }
+  return healthy;
+}
+
+void WinPort::cancelWrites() const {
+  for (auto& op : writes_) op->discarded = true;
+  ::PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
+  reapWrites(true);
+}
+
+void WinPort::lose() {
+  if (lost_ || closing_ || !isOpen()) return;
+  lost_ = true;
+  if (watch_) watch_->stop();
+  if (notifier_) notifier_->setEnabled(false);
+  if (events_.lost) events_.lost();  // the callback decides: the port never closes itself
+}
+
+void WinPort::loseLater() const {
+  // Found by a query: told from the event loop, not from inside the query.
+  auto* self = const_cast<WinPort*>(this);
+  QMetaObject::invokeMethod(
+      &self->anchor_,
+      [self, generation = generation_] {
+        if (generation == self->generation_) self->lose();
+      },
+      Qt::QueuedConnection);
+}
+
+bool WinPort::checkLine() const {
+  if (!isOpen()) return true;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  return ::ClearCommError(handle_, &errors, &stat) || !isLostDeviceError(::GetLastError());
+}
+
+void WinPort::close() {
+  if (!isOpen()) return;
+  closing_ = true;
+  ++generation_;
+  if (watch_) watch_->stop();
+  if (notifier_) notifier_->setEnabled(false);
+
+  // What is queued gets its wire time, then what the device never took is
+  // purged: a close must not wait on a stalled device.
+  if (!lost_) {
+    const qint64 queued = outputQueued();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds{100} + line_.byteTime() * queued * 2;
+    while (queued > 0 && outputQueued() > 0 && std::chrono::steady_clock::now() < deadline) ::Sleep(2);
+  }
+  cancelWrites();
+  if (restoreAtClose_) {
+    ::SetCommState(handle_, &dcbAtOpen_);
+    ::SetCommTimeouts(handle_, &timeoutsAtOpen_);
+  }
+  ::SetCommMask(handle_, 0);  // ends the pending WaitCommEvent
+  ::PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR);
+  ::CancelIoEx(handle_, nullptr);
+  notifier_.reset();
+  if (commWait_) settle(*commWait_, kCancelWaitMs);
+  reapWrites(true);
+  ::CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+
+  // An operation the driver never finished may still be written to by it:
+  // its memory is left to the driver rather than freed under it.
+  if (commWait_ && !commWait_->done()) (void)commWait_.release();
+  commWait_.reset();
+  for (auto& op : writes_) (void)op.release();
+  writes_.clear();
+  reading_.reset();
+  watch_.reset();
+  lost_ = false;
+  closing_ = false;
+}
+
+bool WinPort::isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+QString WinPort::device() const { return device_; }
+
+bool WinPort::apply(const LineSettings& line) {
+  line_ = line;
+  if (!isOpen()) return true;  // taken at the open
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!::GetCommState(handle_, &dcb)) return false;
+  // The modem lines stay as the program set them.
+  setLine(dcb, line, dtrOn_, rtsOn_);
+  return ::SetCommState(handle_, &dcb);
+}
+
+bool WinPort::write(const QByteArray& bytes) {
+  if (!isOpen() || lost_) return false;
+  if (!reapWrites(false)) {
+    lose();
+    return false;
+  }
+  if (bytes.isEmpty()) return true;
+  auto op = std::make_unique<Operation>();
+  if (!op->valid()) return false;
+  op->buffer = bytes;  // shared, never changed: its data stays where the driver reads it
+  DWORD done = 0;
+  if (::WriteFile(handle_, op->buffer.constData(), DWORD(op->buffer.size()), &done, &op->ov)) return true;
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    // Queued in the driver, in order behind the writes before it.
+    op->pending = true;
+    writes_.push_back(std::move(op));
+    return true;
+  }
+  if (isLostDeviceError(error)) lose();
+  return false;
+}
+
+void WinPort::flush() {
+  // Every write is the driver's at once: nothing waits on our side.
+  if (isOpen() && !lost_ && !reapWrites(false)) lose();
+}
+
+QByteArray WinPort::read() {
+  bool gone = false;
+  const QByteArray bytes = readWaiting(&gone);
+  if (gone) loseLater();
+  return bytes;
+}
+
+qint64 WinPort::bytesReady() const {
+  if (!isOpen()) return 0;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (::ClearCommError(handle_, &errors, &stat)) return stat.cbInQue;
+  if (isLostDeviceError(::GetLastError())) loseLater();
+  return 0;
+}
+
+qint64 WinPort::outputQueued() const {
+  if (!isOpen()) return 0;
+  if (!reapWrites(false)) loseLater();
+  qint64 pending = 0;
+  for (const auto& op : writes_) pending += op->buffer.size();
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!::ClearCommError(handle_, &errors, &stat)) {
+    if (isLostDeviceError(::GetLastError())) loseLater();
+    return pending;
+  }
+  // Some drivers count their pending writes in cbOutQue as well; counting
+  // them twice only lengthens a wait for the line to drain, never ends it early.
+  return pending + stat.cbOutQue;
+}
+
+void WinPort::discardInput() {
+  if (isOpen()) ::PurgeComm(handle_, PURGE_RXCLEAR);
+}
+
+void WinPort::discardOutput() {
+  if (isOpen()) cancelWrites();
+}
+
+bool WinPort::isGone() const { return isOpen() && (lost_ || !checkLine()); }
+
+Port::LineStatus WinPort::setDtr(bool on) {
+  if (!isOpen()) return LineStatus::NotOpen;
+  if (!::EscapeCommFunction(handle_, on ? SETDTR : CLRDTR)) return modemLineFailure(::GetLastError());
+  dtrOn_ = on;
+  return LineStatus::Done;
+}
+
+Port::LineStatus WinPort::setRts(bool on) {
+  if (!isOpen()) return LineStatus::NotOpen;
+  if (!::EscapeCommFunction(handle_, on ? SETRTS : CLRRTS)) return modemLineFailure(::GetLastError());
+  rtsOn_ = on;
+  return LineStatus::Done;
+}
+
+Port::ModemLines WinPort::modemLines() const {
+  ModemLines lines;
+  if (!isOpen()) return lines;
+  DWORD status = 0;
+  if (!::GetCommModemStatus(handle_, &status)) {
+    lines.status = modemLineFailure(::GetLastError());
+    return lines;
+  }
+  lines.status = LineStatus::Done;
+  lines.cts = status & MS_CTS_ON;
+  lines.dsr = status & MS_DSR_ON;
+  lines.cd = status & MS_RLSD_ON;
+  return lines;
+}
+
+std::unique_ptr<Port> makeSystemPort() { return std::make_unique<WinPort>(); }
