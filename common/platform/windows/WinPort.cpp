@@ -42,6 +42,8 @@ constexpr DWORD kCommEvents = EV_RXCHAR | EV_ERR | EV_BREAK;
 constexpr std::chrono::milliseconds kWatchEvery{250};
 // The most a call waits for the driver to finish an operation it cancelled.
 constexpr DWORD kCancelWaitMs = 200;
+// The pause before asking again a driver that ended a read with nothing.
+constexpr std::chrono::milliseconds kReadAgain{10};
 // ERROR_NO_SUCH_DEVICE, which mingw-w64's headers lack.
 constexpr DWORD kNoSuchDevice = 433;
 
@@ -69,6 +71,7 @@ bool isLostDeviceError(DWORD error) {
     case ERROR_DEV_NOT_EXIST:
     case kNoSuchDevice:
     case ERROR_FILE_NOT_FOUND:
+    case ERROR_BROKEN_PIPE:
       return true;
     default:
       return false;
@@ -158,6 +161,14 @@ void setLine(DCB& dcb, const LineSettings& line, bool dtr, bool rts) {
   }
 }
 
+// A notifier may be dropped from inside its own signal (a callback that
+// closes the port): it is stopped now and deleted later.
+void dropNotifier(std::unique_ptr<QWinEventNotifier>& notifier) {
+  if (!notifier) return;
+  notifier->setEnabled(false);
+  notifier.release()->deleteLater();
+}
+
 // Waits a bounded time for the driver to finish an operation; true when it did.
 bool settle(const WinPort::Operation& op, DWORD ms) {
   return op.done() || ::WaitForSingleObject(op.ov.hEvent, ms) == WAIT_OBJECT_0 || op.done();
@@ -226,71 +237,148 @@ Port::OpenResult WinPort::open(const QString& device, const LineSettings& line, 
   lost_ = false;
   commWait_ = std::move(commWait);
   reading_ = std::move(reading);
-  notifier_ = std::make_unique<QWinEventNotifier>(commWait_->ov.hEvent);
-  QObject::connect(notifier_.get(), &QWinEventNotifier::activated, &anchor_, [this] { onCommEvent(); });
+  receive_ = Receive::Events;
   watch_ = std::make_unique<QTimer>();
   watch_->setInterval(kWatchEvery);
   QObject::connect(watch_.get(), &QTimer::timeout, &anchor_, [this] {
     if (!checkLine() || !reapWrites(false)) return lose();
-    if (commWait_ && !commWait_->pending) armCommEvent();
+    // A wait or read the driver would not start is asked for again.
+    if (receive_ == Receive::Events) armCommEvent();
+    else armRead();
   });
   watch_->start();
+  watchEvent(*commWait_);
   armCommEvent();
   return {};
 }
 
 void WinPort::useForTraffic() { restoreAtClose_ = false; }
 
+void WinPort::watchEvent(Operation& op) {
+  dropNotifier(notifier_);
+  notifier_ = std::make_unique<QWinEventNotifier>(op.ov.hEvent);
+  QObject::connect(notifier_.get(), &QWinEventNotifier::activated, &anchor_, [this] {
+    if (receive_ == Receive::Events) onCommEvent();
+    else onReadDone();
+  });
+}
+
 void WinPort::armCommEvent() {
-  const unsigned generation = generation_;
-  // A wait that ends at once (something happened already) is served and
-  // asked for again; a bound keeps a chattering driver from holding us here.
-  for (int pass = 0; pass < 16 && isOpen() && !lost_ && generation == generation_; ++pass) {
-    Operation& wait = *commWait_;
-    wait.restart();
-    wait.mask = 0;
-    if (!::WaitCommEvent(handle_, &wait.mask, &wait.ov)) {
-      const DWORD error = ::GetLastError();
-      if (error == ERROR_IO_PENDING) {
-        wait.pending = true;
-        // Bytes that came before the wait began do not raise it on every
-        // driver.
-        deliverWaiting();
-        return;
-      }
-      ::ResetEvent(wait.ov.hEvent);
-      if (isLostDeviceError(error)) lose();
-      return;  // the watch asks again
-    }
-    ::ResetEvent(wait.ov.hEvent);
-    deliverWaiting();
+  Operation& wait = *commWait_;
+  if (wait.pending || lost_) return;
+  wait.restart();
+  wait.mask = 0;
+  if (::WaitCommEvent(handle_, &wait.mask, &wait.ov)) {
+    // Ended at once: served from the event loop as any other end.
+    wait.pending = true;
+    ::SetEvent(wait.ov.hEvent);
+    return;
   }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    wait.pending = true;
+    // Bytes that came before the wait began do not end it on every driver.
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (::ClearCommError(handle_, &errors, &stat) && stat.cbInQue > 0) postDelivery();
+    return;
+  }
+  if (failedForGood(error)) loseLater();
+  else if (error == ERROR_OPERATION_ABORTED || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER) useReads();
+  // Otherwise the watch asks again.
 }
 
 void WinPort::onCommEvent() {
-  if (!isOpen() || !commWait_) return;
+  if (!isOpen() || lost_) return;
   Operation& wait = *commWait_;
-  if (!wait.pending) {
-    // A wait that ended at once leaves its event set: served already.
-    ::ResetEvent(wait.ov.hEvent);
-    return;
-  }
-  if (!HasOverlappedIoCompleted(&wait.ov)) return;
+  if (!wait.pending || !HasOverlappedIoCompleted(&wait.ov)) return;
   wait.pending = false;
   DWORD unused = 0;
-  if (!::GetOverlappedResult(handle_, &wait.ov, &unused, FALSE)) {
-    const DWORD error = ::GetLastError();
-    ::ResetEvent(wait.ov.hEvent);
-    if (isLostDeviceError(error)) return lose();
+  const DWORD error = ::GetOverlappedResult(handle_, &wait.ov, &unused, FALSE) ? 0 : ::GetLastError();
+  ::ResetEvent(wait.ov.hEvent);
+  if (error != 0) {
+    if (failedForGood(error)) return lose();
+    // The line answers, but its driver cannot wait on events: Wine's
+    // pseudo-terminal has no modem status and cancels every wait at once.
+    if (error == ERROR_OPERATION_ABORTED) return useReads();
+    return;  // the watch asks again
   }
-  const unsigned generation = generation_;
-  deliverWaiting();
-  if (generation == generation_ && !lost_ && !commWait_->pending) armCommEvent();
-}
-
-void WinPort::deliverWaiting() {
   bool gone = false;
   const QByteArray bytes = readWaiting(&gone);
+  const unsigned generation = generation_;
+  deliver(bytes, gone);
+  if (generation == generation_ && !lost_) armCommEvent();
+}
+
+void WinPort::useReads() {
+  receive_ = Receive::Reads;
+  watchEvent(*reading_);
+  armRead();
+}
+
+void WinPort::armRead() {
+  Operation& op = *reading_;
+  if (op.pending || lost_) return;
+  op.restart();
+  op.buffer.resize(qsizetype(kInQueue));
+  DWORD got = 0;
+  if (::ReadFile(handle_, op.buffer.data(), kInQueue, &got, &op.ov)) {
+    op.pending = true;
+    ::SetEvent(op.ov.hEvent);
+    return;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    op.pending = true;
+    return;
+  }
+  if (failedForGood(error)) loseLater();
+  // Otherwise the watch asks again.
+}
+
+QByteArray WinPort::takeRead(bool* gone) {
+  Operation& op = *reading_;
+  if (!op.pending || !HasOverlappedIoCompleted(&op.ov)) return {};
+  op.pending = false;
+  DWORD got = 0;
+  const DWORD error = ::GetOverlappedResult(handle_, &op.ov, &got, FALSE) ? 0 : ::GetLastError();
+  ::ResetEvent(op.ov.hEvent);
+  *gone = error != 0 && failedForGood(error);
+  return op.buffer.left(qsizetype(got));
+}
+
+void WinPort::onReadDone() {
+  if (!isOpen() || lost_) return;
+  if (!reading_->pending || !HasOverlappedIoCompleted(&reading_->ov)) return;
+  bool gone = false;
+  const QByteArray bytes = takeRead(&gone);
+  const unsigned generation = generation_;
+  deliver(bytes, gone);
+  if (generation != generation_ || lost_) return;
+  if (bytes.isEmpty()) {
+    // A driver that ends a read at once with nothing is asked again after
+    // a pause, not in a loop.
+    QTimer::singleShot(kReadAgain, &anchor_, [this, generation] {
+      if (generation == generation_ && receive_ == Receive::Reads) armRead();
+    });
+    return;
+  }
+  armRead();
+}
+
+void WinPort::postDelivery() {
+  QMetaObject::invokeMethod(
+      &anchor_,
+      [this, generation = generation_] {
+        if (generation != generation_ || lost_ || receive_ != Receive::Events) return;
+        bool gone = false;
+        const QByteArray bytes = readWaiting(&gone);
+        deliver(bytes, gone);
+      },
+      Qt::QueuedConnection);
+}
+
+void WinPort::deliver(const QByteArray& bytes, bool gone) {
   if (!bytes.isEmpty() && events_.received) {
     const unsigned generation = generation_;
     events_.received(bytes);
@@ -306,7 +394,7 @@ QByteArray WinPort::readWaiting(bool* gone) {
     DWORD errors = 0;
     COMSTAT stat{};
     if (!::ClearCommError(handle_, &errors, &stat)) {
-      *gone = isLostDeviceError(::GetLastError());
+      *gone = failedForGood(::GetLastError());
       break;
     }
     if (stat.cbInQue == 0) break;
@@ -331,7 +419,7 @@ QByteArray WinPort::readWaiting(bool* gone) {
     }
     bytes.append(op.buffer.constData(), qsizetype(got));
     if (error != 0) {
-      *gone = isLostDeviceError(error);
+      *gone = failedForGood(error);
       break;
     }
     if (got < stat.cbInQue) break;
@@ -388,12 +476,22 @@ bool WinPort::checkLine() const {
   return ::ClearCommError(handle_, &errors, &stat) || !isLostDeviceError(::GetLastError());
 }
 
+bool WinPort::failedForGood(DWORD error) const {
+  // An aborted operation is news of the device only when the line no longer
+  // answers: Wine aborts waits on a healthy pseudo-terminal.
+  return !checkLine() || (isLostDeviceError(error) && error != ERROR_OPERATION_ABORTED);
+}
+
 void WinPort::close() {
   if (!isOpen()) return;
   closing_ = true;
   ++generation_;
-  if (watch_) watch_->stop();
-  if (notifier_) notifier_->setEnabled(false);
+  if (watch_) {
+    // Perhaps inside its own signal (a lost line's callback closing it).
+    watch_->stop();
+    watch_.release()->deleteLater();
+  }
+  dropNotifier(notifier_);
 
   // What is queued gets its wire time, then what the device never took is
   // purged: a close must not wait on a stalled device.
@@ -408,11 +506,11 @@ void WinPort::close() {
     ::SetCommState(handle_, &dcbAtOpen_);
     ::SetCommTimeouts(handle_, &timeoutsAtOpen_);
   }
-  ::SetCommMask(handle_, 0);  // ends the pending WaitCommEvent
-  ::PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR);
+  ::SetCommMask(handle_, 0);  // ends a pending WaitCommEvent
+  ::PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR);  // ends a read in flight
   ::CancelIoEx(handle_, nullptr);
-  notifier_.reset();
   if (commWait_) settle(*commWait_, kCancelWaitMs);
+  if (reading_) settle(*reading_, kCancelWaitMs);
   reapWrites(true);
   ::CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
@@ -420,11 +518,12 @@ void WinPort::close() {
   // An operation the driver never finished may still be written to by it:
   // its memory is left to the driver rather than freed under it.
   if (commWait_ && !commWait_->done()) (void)commWait_.release();
+  if (reading_ && !reading_->done()) (void)reading_.release();
   commWait_.reset();
+  reading_.reset();
   for (auto& op : writes_) (void)op.release();
   writes_.clear();
-  reading_.reset();
-  watch_.reset();
+  receive_ = Receive::Events;
   lost_ = false;
   closing_ = false;
 }
@@ -472,8 +571,17 @@ void WinPort::flush() {
 }
 
 QByteArray WinPort::read() {
+  if (!isOpen() || lost_) return {};
   bool gone = false;
-  const QByteArray bytes = readWaiting(&gone);
+  QByteArray bytes;
+  if (receive_ == Receive::Reads) {
+    // A read in flight that has ended holds what is waiting; the next one
+    // is started (what it finds arrives as usual).
+    bytes = takeRead(&gone);
+    if (!gone) armRead();
+  } else {
+    bytes = readWaiting(&gone);
+  }
   if (gone) loseLater();
   return bytes;
 }
@@ -482,9 +590,13 @@ qint64 WinPort::bytesReady() const {
   if (!isOpen()) return 0;
   DWORD errors = 0;
   COMSTAT stat{};
-  if (::ClearCommError(handle_, &errors, &stat)) return stat.cbInQue;
+  // An ended read in flight holds bytes not read yet, too.
+  const qint64 taken = receive_ == Receive::Reads && reading_ && reading_->pending && HasOverlappedIoCompleted(&reading_->ov)
+                           ? qint64(reading_->ov.InternalHigh)
+                           : 0;
+  if (::ClearCommError(handle_, &errors, &stat)) return taken + stat.cbInQue;
   if (isLostDeviceError(::GetLastError())) loseLater();
-  return 0;
+  return taken;
 }
 
 qint64 WinPort::outputQueued() const {
@@ -504,7 +616,14 @@ qint64 WinPort::outputQueued() const {
 }
 
 void WinPort::discardInput() {
-  if (isOpen()) ::PurgeComm(handle_, PURGE_RXCLEAR);
+  if (!isOpen()) return;
+  ::PurgeComm(handle_, PURGE_RXCLEAR);
+  if (receive_ == Receive::Reads && reading_->pending && HasOverlappedIoCompleted(&reading_->ov)) {
+    bool gone = false;
+    takeRead(&gone);
+    if (gone) return loseLater();
+    armRead();
+  }
 }
 
 void WinPort::discardOutput() {

@@ -48,17 +48,34 @@ class WinPort final : public Port {
   struct Operation;
 
  private:
+  // How received bytes are noticed. Events: WaitCommEvent(EV_RXCHAR) in
+  // flight, the bytes then read at once. Reads: an overlapped ReadFile in
+  // flight, which the driver completes when bytes arrive; for drivers that
+  // cannot wait on events (Wine's pseudo-terminal, which has no modem
+  // status, cancels every WaitCommEvent at once).
+  enum class Receive { Events, Reads };
+
+  void watchEvent(Operation& op);
   void armCommEvent();
   void onCommEvent();
-  void deliverWaiting();
-  QByteArray readWaiting(bool* failed);
+  void useReads();
+  void armRead();
+  void onReadDone();
+  // Takes a finished read in flight: its bytes; `gone` when it found the
+  // device gone.
+  QByteArray takeRead(bool* gone);
+  void postDelivery();
+  void deliver(const QByteArray& bytes, bool gone);
+  QByteArray readWaiting(bool* gone);
   // Writes the driver has finished with are dropped; false when one of them
   // found the device gone.
-  bool reapWrites(bool all) const;
+  bool reapWrites(bool wait) const;
   void cancelWrites() const;
   void lose();
   void loseLater() const;
+  // False when the device is gone: the system no longer answers for the line.
   bool checkLine() const;
+  bool failedForGood(DWORD error) const;
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   QString device_;
@@ -78,8 +95,9 @@ class WinPort final : public Port {
 
   std::unique_ptr<Operation> commWait_;  // WaitCommEvent's
   std::unique_ptr<Operation> reading_;   // ReadFile's
+  Receive receive_ = Receive::Events;
   mutable std::deque<std::unique_ptr<Operation>> writes_;
   std::unique_ptr<QWinEventNotifier> notifier_;
   std::unique_ptr<QTimer> watch_;
-  QObject anchor_;  // the context of posted calls: they go with the port
+  mutable QObject anchor_;  // the context of posted calls: they go with the port
 };
