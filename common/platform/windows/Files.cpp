@@ -63,6 +63,37 @@ bool isDevicePath(const QString& path) {
   return p.startsWith(QLatin1String("//./")) || p.startsWith(QLatin1String("//?/GLOBALROOT"), Qt::CaseInsensitive);
 }
 
+// The name the system resolves an open file or folder to, links and
+// junctions followed; empty when it cannot say.
+QString finalName(HANDLE handle) {
+  std::vector<wchar_t> name(1024);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD n = ::GetFinalPathNameByHandleW(handle, name.data(), DWORD(name.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) return {};
+    if (n < name.size()) return QString::fromWCharArray(name.data(), int(n));
+    name.resize(n + 1);
+  }
+  return {};
+}
+
+// Whether the open file is where its path below `base` says, no link or
+// junction on the way: its final name is the folder's final name and the
+// path below it. Wine shows a link of the Linux file system as no reparse
+// point, but names the file by where it really is. True when the system
+// cannot say.
+bool reachedDirectly(const QString& base, const QStringList& below, HANDLE file) {
+  HANDLE folder = ::CreateFileW(wide(base).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return true;
+  const QString start = finalName(folder);
+  ::CloseHandle(folder);
+  const QString reached = finalName(file);
+  if (start.isEmpty() || reached.isEmpty()) return true;
+  QString expected = start;
+  for (const QString& part : below) expected += u'\\' + part;
+  return reached.compare(expected, Qt::CaseInsensitive) == 0;
+}
+
 // Windows locks byte ranges, and a locked range is closed to every other
 // handle, readers included. The lock therefore sits far past any data a
 // file will ever hold: it stops only those who ask for the same lock, as
@@ -294,6 +325,14 @@ File openRegular(const QString& folder, const QString& path, const OpenMode& mod
     ::CloseHandle(handle);
     return link ? fail(File::Failure::Link, ERROR_CANT_RESOLVE_FILENAME) : fail(File::Failure::NotRegular, ERROR_BAD_FILE_TYPE);
   }
+  // The path as given, resolved by the system, must end where it began.
+  const bool direct = folder.isEmpty()
+                          ? reachedDirectly(QFileInfo(path).absolutePath(), {name}, handle)
+                          : reachedDirectly(folder, QDir::fromNativeSeparators(path).split(u'/', Qt::SkipEmptyParts), handle);
+  if (!direct) {
+    ::CloseHandle(handle);
+    return fail(File::Failure::Link, ERROR_CANT_RESOLVE_FILENAME);
+  }
   for (HANDLE h : held) ::CloseHandle(h);
   file.handle_ = reinterpret_cast<std::intptr_t>(handle);
   if (mode.append) {
@@ -327,7 +366,13 @@ Entry entryAt(const QString& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return Entry::Missing;
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) return Entry::Other;
   if (isDeviceName(QFileInfo(path).fileName()) || isDevicePath(path)) return Entry::Other;
-  return Entry::RegularFile;
+  // A link Wine does not show as one still resolves elsewhere.
+  HANDLE handle = ::CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Entry::Other;
+  const bool direct = reachedDirectly(QFileInfo(path).absolutePath(), {QFileInfo(path).fileName()}, handle);
+  ::CloseHandle(handle);
+  return direct ? Entry::RegularFile : Entry::Other;
 }
 
 bool readableByAll(const QString& path) {
