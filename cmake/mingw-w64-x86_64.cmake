@@ -10,13 +10,14 @@ set(CMAKE_CXX_COMPILER ${_mingw}-g++-posix)
 set(CMAKE_RC_COMPILER ${_mingw}-windres)
 
 # Libraries, headers and packages come from the mingw tree and from the
-# Windows Qt (KESTRUNE_WINDOWS_QT, its install prefix); programs from the
-# host, where Debian's moc, rcc and uic are found through QT_HOST_PATH.
+# prefixes built for Windows (KESTRUNE_WINDOWS_PREFIXES: Qt, libpq);
+# programs from the host, where Debian's moc, rcc and uic are found through
+# QT_HOST_PATH.
 set(CMAKE_FIND_ROOT_PATH /usr/${_mingw})
-if(KESTRUNE_WINDOWS_QT)
-  list(APPEND CMAKE_FIND_ROOT_PATH ${KESTRUNE_WINDOWS_QT})
-  list(APPEND CMAKE_PREFIX_PATH ${KESTRUNE_WINDOWS_QT})
-endif()
+foreach(_prefix IN LISTS KESTRUNE_WINDOWS_PREFIXES)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${_prefix})
+  list(APPEND CMAKE_PREFIX_PATH ${_prefix})
+endforeach()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,13 +1,14 @@
 #include "LineDatabase.h"
 
 // The line's database in a build without it (KESTRUNE_LINE_DATABASE off: no
-// PostgreSQL client for the target). A configured database is refused on
-// every call, so a station never believes its records reach the line.
+// Qt Sql or PostgreSQL client for the target). A configured database is
+// refused on every call, so a station never believes its records reach the
+// line; what a run keeps goes to the record file and the spool as ever.
 
 namespace {
 const QString kAbsent = QStringLiteral(
     "this build of the program has no line database; take [Production] Database out of setup.ini (and --database "
-    "off the command line) or run the Linux build");
+    "off the command line) or use a build with it");
 }
 
 LineDatabase::LineDatabase(QString uri, QString iniPath) : uri_(std::move(uri)), iniPath_(std::move(iniPath)) {}
