@@ -50,3 +50,8 @@ build_project() {
   cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$top/build" -j"$(nproc)" "${targets[@]}"
 }
+# What the Windows build (scripts/windows) adds: mingw-w64 with the POSIX
+# thread model (std::thread), the source client, Qt's build tools, the host
+# Qt tools (moc, rcc, uic), and Wine and zip for what runs and ships it.
+WINDOWS_PACKAGES=(cmake g++-mingw-w64-x86-64-posix mingw-w64-tools ninja-build dpkg-dev perl
+                  qt6-base-dev qt6-base-dev-tools wine wine64 zip)
