@@ -1,6 +1,5 @@
 #include "UploadRecord.h"
 
-#include <serial/AdapterIdentity.h>
 
 #include "ProductTable.h"
 #include "ProgramIdentity.h"
@@ -15,9 +14,7 @@ void UploadRecord::begin(const UploadFile& file, int comPort, const QString& dev
   record_.setFirmware(file.FileName);
   if (const Product* product = ProductTable::forCode(file.ProductCode))
     record_.deviceKind = QString::fromLatin1(product->displayName);
-  record_.comPort = QString::number(comPort);
-  record_.device = device;
-  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device)).serial;
+  record_.setPort(comPort, device);
 }
 
 void UploadRecord::end(const UploadResult& result, std::optional<int> exitStatus) {

@@ -211,7 +211,7 @@ void CVboot::Form_Load() {
 
   // A stored address that does not fit a frame stays as read, is never sent,
   // and the operator hears of it now rather than after a silent run.
-  if (!addressFits(commands().DevAdr)) tellAddressRange();
+  if (!CalvSession::addressFits(commands().DevAdr)) tellAddressRange();
 }
 
 QString CVboot::readSetting(const QString& section, const QString& key, const QString& defaultValue) const {
@@ -219,16 +219,11 @@ QString CVboot::readSetting(const QString& section, const QString& key, const QS
                        : IniFileHandler::ReadIniValueOrDefault(section, key, defaultValue, IniPath);
 }
 
-bool CVboot::addressFits(const QString& text) {
-  const auto value = LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(text));
-  return value && *value >= kLowestAddress && *value <= kHighestAddress;
-}
-
 void CVboot::tellAddressRange() {
   dialogs.messageBox(QStringLiteral("Network Address"),
                      QStringLiteral("Network address out of range!\r\n\r\nAllowed are %1 to %2.")
-                         .arg(kLowestAddress)
-                         .arg(kHighestAddress),
+                         .arg(CalvSession::kLowestAddress)
+                         .arg(CalvSession::kHighestAddress),
                      QMessageBox::Warning);
 }
 
@@ -261,7 +256,7 @@ void CVboot::Com_Adress_Click() {
     return;
   }
   // Addressing another amplifier than the one meant is worse than none.
-  if (!addressFits(entered)) {
+  if (!CalvSession::addressFits(entered)) {
     commands().DevAdr = copy;
     tellAddressRange();
     return;

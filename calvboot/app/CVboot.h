@@ -33,8 +33,6 @@ class CVboot : public QMainWindow, public ProgramView {
   static constexpr int kWidthTwips = 11264;
   static constexpr int kHeightTwips = 4810;
   static constexpr int kLoadHeightTwips = 4510;
-  static constexpr int kLowestAddress = 0;
-  static constexpr int kHighestAddress = 65535;
 
   // Modal dialogs go through here, so that nothing blocks a test.
   struct Dialogs {
@@ -128,8 +126,6 @@ class CVboot : public QMainWindow, public ProgramView {
     return {twips(widthTwips - 2 * kBorderTwips), twips(heightTwips - kCaptionTwips - 2 * kBorderTwips)};
   }
   static QSize fixedSize() { return clientSize(kWidthTwips, kHeightTwips); }
-  // The numeric value of an address text when it fits 0..65535.
-  static bool addressFits(const QString& text);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

@@ -10,7 +10,6 @@
 #include <serial/SerialLink.h>
 #include <session/CalvSession.h>
 #include <session/ProductionRun.h>
-#include <settings/LenientNumber.h>
 
 #include <algorithm>
 #include <chrono>
@@ -36,11 +35,6 @@ const cli::ExitStatusTable kExitStatuses{
     {QStringLiteral("128+N"), QStringLiteral("stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP) after the\n"
                                              "command in flight; a second signal ends the run at once")},
 };
-
-bool addressFits(const QString& text) {
-  const auto value = LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(text));
-  return value && *value >= 0 && *value <= 65535;
-}
 
 QString kiloBytesPerSecond(qint64 bytes, double seconds) {
   return QString::number(seconds > 0 ? bytes / seconds / 1000.0 : 0.0, 'f', 1) + QStringLiteral(" kB/s");
@@ -128,7 +122,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   if (file.isEmpty()) return line.usageError(QStringLiteral("missing --program FILE.ldr"));
   if (const auto problem = cli::notRegularFile(file)) return line.usageError(QStringLiteral("--program: ") + *problem);
   const bool addressGiven = p.isSet(QStringLiteral("address"));
-  if (addressGiven && !addressFits(p.value(QStringLiteral("address"))))
+  if (addressGiven && !CalvSession::addressFits(p.value(QStringLiteral("address"))))
     return line.usageError(QStringLiteral("--address takes a number from 0 to 65535"));
   QString logFile = line.optionalValue(QStringLiteral("log"));
   if (!logFile.isEmpty()) {
@@ -154,7 +148,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   const QString address = addressGiven ? p.value(QStringLiteral("address")) : stored.address;
   // As the window warns at start-up: a stored address that does not fit a
   // frame is never sent, and a script hears of it before anything is.
-  if (!addressFits(address)) {
+  if (!CalvSession::addressFits(address)) {
     cli::Console::error(QStringLiteral("calvboot: the stored network address DevAdr=%1 in %2 is out of range "
                                        "(0 to 65535); set it with Setting > Com Adress or give --address")
                             .arg(address, session.iniPath()));
@@ -193,17 +187,14 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   QObject::connect(&com, &SerialLink::deviceLost, &com, [&] { program.StopRequest = true; });
   run.onStop([&] { program.StopRequest = true; });
 
-  const auto productionMessage = [&run](const QString& text) { run.errors()(text); };
+  // The production line's words go to standard error, whatever part of the run they belong to.
+  const MessageSink productionMessage = run.errors();
+  const auto anyPhase = [&](CalvSession::Phase, const QString& text) { productionMessage(text); };
   // The port is tried once before the pass, so that a missing one ends the
   // run at once instead of after a probe. Such a run is recorded too.
   com.clearPortFailure();
   if (!com.SetupMScomm(commands.ComPort, commands.ComSpeed)) {
-    const QString status = com.portFailure().value_or(QString());
-    ProgramResult failed;
-    failed.portFailure = status;
-    session.recordPortNotOpened(file, status.isEmpty() ? QStringLiteral("Comm Port not open") : status,
-                                [&](CalvSession::Phase, const QString& text) { productionMessage(text); });
-    return session.exitStatus(failed);
+    return session.portNotOpened(file, anyPhase);
   }
   com.CloseMScomm();
 
@@ -214,8 +205,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
       if (result) console.plainLine(window->statusText());
     });
   } else {
-    result = session.run(file, consoleView,
-                         [&](CalvSession::Phase, const QString& text) { productionMessage(text); });
+    result = session.run(file, consoleView, anyPhase);
     if (result) {
       if (result->outcome != RunOutcome::Done)
         cli::Console::box(ProgramModule::kWarningTitle, ProgramModule::kWarningText);

@@ -47,6 +47,11 @@ QString CalvSession::aboutText() {
       .arg(CALVBOOT_VERSION_PATCH);
 }
 
+bool CalvSession::addressFits(const QString& text) {
+  const auto value = LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(text));
+  return value && *value >= kLowestAddress && *value <= kHighestAddress;
+}
+
 CalvSession::StoredLine CalvSession::storedLine(bool store) const {
   const QString comSettings = QStringLiteral("ComSettings");
   const auto read = [&](const QString& section, const char* key, const char* fallback) {
@@ -95,11 +100,14 @@ std::optional<ProgramResult> CalvSession::run(const QString& path, ProgramView& 
   return result;
 }
 
-void CalvSession::recordPortNotOpened(const QString& path, const QString& status, ProductionMessage message) {
-  ProductionRun production(records(), [&](const QString& text) { message(Phase::Ended, text); });
+int CalvSession::portNotOpened(const QString& path, ProductionMessage message) {
+  const QString said = link_->portFailure().value_or(QString());
   ProgramResult failed;
-  failed.portFailure = status;
-  production.portNotOpened(path, commands_->ComPort, device(), status, exitStatus(failed));
+  failed.portFailure = said.isEmpty() ? QStringLiteral("Comm Port not open") : said;
+  ProductionRun production(records(), [&](const QString& text) { message(Phase::Ended, text); });
+  const int status = exitStatus(failed);
+  production.portNotOpened(path, commands_->ComPort, device(), *failed.portFailure, status);
+  return status;
 }
 
 int CalvSession::exitStatus(const ProgramResult& result) const {

@@ -40,6 +40,12 @@ class CalvSession {
   CalvSession(const CalvSession&) = delete;
   CalvSession& operator=(const CalvSession&) = delete;
 
+  // The network addresses a frame can carry.
+  static constexpr int kLowestAddress = 0;
+  static constexpr int kHighestAddress = 65535;
+  // The numeric value of an address text fits that range.
+  static bool addressFits(const QString& text);
+
   // The About box's text: title, version and date, CR LF between lines.
   static QString aboutText();
 
@@ -81,8 +87,9 @@ class CalvSession {
   // disk when this returns, so the caller shows the run's end after it.
   // Nothing when the database could not be reached.
   std::optional<ProgramResult> run(const QString& path, ProgramView& view, ProductionMessage message);
-  // The record of a run whose port could not be opened: nothing was sent.
-  void recordPortNotOpened(const QString& path, const QString& status, ProductionMessage message);
+  // A run whose port could not be opened (nothing was sent): its record,
+  // with the link's port message as its status, and its exit status.
+  int portNotOpened(const QString& path, ProductionMessage message);
 
   // The exit status of a run: a port failure first, then a stop request,
   // then how the sequence ended; a differing CRC or a refused serial number

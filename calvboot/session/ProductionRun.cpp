@@ -2,7 +2,6 @@
 
 #include <QStringList>
 
-#include <serial/AdapterIdentity.h>
 
 #include <algorithm>
 
@@ -29,9 +28,7 @@ bool ProductionRun::start(ProgramModule& program, const QString& path, int comPo
 void ProductionRun::describe(const QString& path, int comPort, const QString& device) {
   record_ = RunRecord::begin(QStringLiteral("calvboot"), QStringLiteral("%1.%2.%3").arg(CALVBOOT_VERSION_MAJOR).arg(CALVBOOT_VERSION_MINOR).arg(CALVBOOT_VERSION_PATCH));
   record_.setFirmware(path);
-  record_.comPort = QString::number(comPort);
-  record_.device = device;
-  record_.adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(device)).serial;
+  record_.setPort(comPort, device);
 }
 
 void ProductionRun::portNotOpened(const QString& path, int comPort, const QString& device, const QString& status,

@@ -9,6 +9,8 @@
 #include <QUrlQuery>
 #include <QUuid>
 
+#include <serial/AdapterIdentity.h>
+
 const std::array<RunRecord::Column, RunRecord::kColumnCount>& RunRecord::columns() {
   static const std::array<Column, kColumnCount> table{{
       {"record_uid", &RunRecord::uid},
@@ -51,6 +53,12 @@ void RunRecord::setFirmware(const QString& path) {
   if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file)) return;
   firmwareSize = QString::number(file.size());
   firmwareSha256 = QString::fromLatin1(hash.result().toHex());
+}
+
+void RunRecord::setPort(int port, const QString& path) {
+  comPort = QString::number(port);
+  device = path;
+  adapterSerial = AdapterIdentity::of(AdapterIdentity::ttyName(path)).serial;
 }
 
 void RunRecord::setEnd(const QString& status, std::optional<int> exit) {

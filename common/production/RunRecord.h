@@ -33,6 +33,9 @@ struct RunRecord {
   // Path, size and SHA-256 of the firmware file (size and hash stay empty
   // when it cannot be read).
   void setFirmware(const QString& path);
+  // The port number, its device and the serial number of the adapter behind
+  // it (from what the system knows of the device; empty when nothing).
+  void setPort(int comPort, const QString& device);
   // exit: the command-line exit status, when there is one.
   void setEnd(const QString& status, std::optional<int> exit = std::nullopt);
 
