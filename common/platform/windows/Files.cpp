@@ -1,5 +1,7 @@
 #include <platform/Files.h>
 
+#include "SystemError.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -19,16 +21,6 @@
 namespace platform {
 
 namespace {
-
-QString reasonOf(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  QString reason = n > 0 && text ? QString::fromWCharArray(text, int(n)).trimmed() : QString();
-  if (text) ::LocalFree(text);
-  if (reason.endsWith(u'.')) reason.chop(1);
-  return reason.isEmpty() ? QStringLiteral("system error %1").arg(code) : reason;
-}
 
 std::wstring wide(const QString& path) { return QDir::toNativeSeparators(path).toStdWString(); }
 
@@ -166,7 +158,7 @@ bool File::failed() {
   return false;
 }
 
-QString File::errorText() const { return reasonOf(DWORD(error_)); }
+QString File::errorText() const { return systemErrorText(DWORD(error_)); }
 
 qint64 File::size() {
   LARGE_INTEGER size{};
@@ -438,7 +430,7 @@ bool hasOwnEntries(PACL dacl) {
 bool replaceByRename(const QString& filePath, const QByteArray& content, NewFile, QString* why) {
   const std::wstring target = wide(filePath);
   const auto fail = [why](DWORD code) {
-    if (why) *why = reasonOf(code);
+    if (why) *why = systemErrorText(code);
     return false;
   };
 

@@ -1,4 +1,5 @@
 #include "WinPort.h"
+#include "SystemError.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -47,16 +48,6 @@ constexpr std::chrono::milliseconds kReadAgain{10};
 // ERROR_NO_SUCH_DEVICE, which mingw-w64's headers lack.
 constexpr DWORD kNoSuchDevice = 433;
 
-QString reasonOf(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  QString reason = n > 0 && text ? QString::fromWCharArray(text, int(n)).trimmed() : QString();
-  if (text) ::LocalFree(text);
-  if (reason.endsWith(u'.')) reason.chop(1);
-  return reason.isEmpty() ? QStringLiteral("system error %1").arg(code) : reason;
-}
-
 // What a line whose device went away (an adapter pulled out, Wine's
 // pseudo-terminal hung up: EIO arrives as ERROR_NOT_READY) answers.
 bool isLostDeviceError(DWORD error) {
@@ -103,7 +94,7 @@ std::wstring systemName(const QString& device) {
 
 Port::OpenResult openFailure(DWORD error) {
   using E = Port::OpenError;
-  const QString reason = reasonOf(error);
+  const QString reason = platform::systemErrorText(error);
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -214,19 +205,19 @@ Port::OpenResult WinPort::open(const QString& device, const LineSettings& line, 
   // DTR and RTS raised at the open, as the Linux terminal layer does.
   DCB dcb = found;
   setLine(dcb, line, true, true);
-  if (!::SetCommState(handle, &dcb)) return giveUp(OpenError::Other, reasonOf(::GetLastError()));
+  if (!::SetCommState(handle, &dcb)) return giveUp(OpenError::Other, platform::systemErrorText(::GetLastError()));
   // Reads return at once with what is there; writes have no time limit
   // (they are never waited on, and a stalled line is purged).
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
-  if (!::SetCommTimeouts(handle, &timeouts)) return giveUp(OpenError::Other, reasonOf(::GetLastError()));
+  if (!::SetCommTimeouts(handle, &timeouts)) return giveUp(OpenError::Other, platform::systemErrorText(::GetLastError()));
   DWORD errors = 0;
   ::ClearCommError(handle, &errors, nullptr);
-  if (!::SetCommMask(handle, kCommEvents)) return giveUp(OpenError::Other, reasonOf(::GetLastError()));
+  if (!::SetCommMask(handle, kCommEvents)) return giveUp(OpenError::Other, platform::systemErrorText(::GetLastError()));
 
   auto commWait = std::make_unique<Operation>();
   auto reading = std::make_unique<Operation>();
-  if (!commWait->valid() || !reading->valid()) return giveUp(OpenError::Other, reasonOf(::GetLastError()));
+  if (!commWait->valid() || !reading->valid()) return giveUp(OpenError::Other, platform::systemErrorText(::GetLastError()));
 
   handle_ = handle;
   ++generation_;
