@@ -1,16 +1,19 @@
-#include <QApplication>
-
 #include <cli/CommandLine.h>
-#include <serial/SerialLink.h>
 #include <cli/Console.h>
 #include <settings/IniFileHandler.h>
+
+#include "UploadRun.h"
+
+#ifndef KESTRUNE_COMMAND_LINE_ONLY
+#include <QApplication>
+
+#include <serial/SerialLink.h>
 #include <settings/SettingsFolder.h>
 
 #include <cstdio>
 
 #include "LoaderForm.h"
 #include "RomliftSession.h"
-#include "UploadRun.h"
 
 namespace {
 
@@ -26,11 +29,17 @@ std::unique_ptr<QObject> windowForRun(RomliftSession& session) {
 }
 
 }  // namespace
+#endif
 
 int main(int argc, char** argv) {
   IniFileHandler::setMessageSink(cli::Console::error);  // a refused setup.ini write is said on standard error
   // Long options make it a command-line run (or ask for help); the
   // toolkit's own arguments (-style, -platform ...) are the window's.
+#ifdef KESTRUNE_COMMAND_LINE_ONLY
+  if (cli::isCommandLineRun(argc, argv)) return UploadRun::main(argc, argv, {nullptr, nullptr});
+  cli::Console::error(QStringLiteral("romlift: this copy has no window; see romlift --help"));
+  return 64;
+#else
   if (cli::isCommandLineRun(argc, argv))
     return UploadRun::main(argc, argv, {cli::windowApplication<QApplication>, windowForRun});
 
@@ -44,4 +53,5 @@ int main(int argc, char** argv) {
   form.Form_Load();
   form.show();
   return app.exec();
+#endif
 }

@@ -1,13 +1,15 @@
+#include <cli/CommandLine.h>
+#include <cli/Console.h>
+#include <cli/ProgramRun.h>
+#include <settings/IniFileHandler.h>
+
+#ifndef KESTRUNE_COMMAND_LINE_ONLY
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 
-#include <cli/CommandLine.h>
-#include <cli/Console.h>
-#include <cli/ProgramRun.h>
 #include <serial/ComForm.h>
 #include <serial/SerialLink.h>
-#include <settings/IniFileHandler.h>
 #include <settings/SettingsFolder.h>
 
 #include <cstdio>
@@ -52,11 +54,17 @@ class CVbootRun : public ProgramRun::WindowRun {
 };
 
 }  // namespace
+#endif
 
 int main(int argc, char** argv) {
   IniFileHandler::setMessageSink(cli::Console::error);  // a refused setup.ini write is said on standard error
   // Long options make it a command-line run (or ask for help); the
   // toolkit's own arguments (-style, -platform ...) are the window's.
+#ifdef KESTRUNE_COMMAND_LINE_ONLY
+  if (cli::isCommandLineRun(argc, argv)) return ProgramRun::main(argc, argv, nullptr, nullptr);
+  cli::Console::error(QStringLiteral("calvboot: this copy has no window; see calvboot --help"));
+  return 64;
+#else
   if (cli::isCommandLineRun(argc, argv))
     return ProgramRun::main(argc, argv, cli::windowApplication<QApplication>,
                             [](CalvSession& session) { return std::make_unique<CVbootRun>(session); });
@@ -74,4 +82,5 @@ int main(int argc, char** argv) {
   window.Form_Load();
   window.show();
   return app.exec();
+#endif
 }

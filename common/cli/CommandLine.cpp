@@ -63,7 +63,7 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, Window
   platform::ignoreLostOutputReader();
   bool window = false;
   for (int i = 1; i < argc; ++i) window = window || std::strcmp(argv[i], "--window") == 0;
-  if (window) return makeWindow(argc, argv);
+  if (window && makeWindow) return makeWindow(argc, argv);
   return std::make_unique<QCoreApplication>(argc, argv);
 }
 

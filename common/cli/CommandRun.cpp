@@ -29,6 +29,7 @@ QStringList exitStatusLines(const ExitStatusTable& statuses) {
 CommandRun::CommandRun(int& argc, char** argv, WindowApplication makeWindow, const QString& programName,
                        const QString& displayName, const QString& description, const QString& versionLine)
     : app_(makeApplication(argc, argv, makeWindow)),
+      hasWindow_(makeWindow != nullptr),
       programName_(programName),
       displayName_(displayName),
       line_(description, versionLine) {
@@ -42,8 +43,9 @@ CommandRun::CommandRun(int& argc, char** argv, WindowApplication makeWindow, con
 CommandRun::~CommandRun() = default;
 
 void CommandRun::addRunOptions(const QString& windowHelp, const QString& recordsHelp, const QString& databaseHelp) {
+  // A copy built without its window does not know --window (a usage error).
+  if (hasWindow_) line_.parser().addOption({QStringLiteral("window"), windowHelp});
   line_.parser().addOptions({
-      {QStringLiteral("window"), windowHelp},
       {QStringLiteral("records"), recordsHelp, QStringLiteral("FILE")},
       {QStringLiteral("database"), databaseHelp, QStringLiteral("URI")},
   });
@@ -63,7 +65,7 @@ std::optional<int> CommandRun::parse(const ExitStatusTable& statuses) {
 
 QString CommandRun::iniPath() const { return QDir(folder_).filePath(QStringLiteral("setup.ini")); }
 
-bool CommandRun::windowed() const { return runOptions_ && line_.parser().isSet(QStringLiteral("window")); }
+bool CommandRun::windowed() const { return runOptions_ && hasWindow_ && line_.parser().isSet(QStringLiteral("window")); }
 
 ProductionConfig CommandRun::production() const {
   ProductionConfig config = ProductionConfig::fromIni(iniPath());

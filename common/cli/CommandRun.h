@@ -41,7 +41,8 @@ QStringList exitStatusLines(const ExitStatusTable& statuses);
 class CommandRun {
  public:
   // Builds the application (a widget one only for --window, through
-  // makeWindow); sets the application name and display name.
+  // makeWindow; none in a copy built without windows); sets the
+  // application name and display name.
   CommandRun(int& argc, char** argv, WindowApplication makeWindow, const QString& programName,
              const QString& displayName, const QString& description, const QString& versionLine);
   ~CommandRun();
@@ -84,6 +85,7 @@ class CommandRun {
 
  private:
   std::unique_ptr<QCoreApplication> app_;  // first: everything below lives inside it
+  bool hasWindow_;
   QString programName_;
   QString displayName_;
   CommandLine line_;
