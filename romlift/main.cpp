@@ -1,5 +1,6 @@
 #include <cli/CommandLine.h>
 #include <cli/Console.h>
+#include <platform/Terminal.h>
 #include <settings/IniFileHandler.h>
 
 #include "UploadRun.h"
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
   if (cli::isCommandLineRun(argc, argv))
     return UploadRun::main(argc, argv, {cli::windowApplication<QApplication>, windowForRun});
 
+  platform::leaveOwnConsole();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Romlift"));
   // setup.ini and Log.txt: beside the program, or per user when installed.

@@ -1,6 +1,7 @@
 #include <cli/CommandLine.h>
 #include <cli/Console.h>
 #include <cli/ProgramRun.h>
+#include <platform/Terminal.h>
 #include <settings/IniFileHandler.h>
 
 #ifndef KESTRUNE_COMMAND_LINE_ONLY
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
     return ProgramRun::main(argc, argv, cli::windowApplication<QApplication>,
                             [](CalvSession& session) { return std::make_unique<CVbootRun>(session); });
 
+  platform::leaveOwnConsole();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("calvboot"));
   QApplication::setApplicationVersion(QStringLiteral(CALVBOOT_VERSION_TEXT));

@@ -10,4 +10,9 @@ bool standardOutputIsTerminal();
 // later writes fail instead of ending the process.
 void ignoreLostOutputReader();
 
+// A window started without options gives up a console that was made for it
+// alone (on Windows, a console program started from the desktop gets one);
+// a console it shares with a shell stays, for the lines it writes there.
+void leaveOwnConsole();
+
 }  // namespace platform

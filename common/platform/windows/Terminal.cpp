@@ -15,4 +15,12 @@ bool standardOutputIsTerminal() {
 // away fails and the process goes on.
 void ignoreLostOutputReader() {}
 
+// Started from Explorer or a shortcut, the console lists this process alone
+// and its empty black window would stand beside the program's own: let it
+// go. Started from cmd or PowerShell, the shell is listed as well.
+void leaveOwnConsole() {
+  DWORD processes[2];
+  if (::GetConsoleProcessList(processes, 2) == 1) ::FreeConsole();
+}
+
 }  // namespace platform
