@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,11 @@ QString regString(HKEY key, const wchar_t* value) {
   DWORD size = sizeof data - sizeof(wchar_t);
   DWORD type = 0;
   if (::RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS) return {};
-  if (type == REG_DWORD && size == sizeof(DWORD)) return QString::number(*reinterpret_cast<const DWORD*>(data));
+  if (type == REG_DWORD && size == sizeof(DWORD)) {
+    DWORD number = 0;  // copied out: the buffer is wide characters, not a DWORD
+    std::memcpy(&number, data, sizeof number);
+    return QString::number(number);
+  }
   if (type != REG_SZ && type != REG_EXPAND_SZ) return {};
   return QString::fromWCharArray(data, int(size / sizeof(wchar_t))).section(QChar(0), 0, 0);
 }
