@@ -1,8 +1,7 @@
-#include <QtGlobal>
-
 #include <cli/CommandLine.h>
 #include <cli/Console.h>
 #include <cli/ProgramRun.h>
+#include <platform/Process.h>
 #include <platform/Terminal.h>
 #include <settings/IniFileHandler.h>
 
@@ -60,13 +59,7 @@ class CVbootRun : public ProgramRun::WindowRun {
 #endif
 
 int main(int argc, char** argv) {
-#ifdef Q_OS_WIN
-  // No machine code for Qt's regular expressions: with mingw-w64 the
-  // per-thread stack that code runs on is freed wrongly when its thread ends
-  // (thread_local destructors), and the line database's thread matches
-  // patterns, so the process crashed at its end and lost its exit status.
-  qputenv("QT_ENABLE_REGEXP_JIT", "0");
-#endif
+  platform::prepareProcess();
   IniFileHandler::setMessageSink(cli::Console::error);  // a refused setup.ini write is said on standard error
   // Long options make it a command-line run (or ask for help); the
   // toolkit's own arguments (-style, -platform ...) are the window's.

@@ -1,0 +1,7 @@
+#include <platform/Process.h>
+
+namespace platform {
+
+void prepareProcess() {}
+
+}  // namespace platform
