@@ -58,8 +58,8 @@ QString SettingsFolder::forProgram(const QString& program, const MessageSink& sa
     folder = station;
   } else {
     tell(why);
-    if (!QDir().mkpath(folder)) tell(QStringLiteral("cannot create the settings folder ") + folder);
+    if (!QDir().mkpath(folder)) tell(QStringLiteral("cannot create the settings folder ") + QDir::toNativeSeparators(folder));
   }
-  tell(QStringLiteral("settings folder ") + folder);
+  tell(QStringLiteral("settings folder ") + QDir::toNativeSeparators(folder));
   return folder;
 }
