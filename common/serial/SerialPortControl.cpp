@@ -1,5 +1,7 @@
 #include "SerialPortControl.h"
 
+#include <QDir>
+
 #include <platform/PortPermission.h>
 #include <settings/IniFileHandler.h>
 
@@ -230,9 +232,14 @@ int SerialPortControl::setPortOpen(bool open) {
   d->lastOpenError = opened.reason;
   const auto portText = QStringLiteral("Cannot open serial port COM%1 (%2): ").arg(d->commPort).arg(device);
   if (opened.error == Port::OpenError::NotCharacterDevice) {
-    const QString entry = d->deviceOverride.isEmpty() && !d->iniPath.isEmpty()
-                              ? QStringLiteral(" ([Ports] COM%1 in %2)").arg(d->commPort).arg(d->iniPath)
-                              : QString();
+    // The entry is named only when there is one: the system's own name for
+    // the number (COM1 on Windows) can be no serial device as well.
+    const bool fromEntry = d->deviceOverride.isEmpty() && !d->iniPath.isEmpty() &&
+                           device != deviceForPort(d->commPort, QString());
+    const QString entry = fromEntry ? QStringLiteral(" ([Ports] COM%1 in %2)")
+                                          .arg(d->commPort)
+                                          .arg(QDir::toNativeSeparators(d->iniPath))
+                                    : QString();
     d->say(portText + opened.reason + entry);
     return kErrOpenFailed;
   }

@@ -88,6 +88,18 @@ TEST_F(PortSetup, OpenFailuresShowOneMessageExceptInProduction) {
     EXPECT_FALSE(com.CheckMScomm());
     EXPECT_EQ(messages.size(), 2) << c.message.toStdString();
   }
+  // A file where a device belongs is blamed on the entry that named it, and
+  // only then: a device given for the run has no entry.
+  writePortsIni(dir.path(), 6, path("setup.ini"));
+  lines.clear();
+  EXPECT_FALSE(com.SetupMScomm(6, 0));
+  EXPECT_TRUE(lines.join(u'\n').contains(QStringLiteral("([Ports] COM6 in "))) << lines.join(u'\n').toStdString();
+  com.MSComm1().setDeviceOverride(path("setup.ini"));
+  lines.clear();
+  EXPECT_FALSE(com.SetupMScomm(6, 0));
+  EXPECT_FALSE(lines.isEmpty());
+  EXPECT_FALSE(lines.join(u'\n').contains(QStringLiteral("[Ports]"))) << lines.join(u'\n').toStdString();
+  com.MSComm1().setDeviceOverride({});
   holder.closeWriteChannel();
   ASSERT_TRUE(holder.waitForFinished(5000));
   EXPECT_TRUE(com.SetupMScomm(7, 0));

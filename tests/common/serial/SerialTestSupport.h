@@ -48,7 +48,10 @@ class SerialFormTest : public ::testing::Test {
     form = std::make_unique<ComForm>(*link, QStringLiteral("ComForm"));
     link->setPortMessage([this](const QString& text) { messages << text; });
     // As the programs do: the link's lines for the operator on standard error.
-    link->setMessageSink([](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
+    link->setMessageSink([this](const QString& line) {
+      lines << line;
+      std::fprintf(stderr, "%s\n", qPrintable(line));
+    });
     QObject::connect(&link->MSComm1(), &SerialPortControl::commEvent, [this](int) { ++receiveEvents; });
     return *link;
   }
@@ -73,5 +76,6 @@ class SerialFormTest : public ::testing::Test {
   std::unique_ptr<SerialLink> link;
   std::unique_ptr<ComForm> form;
   QStringList messages;
+  QStringList lines;  // the link's lines for the operator
   int receiveEvents = 0;
 };
