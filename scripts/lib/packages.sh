@@ -52,6 +52,7 @@ build_project() {
 }
 # What the Windows build (scripts/windows) adds: mingw-w64 with the POSIX
 # thread model (std::thread), the source client, Qt's build tools, the host
-# Qt tools (moc, rcc, uic), and Wine and zip for what runs and ships it.
+# Qt tools (moc, rcc, uic), Wine and zip for what runs and ships it, and
+# unzip and xdotool for the checks of the zip's windows (tests/windows/).
 WINDOWS_PACKAGES=(cmake g++-mingw-w64-x86-64-posix mingw-w64-tools ninja-build dpkg-dev perl
-                  qt6-base-dev qt6-base-dev-tools wine wine64 zip)
+                  qt6-base-dev qt6-base-dev-tools wine wine64 zip unzip xdotool)
