@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include <platform/Files.h>
 #include <platform/Terminal.h>
 
 namespace cli {
@@ -51,8 +52,13 @@ std::optional<QString> notRegularFile(const QString& path) {
   std::error_code error;
   // Follows links as opening does (/dev/stdin is one).
   const auto status = std::filesystem::status(QFile::encodeName(path).toStdString(), error);
-  if (error || status.type() == std::filesystem::file_type::not_found || std::filesystem::is_regular_file(status))
-    return std::nullopt;
+  if (std::filesystem::is_regular_file(status)) return std::nullopt;
+  if (error || status.type() == std::filesystem::file_type::not_found) {
+    // Windows' device names (NUL, CON, COM1.ldr) name no file to the
+    // standard library; the platform's open knows them, and never waits.
+    if (platform::openRegular({}, path, platform::OpenMode{}).failure() != platform::File::Failure::NotRegular)
+      return std::nullopt;
+  }
   return QStringLiteral("%1 is not a regular file").arg(path);
 }
 

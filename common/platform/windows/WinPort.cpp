@@ -342,7 +342,11 @@ void WinPort::onReadDone() {
   if (!isOpen() || lost_) return;
   if (!reading_->pending || !HasOverlappedIoCompleted(&reading_->ov)) return;
   bool gone = false;
-  const QByteArray bytes = takeRead(&gone);
+  QByteArray bytes = takeRead(&gone);
+  // What arrived after the read ended goes with it, as an event's delivery
+  // takes the whole queue: a receiver that discards the input after each
+  // chunk (romlift's rule) would otherwise drop the rest of a reply ("K").
+  if (!bytes.isEmpty() && !gone) bytes += readWaiting(&gone);
   const unsigned generation = generation_;
   deliver(bytes, gone);
   if (generation != generation_ || lost_) return;
@@ -566,9 +570,11 @@ QByteArray WinPort::read() {
   bool gone = false;
   QByteArray bytes;
   if (receive_ == Receive::Reads) {
-    // A read in flight that has ended holds what is waiting; the next one
-    // is started (what it finds arrives as usual).
+    // A read in flight that has ended holds the first of what is waiting,
+    // the queue the rest (never read while that read is still the driver's);
+    // the next one is started (what it finds arrives as usual).
     bytes = takeRead(&gone);
+    if (!gone && !reading_->pending) bytes += readWaiting(&gone);
     if (!gone) armRead();
   } else {
     bytes = readWaiting(&gone);
