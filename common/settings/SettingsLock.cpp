@@ -9,15 +9,17 @@
 
 namespace {
 
-// One open lock file per process, with its nesting depth: a second lock on
-// another opening of the same file would wait for ourselves.
+// One open lock file per thread, with its nesting depth: a second lock on
+// another opening of the same file would wait for ourselves. Per thread, not
+// per process: runs on several ports at once each claim in a thread of their
+// own, and one must wait for another's lock as for another program's.
 struct Held {
   platform::File file;
   int depth = 0;
 };
 
 std::map<QString, Held>& heldLocks() {
-  static std::map<QString, Held> held;
+  thread_local std::map<QString, Held> held;
   return held;
 }
 

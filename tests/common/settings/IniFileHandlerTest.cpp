@@ -199,6 +199,27 @@ TEST_F(IniFile, TwoProcessesWritingAtOnceLoseNoValue) {
   EXPECT_EQ(read("A", "First") + "," + read("A", "Second"), "300,300");
 }
 
+// Runs on several ports at once share setup.ini from threads of one
+// process: one thread's lock keeps the other out as another process's does.
+TEST_F(IniFile, TwoThreadsWritingAtOnceLoseNoValue) {
+  put("[A]\r\n");
+  bool ok[2] = {false, false};
+  const auto writer = [this](const char* key, bool& result) {
+    for (int n = 1; n <= 300; ++n) {
+      const SettingsLock lock(path);  // a read-modify-write, as a serial claim is
+      const int was = read("A", key).toInt();
+      if (was != n - 1 || !WriteIniValue("A", key, QString::number(was + 1), path)) return;
+    }
+    result = true;
+  };
+  std::thread first(writer, "First", std::ref(ok[0]));
+  std::thread second(writer, "Second", std::ref(ok[1]));
+  first.join();
+  second.join();
+  EXPECT_TRUE(ok[0] && ok[1]);
+  EXPECT_EQ(read("A", "First") + "," + read("A", "Second"), "300,300");
+}
+
 // A lock another process keeps refuses a write after a bounded wait, also
 // for another user whose lock file is read-only; two spellings of one file
 // share one lock in a process.
