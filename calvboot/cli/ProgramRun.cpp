@@ -1,5 +1,7 @@
 #include "ProgramRun.h"
 
+#include "GangRun.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -112,6 +114,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
                       "runs at the same time).")},
   });
   line.allowOptionalValue(QStringLiteral("log"));
+  line.addSlotOptions();
   run.addRunOptions(QStringLiteral("Run the pass visibly in the main window."),
                     QStringLiteral("Append the run's record to the CSV file FILE (this run only)."),
                     QStringLiteral("Keep the record in, and take a fixture's serial number from, the line's database "
@@ -153,6 +156,14 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
                                        "(0 to 65535); set it with Setting > Com Adress or give --address")
                             .arg(address, session.iniPath()));
     return CalvExit::kUsage;
+  }
+  if (!line.gangPorts().empty()) {
+    // Many units at once: each slot's traffic and window would be one more
+    // run; a gang run shows its slots on the console only.
+    if (run.windowed() || p.isSet(QStringLiteral("log")))
+      return line.usageError(QStringLiteral("--ports and --devices run without --window and --log"));
+    RSfunctions::InitCommandTable();
+    return GangRun::run(run, {file, address, speed, line.gangPorts()});
   }
   session.setCommandLineRun(run.production(), [&run] { return run.stopStatus(); });
 

@@ -88,6 +88,36 @@ CommandLine::CommandLine(const QString& description, const QString& versionLine)
   });
 }
 
+void CommandLine::addSlotOptions() {
+  parser_.addOptions({
+      {QStringLiteral("ports"),
+       QStringLiteral("Run one unit on each of these port numbers at once, e.g. 1,3,5-8 (this run only)."),
+       QStringLiteral("LIST")},
+      {QStringLiteral("devices"), QStringLiteral("Run one unit on each of these devices at once (comma-separated)."),
+       QStringLiteral("PATH,...")},
+  });
+  slotOptions_ = true;
+}
+
+std::optional<std::vector<std::uint8_t>> CommandLine::portList(const QString& text) {
+  std::vector<bool> seen(17, false);
+  for (const QString& item : text.split(u',')) {
+    const QStringList ends = item.split(u'-');
+    if (ends.size() > 2) return std::nullopt;
+    const auto first = wholeNumber(ends.first(), 1, 16);
+    const auto last = wholeNumber(ends.last(), 1, 16);
+    if (!first || !last || *first > *last) return std::nullopt;
+    for (long n = *first; n <= *last; ++n) {
+      if (seen[std::size_t(n)]) return std::nullopt;
+      seen[std::size_t(n)] = true;
+    }
+  }
+  std::vector<std::uint8_t> ports;
+  for (std::uint8_t n = 1; n <= 16; ++n)
+    if (seen[n]) ports.push_back(n);
+  return ports;
+}
+
 std::optional<long> CommandLine::wholeNumber(const QString& text, long min, long max) {
   bool ok = false;
   const long value = text.trimmed().toLong(&ok, 10);
@@ -143,6 +173,28 @@ std::optional<int> CommandLine::parse(const QStringList& arguments) {
     const auto speed = LineSpeed::fromText(parser_.value(QStringLiteral("speed")));
     if (!speed) return usageError(QStringLiteral("--speed takes 9600, 57600 or 115200"));
     port_.speed = *speed;
+  }
+  if (slotOptions_) {
+    const bool byNumbers = parser_.isSet(QStringLiteral("ports"));
+    const bool byDevices = parser_.isSet(QStringLiteral("devices"));
+    if ((byNumbers || byDevices) && (byNumber || byDevice))
+      return usageError(QStringLiteral("--ports and --devices exclude --port and --device"));
+    if (byNumbers && byDevices) return usageError(QStringLiteral("--ports and --devices exclude each other"));
+    if (byNumbers) {
+      const auto numbers = portList(parser_.value(QStringLiteral("ports")));
+      if (!numbers)
+        return usageError(QStringLiteral("--ports takes port numbers from 1 to 16 and ranges, each once: 1,3,5-8"));
+      for (const std::uint8_t n : *numbers) gangPorts_.push_back({n, QString(), port_.speed});
+    }
+    if (byDevices) {
+      QStringList seen;
+      for (const QString& device : parser_.value(QStringLiteral("devices")).split(u',')) {
+        if (device.isEmpty() || seen.contains(device))
+          return usageError(QStringLiteral("--devices takes device paths separated by commas, each once"));
+        seen << device;
+        gangPorts_.push_back({0, device, port_.speed});
+      }
+    }
   }
   return std::nullopt;
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QCoreApplication;
 
@@ -76,6 +77,15 @@ class CommandLine {
   bool listPorts() const { return parser_.isSet(QStringLiteral("list-ports")); }
   const PortChoice& port() const { return port_; }
 
+  // --ports LIST and --devices PATH,...: one unit per port at once. Added
+  // by a program that runs them; gangPorts() is empty without them, else each
+  // slot's port (with --speed), in port order for numbers.
+  void addSlotOptions();
+  const std::vector<PortChoice>& gangPorts() const { return gangPorts_; }
+  // "1,3,5-8": the numbers 1..16, each once, in ascending order; nothing
+  // when the text is no such list.
+  static std::optional<std::vector<std::uint8_t>> portList(const QString& text);
+
   // A whole decimal number in min..max, or nothing.
   static std::optional<long> wholeNumber(const QString& text, long min, long max);
 
@@ -83,6 +93,8 @@ class CommandLine {
   QCommandLineParser parser_;
   QString versionLine_;
   PortChoice port_;
+  bool slotOptions_ = false;
+  std::vector<PortChoice> gangPorts_;
   QStringList exitStatuses_;
   QHash<QString, QString> optionalValues_;
 };

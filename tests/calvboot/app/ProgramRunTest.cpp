@@ -323,3 +323,73 @@ TEST(PortList, NamesAdaptersAndUnreachedDevices) {
 }
 
 }  // namespace
+
+namespace {
+
+// calvboot --ports: eight fixtures from one process. One stops answering
+// (COM3) and one's line vanishes (COM6): each ends alone with its own
+// status, the six others pass with distinct serial numbers, every slot
+// leaves its record, and the process's status is COM3's, the first failed.
+TEST(GangRun, EightFixturesAtOnceEachEndingAlone) {
+  constexpr int kSlots = 8;
+  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+  std::vector<std::unique_ptr<CalvsimProcess>> sims;
+  QStringList devices;
+  for (int n = 1; n <= kSlots; ++n) {
+    QStringList options{QStringLiteral("--fixture"), QStringLiteral("--ram-out"), folder.path(QStringLiteral("ram%1").arg(n))};
+    if (n == 3) options << QStringLiteral("--silent-from") << QStringLiteral("40");
+    if (n == 6) options << QStringLiteral("--vanish-at") << QStringLiteral("30");
+    sims.push_back(std::make_unique<CalvsimProcess>(options));
+    ASSERT_TRUE(sims.back()->started());
+    devices << sims.back()->slavePath();
+  }
+  folder.writeIni(portsIni(devices, "[Calvsettings]\r\nSerial=700\r\n"));
+  const CliFolder::Result r =
+      folder.run({QStringLiteral("--program"), kSample, QStringLiteral("--ports"), QStringLiteral("1-8"),
+                  QStringLiteral("--records"), QStringLiteral("r.csv")});
+  EXPECT_EQ(r.exitCode, 2) << qPrintable(r.out) << qPrintable(r.err);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("calvboot: COM6 lost: /dev/pts/"))) << qPrintable(r.err);
+
+  // The table: a row per slot in port order, with outcome, status and serial.
+  const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+  const auto header = std::find_if(lines.begin(), lines.end(), [](const QString& l) { return l.startsWith("Slot "); });
+  ASSERT_NE(header, lines.end()) << qPrintable(r.out);
+  ASSERT_EQ(lines.end() - header, kSlots + 1) << qPrintable(r.out);
+  std::set<QString> serials;
+  for (int n = 1; n <= kSlots; ++n) {
+    const QStringList cells = header[n].split(QRegularExpression(QStringLiteral("\\s{2,}")));
+    ASSERT_GE(cells.size(), 5) << qPrintable(header[n]);
+    EXPECT_EQ(cells[0], QStringLiteral("COM%1").arg(n));
+    const int expected = n == 3 ? 2 : n == 6 ? 3 : 0;
+    EXPECT_EQ(cells[2].toInt(), expected) << qPrintable(header[n]);
+    if (expected != 0) continue;
+    EXPECT_EQ(cells[1], QStringLiteral("Done with succes"));
+    serials.insert(cells[3]);
+    // The serial record in the fixture's memory is the number in the table.
+    sims[std::size_t(n - 1)]->stop();
+    const QByteArray record = fileBytes(folder.path(QStringLiteral("ram%1").arg(n))).mid(0x7FFB, 5);
+    EXPECT_EQ(record, QByteArray::fromHex("0b") + QByteArray::fromHex(QByteArray::number(cells[3].toUInt(), 16).rightJustified(8, '0')))
+        << qPrintable(header[n]);
+  }
+  EXPECT_EQ(serials.size(), 6u);
+  // Every slot's record, with its own exit status.
+  const QList<QByteArray> records = fileBytes(folder.path("r.csv")).split('\n');
+  ASSERT_EQ(records.size(), kSlots + 2) << fileBytes(folder.path("r.csv")).constData();
+  std::multiset<QByteArray> statuses;
+  for (int i = 1; i <= kSlots; ++i) statuses.insert(records[i].trimmed().split(',').last());
+  EXPECT_EQ(statuses, (std::multiset<QByteArray>{"0", "0", "0", "0", "0", "0", "2", "3"}));
+}
+
+TEST(GangRun, PortListsAreCheckedBeforeAnythingIsSent) {
+  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+  const QStringList run{QStringLiteral("--program"), kSmall};
+  for (const QStringList& bad : {QStringList{"--ports", "1,1"}, QStringList{"--ports", "3-1"},
+                                 QStringList{"--ports", "0-2"}, QStringList{"--ports", "1,17"},
+                                 QStringList{"--ports", "1", "--port", "2"}, QStringList{"--devices", "a,,b"},
+                                 QStringList{"--ports", "1", "--devices", "a"}, QStringList{"--ports", "1-2", "--window"}}) {
+    const CliFolder::Result r = folder.run(run + bad);
+    EXPECT_EQ(r.exitCode, 64) << qPrintable(bad.join(u' ')) << qPrintable(r.err);
+  }
+}
+
+}  // namespace
