@@ -380,6 +380,34 @@ TEST(GangRun, EightFixturesAtOnceEachEndingAlone) {
   EXPECT_EQ(statuses, (std::multiset<QByteArray>{"0", "0", "0", "0", "0", "0", "2", "3"}));
 }
 
+// Ctrl+C ends every slot after its command in flight, each with its record.
+TEST(GangRun, AStopEndsEverySlotWithItsRecord) {
+  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+  std::vector<std::unique_ptr<CalvsimProcess>> sims;
+  QStringList devices;
+  for (int n = 0; n < 3; ++n) {
+    sims.push_back(std::make_unique<CalvsimProcess>(QStringList{"--baud", "9600"}));
+    ASSERT_TRUE(sims.back()->started());
+    devices << sims.back()->slavePath();
+  }
+  folder.writeIni(portsIni(devices));
+  const CliFolder::Result r = folder.run(
+      {"--program", kSample, "--devices", devices.join(u','), "--records", "r.csv", "--speed", "9600"}, "bytes (25 %)");
+  EXPECT_EQ(r.exitCode, 130) << qPrintable(r.out) << qPrintable(r.err);
+  const QStringList rows = r.out.split(u'\n', Qt::SkipEmptyParts).mid(r.out.split(u'\n', Qt::SkipEmptyParts).size() - 3);
+  for (int n = 0; n < 3; ++n) {
+    EXPECT_TRUE(rows[n].startsWith(devices[n] + QStringLiteral("  Fault "))) << qPrintable(r.out);
+    EXPECT_TRUE(rows[n].contains(QStringLiteral(" 130 "))) << qPrintable(rows[n]);
+    // Stopped mid-pass, as a single run: the module is left in boot mode
+    // for the next pass, and each slot's line had its own traffic.
+    const QString report = sims[std::size_t(n)]->stop();
+    EXPECT_TRUE(report.contains(QStringLiteral("boot mode active, blocks erased: 0 1 2 3 4 5 42"))) << qPrintable(report);
+  }
+  const QList<QByteArray> records = fileBytes(folder.path("r.csv")).split('\n');
+  ASSERT_EQ(records.size(), 5);
+  for (int i = 1; i <= 3; ++i) EXPECT_TRUE(records[i].trimmed().endsWith(",130")) << records[i].constData();
+}
+
 TEST(GangRun, PortListsAreCheckedBeforeAnythingIsSent) {
   CliFolder folder(QStringLiteral(CALVBOOT_PATH));
   const QStringList run{QStringLiteral("--program"), kSmall};
