@@ -1,5 +1,7 @@
 #include "GangRun.h"
 
+#include "RunEvents.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QMutex>
@@ -46,8 +48,9 @@ struct SlotState {
 // of the bytes.
 class Board {
  public:
-  explicit Board(std::vector<SlotState> states)
-      : states_(std::move(states)), terminal_(platform::standardOutputIsTerminal()) {}
+  // quiet: standard output carries the events instead.
+  Board(std::vector<SlotState> states, bool quiet)
+      : states_(std::move(states)), quiet_(quiet), terminal_(!quiet && platform::standardOutputIsTerminal()) {}
 
   template <typename Change>
   void update(std::size_t i, Change change) {
@@ -56,7 +59,7 @@ class Board {
     const QString phase = s.phase;
     const int quarter = s.total > 0 ? int(s.done * 4 / s.total) : 0;
     change(s);
-    if (terminal_) return;  // redrawn by the timer
+    if (terminal_ || quiet_) return;  // redrawn by the timer, or not shown
     const int nowQuarter = s.total > 0 ? int(s.done * 4 / s.total) : 0;
     if (s.phase != phase || (nowQuarter != quarter && !s.ended)) print(s.name + QStringLiteral(": ") + describe(s));
   }
@@ -99,6 +102,7 @@ class Board {
 
   QMutex mutex_;
   std::vector<SlotState> states_;
+  bool quiet_;
   bool terminal_;
   bool drawn_ = false;
 };
@@ -129,9 +133,10 @@ class SlotView : public ProgramView {
 // slot's event loop, after the command in flight.
 class Slot : public QThread {
  public:
-  Slot(const Plan& plan, std::size_t index, Board& board, const QString& folder, ProductionConfig production,
-       std::function<int()> stopStatus)
+  Slot(const Plan& plan, std::size_t index, Board& board, RunEvents& events, const QString& folder,
+       ProductionConfig production, std::function<int()> stopStatus)
       : plan_(plan),
+        events_(events),
         index_(index),
         board_(board),
         folder_(folder),
@@ -177,7 +182,12 @@ class Slot : public QThread {
       if (stopAsked_) program.StopRequest = true;
     }
     const auto anyPhase = [&](CalvSession::Phase, const QString& text) { say(text); };
-    SlotView view(board_, index_);
+    const RunEvents::Slot eventSlot = RunEvents::slotFor(
+        port.device.isEmpty() ? std::optional<int>(port.comPort) : std::nullopt, session.device());
+    SlotView boardView(board_, index_);
+    RunEventView eventView(events_, eventSlot);
+    ProgramView& view = plan_.json ? static_cast<ProgramView&>(eventView) : boardView;
+    if (plan_.json) events_.start(eventSlot, plan_.file);
     std::optional<ProgramResult> result;
     com.clearPortFailure();
     if (!com.SetupMScomm(commands.ComPort, commands.ComSpeed)) {
@@ -198,15 +208,19 @@ class Slot : public QThread {
     board_.update(index_, [&](SlotState& s) {
       s.ended = true;
       s.status = status_;
-      s.outcome = result ? result->status : QStringLiteral("port not opened");
+      s.outcome = result ? result->status
+                         : status_ == CalvExit::kDatabase ? QStringLiteral("database not reached")
+                                                          : QStringLiteral("port not opened");
       if (result) s.serial = result->serialWritten;
       s.seconds = std::chrono::duration<double>(Clock::now() - s.started).count();
       s.phase = s.outcome;
+      if (plan_.json) events_.end(eventSlot, s.outcome, status_, s.serial, s.seconds);
     });
   }
 
  private:
   const Plan& plan_;
+  RunEvents& events_;
   std::size_t index_;
   Board& board_;
   QString folder_;
@@ -230,11 +244,13 @@ int run(cli::CommandRun& run, const Plan& plan) {
     s.name = port.device.isEmpty() ? QStringLiteral("COM%1").arg(port.comPort) : port.device;
     states.push_back(s);
   }
-  Board board(std::move(states));
+  Board board(std::move(states), plan.json);
+  RunEvents events;
   const ProductionConfig production = run.production();
   std::vector<std::unique_ptr<Slot>> units;
   for (std::size_t i = 0; i < plan.ports.size(); ++i)
-    units.push_back(std::make_unique<Slot>(plan, i, board, run.folder(), production, [&run] { return run.stopStatus(); }));
+    units.push_back(
+        std::make_unique<Slot>(plan, i, board, events, run.folder(), production, [&run] { return run.stopStatus(); }));
   run.onStop([&] {
     for (auto& slot : units) slot->requestStop();
   });
@@ -257,18 +273,20 @@ int run(cli::CommandRun& run, const Plan& plan) {
 
   // The table: every slot, its outcome, exit status, serial number and time.
   const std::vector<SlotState> ended = board.snapshot();
+  int status = 0;
+  for (const SlotState& s : ended)
+    if (status == 0 && s.status != 0) status = s.status;
+  if (plan.json) return status;
   int width = 4;
   for (const SlotState& s : ended) width = std::max(width, int(s.name.size()));
   std::printf("%s\n", qPrintable(column(QStringLiteral("Slot"), width + 2) + column(QStringLiteral("Outcome"), 20) +
                                  column(QStringLiteral("Exit"), 6) + column(QStringLiteral("Serial"), 10) +
                                  QStringLiteral("Time")));
-  int status = 0;
   for (const SlotState& s : ended) {
     std::printf("%s\n", qPrintable(column(s.name, width + 2) + column(s.outcome, 20) +
                                    column(QString::number(s.status), 6) +
                                    column(s.serial ? QString::number(*s.serial) : QStringLiteral("-"), 10) +
                                    QStringLiteral("%1 s").arg(s.seconds, 0, 'f', 1)));
-    if (status == 0 && s.status != 0) status = s.status;
   }
   std::fflush(stdout);
   return status;

@@ -21,6 +21,7 @@ struct Plan {
   QString address;  // the network address every slot sends to
   LineSpeed speed;
   std::vector<cli::PortChoice> ports;
+  bool json = false;  // events on standard output instead of the slots' lines and the table
 };
 
 // The process's exit status: 0 when every slot passed, else the status of

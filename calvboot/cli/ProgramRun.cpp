@@ -1,6 +1,7 @@
 #include "ProgramRun.h"
 
 #include "GangRun.h"
+#include "RunEvents.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -115,6 +116,9 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   });
   line.allowOptionalValue(QStringLiteral("log"));
   line.addSlotOptions();
+  p.addOption({QStringLiteral("json"),
+               QStringLiteral("Print the run's events as JSON, one object per line, on standard output instead of "
+                              "its progress, status and table lines.")});
   run.addRunOptions(QStringLiteral("Run the pass visibly in the main window."),
                     QStringLiteral("Append the run's record to the CSV file FILE (this run only)."),
                     QStringLiteral("Keep the record in, and take a fixture's serial number from, the line's database "
@@ -163,8 +167,11 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
     if (run.windowed() || p.isSet(QStringLiteral("log")))
       return line.usageError(QStringLiteral("--ports and --devices run without --window and --log"));
     RSfunctions::InitCommandTable();
-    return GangRun::run(run, {file, address, speed, line.gangPorts()});
+    return GangRun::run(run, {file, address, speed, line.gangPorts(), p.isSet(QStringLiteral("json"))});
   }
+  // Events are the command line's alone: a window shows its own.
+  const bool json = p.isSet(QStringLiteral("json"));
+  if (json && run.windowed()) return line.usageError(QStringLiteral("--json runs without --window"));
   session.setCommandLineRun(run.production(), [&run] { return run.stopStatus(); });
 
   cli::Console& console = run.console();
@@ -201,16 +208,32 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   // The production line's words go to standard error, whatever part of the run they belong to.
   const MessageSink productionMessage = run.errors();
   const auto anyPhase = [&](CalvSession::Phase, const QString& text) { productionMessage(text); };
+  RunEvents events;
+  const RunEvents::Slot slot =
+      RunEvents::slotFor(choice.device.isEmpty() ? std::optional<int>(comPort) : std::nullopt, session.device());
+  RunEventView eventView(events, slot);
+  const auto started = std::chrono::steady_clock::now();
+  const auto ended = [&](const QString& outcome, int status, std::optional<std::uint32_t> serial) {
+    if (json)
+      events.end(slot, outcome, status, serial,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return status;
+  };
+  if (json) events.start(slot, file);
   // The port is tried once before the pass, so that a missing one ends the
   // run at once instead of after a probe. Such a run is recorded too.
   com.clearPortFailure();
   if (!com.SetupMScomm(commands.ComPort, commands.ComSpeed)) {
-    return session.portNotOpened(file, anyPhase);
+    return ended(QStringLiteral("port not opened"), session.portNotOpened(file, anyPhase), std::nullopt);
   }
   com.CloseMScomm();
 
   std::optional<ProgramResult> result;
-  if (window) {
+  if (json) {
+    result = session.run(file, eventView, anyPhase);
+    if (result && result->outcome != RunOutcome::Done)
+      cli::Console::box(ProgramModule::kWarningTitle, ProgramModule::kWarningText);
+  } else if (window) {
     run.execute([&] {
       result = window->start(productionMessage);
       if (result) console.plainLine(window->statusText());
@@ -226,7 +249,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
     }
   }
   com.CloseMScomm();
-  if (!result) return CalvExit::kDatabase;
+  if (!result) return ended(QStringLiteral("database not reached"), CalvExit::kDatabase, std::nullopt);
   if (result->serialRefused)
     cli::Console::error(QStringLiteral("calvboot: %1: do not pass the module; the number is spent")
                             .arg(ProductionRun::refusalText(*result->serialRefused)));
@@ -237,7 +260,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
     cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") +
                         blocks.join(u", "));
   }
-  return status;
+  return ended(result->status, status, result->serialWritten);
 }
 
 }  // namespace ProgramRun

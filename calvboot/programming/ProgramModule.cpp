@@ -250,6 +250,7 @@ ProgramModule::Step ProgramModule::finishBlock(Pass& pass) {
     ShowDetailText(QStringLiteral("   PC: 0x") + hex16(pcCrc));
     // A mismatch is shown, not fatal: the block is committed all the same.
     ShowDetailText(pcCrc == commands_.ReceivedCrc ? QStringLiteral("   CRC ok") : QStringLiteral("   CRC fault"));
+    view_.blockChecked(pass.currentBlock, commands_.ReceivedCrc, pcCrc);
     if (pcCrc != commands_.ReceivedCrc) result_.crcFaultBlocks.push_back(pass.currentBlock);
     result_.checkedBlocks.push_back(pass.currentBlock);
     ShowDetailText(QStringLiteral("   Calculated: 0x") + hex16(image_.CalcFlashCrc()));

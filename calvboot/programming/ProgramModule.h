@@ -29,6 +29,9 @@ class ProgramView {
   // The data bytes of the file sent so far: 0 as the programming pass
   // begins, then after each record. Only the command line shows them.
   virtual void bytesSent(qint64 done, qint64 total) { (void)done, (void)total; }
+  // A block's CRC as the module computed it over its memory and as the PC
+  // did over the file (a difference is shown, not fatal).
+  virtual void blockChecked(int block, int moduleCrc, int pcCrc) { (void)block, (void)moduleCrc, (void)pcCrc; }
 };
 
 // What was programmed: a fixture (test jig) or an amplifier's module.

@@ -27,6 +27,9 @@ class CalvSession::ViewRelay : public ProgramView {
   void bytesSent(qint64 done, qint64 total) override {
     if (target) target->bytesSent(done, total);
   }
+  void blockChecked(int block, int moduleCrc, int pcCrc) override {
+    if (target) target->blockChecked(block, moduleCrc, pcCrc);
+  }
 };
 
 CalvSession::CalvSession(const QString& programFolder, const Timing& timing)

@@ -25,7 +25,7 @@ ensure_packages() {
 
 # What building and testing needs on a fresh Debian 12 machine.
 BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libpq-dev
-                googletest libgtest-dev libgmock-dev)
+                googletest libgtest-dev libgmock-dev python3-jsonschema)
 # What the programs load at run time to reach a production line's database,
 # and the server its test starts.
 DATABASE_PACKAGES=(libqt6sql6-psql postgresql-15)
