@@ -205,6 +205,11 @@ class Slot : public QThread {
     if (result && result->serialRefused)
       say(QStringLiteral("%1: do not pass the module; the number is spent")
               .arg(ProductionRun::refusalText(*result->serialRefused)));
+    if (result && status_ == CalvExit::kCrcMismatch && !result->crcFaultBlocks.empty()) {
+      QStringList blocks;
+      for (std::uint8_t b : result->crcFaultBlocks) blocks << QString::number(b);
+      say(QStringLiteral("module CRC differed from the file in block(s) ") + blocks.join(u", "));
+    }
     board_.update(index_, [&](SlotState& s) {
       s.ended = true;
       s.status = status_;
