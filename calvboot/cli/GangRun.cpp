@@ -1,5 +1,6 @@
 #include "GangRun.h"
 
+#include "RateText.h"
 #include "RunEvents.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,6 @@
 #include <protocol/ModuleCommands.h>
 #include <serial/SerialLink.h>
 #include <session/CalvSession.h>
-#include <session/ProductionRun.h>
 
 #include <chrono>
 #include <cstdio>
@@ -88,9 +88,9 @@ class Board {
       if (s.passStart && s.done > 0 && s.done < s.total) {
         const double seconds = std::chrono::duration<double>(Clock::now() - *s.passStart).count();
         if (seconds >= 1.0)
-          text += QStringLiteral(", %1 kB/s, %2 s left")
-                      .arg(s.done / seconds / 1000.0, 0, 'f', 1)
-                      .arg(qint64(seconds * double(s.total - s.done) / double(s.done) + 0.5));
+          text += QStringLiteral(", %1, %2 left")
+                      .arg(kiloBytesPerSecond(s.done, seconds),
+                           duration(seconds * double(s.total - s.done) / double(s.done)));
       }
     }
     return text;
@@ -170,11 +170,7 @@ class Slot : public QThread {
     commands.DevAdr = plan_.address;
     session.setDevice(port.device);
     board_.update(index_, [&](SlotState& s) { s.device = session.device(); });
-    com.setPortMessage([&](const QString& text) {
-      say(text);
-      program.StopRequest = true;
-    });
-    QObject::connect(&com, &SerialLink::deviceLost, &com, [&] { program.StopRequest = true; });
+    session.stopOnPortFailure(say);
     {
       QMutexLocker lock(&mutex_);
       link_ = &com;
@@ -202,14 +198,8 @@ class Slot : public QThread {
       QMutexLocker lock(&mutex_);
       link_ = nullptr;
     }
-    if (result && result->serialRefused)
-      say(QStringLiteral("%1: do not pass the module; the number is spent")
-              .arg(ProductionRun::refusalText(*result->serialRefused)));
-    if (result && status_ == CalvExit::kCrcMismatch && !result->crcFaultBlocks.empty()) {
-      QStringList blocks;
-      for (std::uint8_t b : result->crcFaultBlocks) blocks << QString::number(b);
-      say(QStringLiteral("module CRC differed from the file in block(s) ") + blocks.join(u", "));
-    }
+    if (result)
+      for (const QString& reason : CalvSession::notPassedReasons(*result, status_)) say(reason);
     board_.update(index_, [&](SlotState& s) {
       s.ended = true;
       s.status = status_;

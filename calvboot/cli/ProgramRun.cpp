@@ -1,6 +1,7 @@
 #include "ProgramRun.h"
 
 #include "GangRun.h"
+#include "RateText.h"
 #include "RunEvents.h"
 
 #include <QCoreApplication>
@@ -12,7 +13,6 @@
 #include <protocol/RSfunctions.h>
 #include <serial/SerialLink.h>
 #include <session/CalvSession.h>
-#include <session/ProductionRun.h>
 
 #include <algorithm>
 #include <chrono>
@@ -38,16 +38,6 @@ const cli::ExitStatusTable kExitStatuses{
     {QStringLiteral("128+N"), QStringLiteral("stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP) after the\n"
                                              "command in flight; a second signal ends the run at once")},
 };
-
-QString kiloBytesPerSecond(qint64 bytes, double seconds) {
-  return QString::number(seconds > 0 ? bytes / seconds / 1000.0 : 0.0, 'f', 1) + QStringLiteral(" kB/s");
-}
-
-QString duration(double seconds) {
-  const auto whole = static_cast<qint64>(seconds + 0.5);
-  return whole < 60 ? QStringLiteral("%1 s").arg(whole)
-                    : QStringLiteral("%1 min %2 s").arg(whole / 60).arg(whole % 60, 2, 10, QChar(u'0'));
-}
 
 // What the run shows: detail lines with the elapsed seconds, the bytes sent
 // with the rate and the time left; the bytes sent and the last status are
@@ -198,11 +188,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   }
 
   // A port failure ends the pass after the command in flight, as a stop does.
-  com.setPortMessage([&, box = run.boxes()](const QString& text) {
-    box(text);
-    program.StopRequest = true;
-  });
-  QObject::connect(&com, &SerialLink::deviceLost, &com, [&] { program.StopRequest = true; });
+  session.stopOnPortFailure(run.boxes());
   run.onStop([&] { program.StopRequest = true; });
 
   // The production line's words go to standard error, whatever part of the run they belong to.
@@ -250,16 +236,9 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   }
   com.CloseMScomm();
   if (!result) return ended(QStringLiteral("database not reached"), CalvExit::kDatabase, std::nullopt);
-  if (result->serialRefused)
-    cli::Console::error(QStringLiteral("calvboot: %1: do not pass the module; the number is spent")
-                            .arg(ProductionRun::refusalText(*result->serialRefused)));
   const int status = session.exitStatus(*result);
-  if (status == CalvExit::kCrcMismatch && !result->crcFaultBlocks.empty()) {
-    QStringList blocks;
-    for (std::uint8_t b : result->crcFaultBlocks) blocks << QString::number(b);
-    cli::Console::error(QStringLiteral("calvboot: module CRC differed from the file in block(s) ") +
-                        blocks.join(u", "));
-  }
+  for (const QString& reason : CalvSession::notPassedReasons(*result, status))
+    cli::Console::error(QStringLiteral("calvboot: ") + reason);
   return ended(result->status, status, result->serialWritten);
 }
 

@@ -124,3 +124,24 @@ int CalvSession::exitStatus(const ProgramResult& result) const {
   }
   return !result.crcFaultBlocks.empty() || result.serialRefused ? CalvExit::kCrcMismatch : CalvExit::kOk;
 }
+
+QStringList CalvSession::notPassedReasons(const ProgramResult& result, int status) {
+  QStringList lines;
+  if (result.serialRefused)
+    lines << QStringLiteral("%1: do not pass the module; the number is spent")
+                 .arg(ProductionRun::refusalText(*result.serialRefused));
+  if (status == CalvExit::kCrcMismatch && !result.crcFaultBlocks.empty()) {
+    QStringList blocks;
+    for (std::uint8_t b : result.crcFaultBlocks) blocks << QString::number(b);
+    lines << QStringLiteral("module CRC differed from the file in block(s) ") + blocks.join(u", ");
+  }
+  return lines;
+}
+
+void CalvSession::stopOnPortFailure(MessageSink say) {
+  link_->setPortMessage([this, say = std::move(say)](const QString& text) {
+    say(text);
+    program_->StopRequest = true;
+  });
+  QObject::connect(link_.get(), &SerialLink::deviceLost, link_.get(), [this] { program_->StopRequest = true; });
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -95,6 +96,12 @@ class CalvSession {
   // then how the sequence ended; a differing CRC or a refused serial number
   // fail the module.
   int exitStatus(const ProgramResult& result) const;
+  // Why a module that ended with status must not pass, one line each (the
+  // serial number refused, the blocks whose CRC differed); none otherwise.
+  static QStringList notPassedReasons(const ProgramResult& result, int status);
+  // A command-line run: a port failure is said through say and ends the
+  // pass after the command in flight, as a lost device does.
+  void stopOnPortFailure(MessageSink say);
   int stopStatus() const { return stopStatus_ ? stopStatus_() : 0; }
 
  private:
