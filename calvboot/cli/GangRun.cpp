@@ -169,6 +169,7 @@ class Slot : public QThread {
     commands.ComSpeed = port.speed.value_or(plan_.speed).code();
     commands.DevAdr = plan_.address;
     session.setDevice(port.device);
+    com.MSComm1().bindAdapter(port.adapterSerial, QStringLiteral("--devices"));
     board_.update(index_, [&](SlotState& s) { s.device = session.device(); });
     session.stopOnPortFailure(say);
     {

@@ -93,8 +93,10 @@ void CommandLine::addSlotOptions() {
       {QStringLiteral("ports"),
        QStringLiteral("Run one unit on each of these port numbers at once, e.g. 1,3,5-8 (this run only)."),
        QStringLiteral("LIST")},
-      {QStringLiteral("devices"), QStringLiteral("Run one unit on each of these devices at once (comma-separated)."),
-       QStringLiteral("PATH,...")},
+      {QStringLiteral("devices"),
+       QStringLiteral("Run one unit on each of these devices at once (comma-separated); PATH=SERIAL runs a slot "
+                      "only on the adapter with that USB serial number."),
+       QStringLiteral("PATH[=SERIAL],...")},
   });
   slotOptions_ = true;
 }
@@ -188,11 +190,17 @@ std::optional<int> CommandLine::parse(const QStringList& arguments) {
     }
     if (byDevices) {
       QStringList seen;
-      for (const QString& device : parser_.value(QStringLiteral("devices")).split(u',')) {
-        if (device.isEmpty() || seen.contains(device))
-          return usageError(QStringLiteral("--devices takes device paths separated by commas, each once"));
+      for (const QString& item : parser_.value(QStringLiteral("devices")).split(u',')) {
+        // Split at the first '=': the kernel's device names and the
+        // /dev/serial/by-path names have none, a serial number may.
+        const qsizetype split = item.indexOf(u'=');
+        const QString device = split < 0 ? item : item.left(split);
+        const QString serial = split < 0 ? QString() : item.mid(split + 1);
+        if (device.isEmpty() || seen.contains(device) || (split >= 0 && serial.isEmpty()))
+          return usageError(
+              QStringLiteral("--devices takes device paths separated by commas, each once, as PATH or PATH=SERIAL"));
         seen << device;
-        gangPorts_.push_back({0, device, port_.speed});
+        gangPorts_.push_back({0, device, port_.speed, serial});
       }
     }
   }

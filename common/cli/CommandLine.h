@@ -45,11 +45,13 @@ std::unique_ptr<QCoreApplication> windowApplication(int& argc, char** argv) {
 }
 
 // The port of one run: a number (0: the one in setup.ini) or a device path,
-// and a speed when one was given.
+// and a speed when one was given; for a device given as PATH=SERIAL, the USB
+// serial number of the adapter it must be (SerialPortControl::bindAdapter).
 struct PortChoice {
   std::uint8_t comPort = 0;
   QString device;
   std::optional<LineSpeed> speed;
+  QString adapterSerial;
 };
 
 // The options both programs share (--port, --device, --speed, --list-ports,
@@ -77,7 +79,7 @@ class CommandLine {
   bool listPorts() const { return parser_.isSet(QStringLiteral("list-ports")); }
   const PortChoice& port() const { return port_; }
 
-  // --ports LIST and --devices PATH,...: one unit per port at once. Added
+  // --ports LIST and --devices PATH[=SERIAL],...: one unit per port at once. Added
   // by a program that runs them; gangPorts() is empty without them, else each
   // slot's port (with --speed), in port order for numbers.
   void addSlotOptions();

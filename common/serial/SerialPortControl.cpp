@@ -2,9 +2,11 @@
 
 #include <QDir>
 
+#include <platform/PortListing.h>
 #include <platform/PortPermission.h>
 #include <settings/IniFileHandler.h>
 
+#include "AdapterIdentity.h"
 #include "EventYield.h"
 
 #include <QTimer>
@@ -22,6 +24,18 @@ constexpr auto kDrainMargin = std::chrono::seconds{1};
 
 int clampToInt(qint64 n) { return int(qMin<qint64>(n, std::numeric_limits<int>::max())); }
 
+// The USB serial number of the adapter behind a kernel tty; empty when the
+// system knows none (a pseudo-terminal, a port on the main board).
+QString serialBehind(const QString& tty) { return tty.isEmpty() ? QString() : AdapterIdentity::of(tty).serial; }
+
+// A binding may come from a file anyone in the group writes: it reaches the
+// operator's terminal without its control characters.
+QString printable(QString text) {
+  for (QChar& c : text)
+    if (!c.isPrint()) c = u'?';
+  return text;
+}
+
 }  // namespace
 
 struct SerialPortControl::Private {
@@ -30,6 +44,8 @@ struct SerialPortControl::Private {
   WaitClock* clock = &WaitClock::system();
   QString iniPath;
   QString deviceOverride;
+  QString adapterOverride, adapterOrigin;  // bindAdapter()
+  bool adapterRefused = false;
   int commPort = 1;
   QString settings = QStringLiteral("9600,N,8,1");
   LineSettings line;
@@ -53,6 +69,9 @@ struct SerialPortControl::Private {
   // it for real and opens anew.
   QString openSettings;
   InputMode openMode = InputMode::Text;
+  // The device asked for at the open: a bound port opens the kernel's own
+  // node of its adapter instead.
+  QString openRequested;
 
   void say(const QString& text) const {
     if (messages) messages(text);
@@ -124,6 +143,47 @@ QString SerialPortControl::deviceForPort(int n, const QString& iniPath) {
 }
 
 void SerialPortControl::setDeviceOverride(const QString& device) { d->deviceOverride = device; }
+
+QString SerialPortControl::adapterForPort(int n, const QString& iniPath) {
+  if (n < 1 || n > kHighestPort || iniPath.isEmpty()) return {};
+  return IniFileHandler::ReadIniValue(QStringLiteral("Adapters"), QStringLiteral("COM%1").arg(n), QString(), iniPath);
+}
+
+void SerialPortControl::bindAdapter(const QString& serial, const QString& origin) {
+  // A kept descriptor was checked against the old binding: the next setup opens anew.
+  if (d->kept && serial != d->adapterOverride) release();
+  d->adapterOverride = serial;
+  d->adapterOrigin = origin;
+}
+
+bool SerialPortControl::adapterRefused() const { return d->adapterRefused; }
+
+struct SerialPortControl::Binding {
+  QString serial;  // empty: no binding
+  QString origin;
+};
+
+SerialPortControl::Binding SerialPortControl::binding() const {
+  if (!d->adapterOverride.isEmpty()) return {d->adapterOverride, d->adapterOrigin};
+  // setup.ini binds numbers only; a device given for the run is not COM<n>.
+  if (!d->deviceOverride.isEmpty()) return {};
+  const QString serial = adapterForPort(d->commPort, d->iniPath);
+  if (serial.isEmpty()) return {};
+  return {serial,
+          QStringLiteral("[Adapters] COM%1 in %2").arg(d->commPort).arg(QDir::toNativeSeparators(d->iniPath))};
+}
+
+int SerialPortControl::refuseAdapter(const QString& device, const Binding& binding, const QString& found) {
+  d->adapterRefused = true;
+  d->lastOpenError = QStringLiteral("adapter serial %1 expected, found %2 (%3)")
+                         .arg(printable(binding.serial), found.isEmpty() ? QStringLiteral("none") : found,
+                              printable(binding.origin));
+  // A device given for the run is the slot's name; a number names itself.
+  const QString port = d->deviceOverride.isEmpty() ? QStringLiteral("COM%1 (%2)").arg(d->commPort).arg(device)
+                                                   : device;
+  d->say(QStringLiteral("Cannot open serial port %1: %2").arg(port, d->lastOpenError));
+  return kErrOpenFailed;
+}
 
 void SerialPortControl::setCommPort(int n) { d->commPort = n; }
 int SerialPortControl::commPort() const { return d->commPort; }
@@ -201,10 +261,12 @@ int SerialPortControl::setPortOpen(bool open) {
   if (portOpen()) return kErrPortInUse;
 
   d->lastOpenError.clear();
+  d->adapterRefused = false;
   Port& port = *d->port;
-  const QString device = d->deviceOverride.isEmpty() ? deviceForPort(d->commPort, d->iniPath) : d->deviceOverride;
+  const QString requested = d->deviceOverride.isEmpty() ? deviceForPort(d->commPort, d->iniPath) : d->deviceOverride;
   if (d->kept) {
-    const bool same = device == port.device() && d->settings == d->openSettings && d->inputMode == d->openMode &&
+    // A kept descriptor was checked against its binding when it was opened.
+    const bool same = requested == d->openRequested && d->settings == d->openSettings && d->inputMode == d->openMode &&
                       !port.isGone();
     if (same) {
       // What a reopen would have lost: everything received until now.
@@ -217,16 +279,35 @@ int SerialPortControl::setPortOpen(bool open) {
     }
     release();
   }
-  if (device.isEmpty()) {
+  if (requested.isEmpty()) {
     d->lastOpenError = QStringLiteral("no device for port number %1").arg(d->commPort);
     return kErrNoSuchPort;
+  }
+
+  const Binding bound = binding();
+  QString device = requested;
+  QString tty;
+  if (!bound.serial.isEmpty()) {
+    tty = AdapterIdentity::ttyName(requested);
+    if (const QString found = serialBehind(tty); found != bound.serial) return refuseAdapter(requested, bound, found);
+    // The kernel's own node of the adapter just checked: a link, or a name
+    // in a folder others write, may lead elsewhere once checked.
+    device = platform::devicePathOf(tty);
   }
 
   d->received.clear();
   const Port::OpenResult opened = port.open(device, d->line, d->lookOnly ? Port::Use::Look : Port::Use::Traffic);
   if (opened.ok()) {
+    // An adapter swapped between the look and the open: nothing was sent yet.
+    if (!bound.serial.isEmpty()) {
+      if (const QString found = serialBehind(tty); found != bound.serial) {
+        release();
+        return refuseAdapter(requested, bound, found);
+      }
+    }
     d->openSettings = d->settings;
     d->openMode = d->inputMode;
+    d->openRequested = requested;
     return 0;
   }
   d->lastOpenError = opened.reason;

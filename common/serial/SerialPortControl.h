@@ -69,6 +69,16 @@ class SerialPortControl : public QObject {
   // the port number; empty returns to the numbered device.
   void setDeviceOverride(const QString& device);
 
+  // The adapter a numbered port must have behind its device: its USB serial
+  // number from "Adapters"/"COM<n>" of setup.ini (read with an empty
+  // default, so nothing is written back); empty: any adapter.
+  static QString adapterForPort(int n, const QString& iniPath);
+  // A binding for this run (a command-line PATH=SERIAL); it holds for a
+  // device given with setDeviceOverride() too, which setup.ini's does not.
+  // origin names where it came from in the refusal ("--devices"). An empty
+  // serial returns to setup.ini's binding.
+  void bindAdapter(const QString& serial, const QString& origin);
+
   void setCommPort(int n);
   int commPort() const;
 
@@ -105,10 +115,16 @@ class SerialPortControl : public QObject {
   // the same device at the same settings before then takes it over and
   // discards what arrived, as a reopen would, without touching the line.
   // Anything else releases the device for real. Opens ask the driver for
-  // low latency; the real close puts the previous setting back.
+  // low latency; the real close puts the previous setting back. A port bound
+  // to an adapter opens only when that adapter is behind its device, and
+  // then opens the adapter's own node (/dev/ttyUSB2), not the path given.
   int setPortOpen(bool open);
   // The system's reason for the last failed open.
   QString lastOpenErrorText() const;
+  // The last open was refused because the port is bound to an adapter and
+  // another one, or none, is behind its device (kErrOpenFailed, and a line
+  // naming both serial numbers for the operator). Nothing was opened.
+  bool adapterRefused() const;
   // True when the system refuses this user the device (not a missing or
   // silent device): the case for the serial-port group hint.
   static bool accessRefused(const QString& device);
@@ -148,6 +164,9 @@ class SerialPortControl : public QObject {
   void collectWaiting();
   void loseDevice();
   void release();  // the real close
+  struct Binding;
+  Binding binding() const;
+  int refuseAdapter(const QString& device, const Binding& binding, const QString& found);
 
   struct Private;
   std::unique_ptr<Private> d;

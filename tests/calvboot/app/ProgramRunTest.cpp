@@ -326,29 +326,79 @@ TEST(PortList, NamesAdaptersAndUnreachedDevices) {
 
 namespace {
 
-// calvboot --ports: eight fixtures from one process. One stops answering
-// (COM3) and one's line vanishes (COM6): each ends alone with its own
-// status, the six others pass with distinct serial numbers, every slot
-// leaves its record, and the process's status is COM3's, the first failed.
+// A fake /sys and /dev in a folder, handed to the program through the
+// environment while this lives: each pseudo-terminal added becomes the FTDI
+// adapter ttyUSB<i> with a USB serial number, its node in the fake /dev a
+// link to the pseudo-terminal.
+class FakeAdapters {
+ public:
+  explicit FakeAdapters(const CliFolder& folder)
+      : sys_(folder.path(QStringLiteral("sys")).toStdString()), dev_(folder.path(QStringLiteral("dev")).toStdString()) {
+    std::filesystem::create_directories(sys_ / "class/tty");
+    std::filesystem::create_directories(dev_);
+    qputenv("KESTRUNE_SYSFS_ROOT", sys_.c_str());
+    qputenv("KESTRUNE_DEV_ROOT", dev_.c_str());
+  }
+  ~FakeAdapters() {
+    qunsetenv("KESTRUNE_SYSFS_ROOT");
+    qunsetenv("KESTRUNE_DEV_ROOT");
+  }
+  // The node in the fake /dev.
+  QString add(int i, const QString& pty, const char* serial) {
+    namespace fs = std::filesystem;
+    const std::string name = "ttyUSB" + std::to_string(i);
+    const fs::path usb = sys_ / "devices/usb1" / ("1-" + std::to_string(i));
+    const fs::path port = usb / ("1-" + std::to_string(i) + ":1.0") / name;
+    fs::create_directories(port / "tty" / name);
+    fs::create_directory_symlink(port, port / "tty" / name / "device");
+    fs::create_directory_symlink(port / "tty" / name, sys_ / "class/tty" / name);
+    fs::create_directories(sys_ / "bus/usb-serial/drivers/ftdi_sio");
+    fs::create_directory_symlink(sys_ / "bus/usb-serial/drivers/ftdi_sio", port / "driver");
+    for (const auto& [file, text] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"serial", serial}})
+      writeFile(QString::fromStdString((usb / file).string()), text);
+    fs::create_symlink(pty.toStdString(), dev_ / name);
+    return QString::fromStdString((dev_ / name).string());
+  }
+
+ private:
+  std::filesystem::path sys_, dev_;
+};
+
+// calvboot --ports: nine fixtures from one process. One stops answering
+// (COM3), one's line vanishes (COM6) and one's adapter is not the one its
+// slot is bound to (COM9, refused before anything is sent): each ends alone
+// with its own status, the six others pass with distinct serial numbers (COM1
+// bound to its own adapter), every slot leaves its record, and the process's
+// status is COM3's, the first failed.
 TEST(GangRun, EightFixturesAtOnceEachEndingAlone) {
-  constexpr int kSlots = 8;
+  constexpr int kSlots = 9;
   CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+  FakeAdapters adapters(folder);
   std::vector<std::unique_ptr<CalvsimProcess>> sims;
   QStringList devices;
   for (int n = 1; n <= kSlots; ++n) {
     QStringList options{QStringLiteral("--fixture"), QStringLiteral("--ram-out"), folder.path(QStringLiteral("ram%1").arg(n))};
     if (n == 3) options << QStringLiteral("--silent-from") << QStringLiteral("40");
     if (n == 6) options << QStringLiteral("--vanish-at") << QStringLiteral("30");
+    if (n == 9) options << QStringLiteral("--counters") << folder.path(QStringLiteral("counters9"));
     sims.push_back(std::make_unique<CalvsimProcess>(options));
     ASSERT_TRUE(sims.back()->started());
     devices << sims.back()->slavePath();
   }
-  folder.writeIni(portsIni(devices, "[Calvsettings]\r\nSerial=700\r\n"));
+  devices[0] = adapters.add(0, devices[0], "KB0001");
+  devices[8] = adapters.add(8, devices[8], "KB0099");  // swapped in for KB0009
+  folder.writeIni(portsIni(devices, "[Calvsettings]\r\nSerial=700\r\n[Adapters]\r\nCOM1=KB0001\r\nCOM9=KB0009\r\n"));
   const CliFolder::Result r =
-      folder.run({QStringLiteral("--program"), kSample, QStringLiteral("--ports"), QStringLiteral("1-8"),
+      folder.run({QStringLiteral("--program"), kSample, QStringLiteral("--ports"), QStringLiteral("1-9"),
                   QStringLiteral("--records"), QStringLiteral("r.csv")});
   EXPECT_EQ(r.exitCode, 2) << qPrintable(r.out) << qPrintable(r.err);
   EXPECT_TRUE(r.err.contains(QStringLiteral("calvboot: COM6 lost: /dev/pts/"))) << qPrintable(r.err);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("Cannot open serial port COM9 (%1): adapter serial KB0009 expected, "
+                                            "found KB0099 ([Adapters] COM9 in %2)\n")
+                                 .arg(devices[8], folder.path(QStringLiteral("setup.ini")))))
+      << qPrintable(r.err);
+  sims[8]->stop();
+  EXPECT_EQ(SimProcess::counter(folder.path(QStringLiteral("counters9")), "opens"), 0);
 
   // The table: a row per slot in port order, with outcome, status and serial.
   const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
@@ -360,8 +410,11 @@ TEST(GangRun, EightFixturesAtOnceEachEndingAlone) {
     const QStringList cells = header[n].split(QRegularExpression(QStringLiteral("\\s{2,}")));
     ASSERT_GE(cells.size(), 5) << qPrintable(header[n]);
     EXPECT_EQ(cells[0], QStringLiteral("COM%1").arg(n));
-    const int expected = n == 3 ? 2 : n == 6 ? 3 : 0;
+    const int expected = n == 3 ? 2 : n == 6 || n == 9 ? 3 : 0;
     EXPECT_EQ(cells[2].toInt(), expected) << qPrintable(header[n]);
+    if (n == 9) {
+      EXPECT_EQ(cells[1], QStringLiteral("port not opened"));
+    }
     if (expected != 0) continue;
     EXPECT_EQ(cells[1], QStringLiteral("Done with succes"));
     serials.insert(cells[3]);
@@ -377,7 +430,8 @@ TEST(GangRun, EightFixturesAtOnceEachEndingAlone) {
   ASSERT_EQ(records.size(), kSlots + 2) << fileBytes(folder.path("r.csv")).constData();
   std::multiset<QByteArray> statuses;
   for (int i = 1; i <= kSlots; ++i) statuses.insert(records[i].trimmed().split(',').last());
-  EXPECT_EQ(statuses, (std::multiset<QByteArray>{"0", "0", "0", "0", "0", "0", "2", "3"}));
+  EXPECT_TRUE(fileBytes(folder.path("r.csv")).contains(",Comm Port not open,3\r\n"));
+  EXPECT_EQ(statuses, (std::multiset<QByteArray>{"0", "0", "0", "0", "0", "0", "2", "3", "3"}));
 }
 
 // Ctrl+C ends every slot after its command in flight, each with its record.
@@ -409,12 +463,69 @@ TEST(GangRun, AStopEndsEverySlotWithItsRecord) {
   for (int i = 1; i <= 3; ++i) EXPECT_TRUE(records[i].trimmed().endsWith(",130")) << records[i].constData();
 }
 
+// A slot bound to an adapter runs only on that adapter: another one, or none,
+// behind its device refuses the run before the device is even opened, with a
+// record and status 3. A bound port opens the adapter's own node, so a link
+// planted in its place cannot lead the run to another line.
+TEST(AdapterBinding, RunsOnlyOnTheBoundAdapter) {
+  const struct {
+    const char* name;
+    const char* ports;     // [Ports] COM3: "adapter", "pty" or "planted"
+    const char* adapters;  // [Adapters] COM3, if any
+    QStringList args;      // "ADAPTER" stands for the adapter's node
+    int exit;
+    const char* refusal;  // after "Cannot open serial port "; %1 the device, %2 setup.ini
+  } rows[] = {
+      {"another adapter", "adapter", "KB0030", {"--port", "3"}, 3,
+       "COM3 (%1): adapter serial KB0030 expected, found KB0003 ([Adapters] COM3 in %2)"},
+      {"no adapter", "pty", "KB0003", {"--port", "3"}, 3,
+       "COM3 (%1): adapter serial KB0003 expected, found none ([Adapters] COM3 in %2)"},
+      {"planted link", "planted", "KB0003", {"--port", "3"}, 0, nullptr},
+      {"another on the command line", "adapter", "KB0003", {"--devices", "ADAPTER=KB0030"}, 3,
+       "%1: adapter serial KB0030 expected, found KB0003 (--devices)"},
+      {"its own on the command line", "pty", nullptr, {"--devices", "ADAPTER=KB0003"}, 0, nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+    FakeAdapters adapters(folder);
+    CalvsimProcess bound({QStringLiteral("--counters"), folder.path(QStringLiteral("bound"))});
+    CalvsimProcess other({QStringLiteral("--counters"), folder.path(QStringLiteral("other"))});
+    ASSERT_TRUE(bound.started() && other.started());
+    const QString node = adapters.add(2, bound.slavePath(), "KB0003");
+    QString device = row.ports == std::string("adapter") ? node : bound.slavePath();
+    if (row.ports == std::string("planted")) {
+      // Named like the adapter, leading to another line.
+      device = folder.path(QStringLiteral("planted/ttyUSB2"));
+      std::filesystem::create_directories(folder.path(QStringLiteral("planted")).toStdString());
+      std::filesystem::create_symlink(other.slavePath().toStdString(), device.toStdString());
+    }
+    QByteArray ini = "[Ports]\r\nCOM3=" + device.toUtf8() + "\r\n";
+    if (row.adapters) ini += QByteArray("[Adapters]\r\nCOM3=") + row.adapters + "\r\n";
+    folder.writeIni(ini);
+    QStringList args{QStringLiteral("--program"), kSmall, QStringLiteral("--records"), QStringLiteral("r.csv")};
+    for (const QString& arg : row.args) args << QString(arg).replace(QStringLiteral("ADAPTER"), node);
+    const CliFolder::Result r = folder.run(args);
+    EXPECT_EQ(r.exitCode, row.exit) << qPrintable(r.out) << qPrintable(r.err);
+    bound.stop();
+    other.stop();
+    EXPECT_EQ(SimProcess::counter(folder.path(QStringLiteral("other")), "opens"), 0);
+    EXPECT_EQ(SimProcess::counter(folder.path(QStringLiteral("bound")), "opens"), row.exit == 0 ? 1 : 0);
+    if (row.exit == 0) continue;
+    const QString refusal = QStringLiteral("Cannot open serial port ") + QString::fromUtf8(row.refusal)
+                                                                             .replace(QStringLiteral("%1"), device)
+                                                                             .replace(QStringLiteral("%2"), folder.path(QStringLiteral("setup.ini")));
+    EXPECT_TRUE(r.err.contains(refusal + u'\n')) << qPrintable(r.err);
+    EXPECT_TRUE(fileBytes(folder.path("r.csv")).contains(",Comm Port not open,3\r\n"));
+  }
+}
+
 TEST(GangRun, PortListsAreCheckedBeforeAnythingIsSent) {
   CliFolder folder(QStringLiteral(CALVBOOT_PATH));
   const QStringList run{QStringLiteral("--program"), kSmall};
   for (const QStringList& bad : {QStringList{"--ports", "1,1"}, QStringList{"--ports", "3-1"},
                                  QStringList{"--ports", "0-2"}, QStringList{"--ports", "1,17"},
-                                 QStringList{"--ports", "1", "--port", "2"}, QStringList{"--devices", "a,,b"},
+                                 QStringList{"--ports", "1", "--port", "2"}, QStringList{"--devices", "a,,b"}, QStringList{"--devices", "a=,b"},
                                  QStringList{"--ports", "1", "--devices", "a"}, QStringList{"--ports", "1-2", "--window"}}) {
     const CliFolder::Result r = folder.run(run + bad);
     EXPECT_EQ(r.exitCode, 64) << qPrintable(bad.join(u' ')) << qPrintable(r.err);
