@@ -16,9 +16,12 @@ namespace {
 
 constexpr const char* kIndent = "       ";  // under the device column
 
-void printIdentity(const AdapterIdentity& id) {
+// number: the COM number the [Adapters] line would bind ("n" when none is free).
+void printIdentity(const AdapterIdentity& id, const QString& number) {
   for (const QString& text : {id.summary(), id.byId, id.byPath})
     if (!text.isEmpty()) std::printf("%s%s\n", kIndent, qPrintable(text));
+  if (!id.serial.isEmpty())
+    std::printf("%s[Adapters] COM%s=%s\n", kIndent, qPrintable(number), qPrintable(id.serial));
 }
 
 }  // namespace
@@ -34,7 +37,7 @@ void listPorts(const QString& iniPath) {
     // An open would reset a serial console's line settings: look, don't touch.
     if (!tty.isEmpty() && consoles.contains(tty)) {
       std::printf("COM%-3d %-24s %s\n", n, qPrintable(device), "present, the system console (not opened)");
-      printIdentity(AdapterIdentity::of(tty));
+      printIdentity(AdapterIdentity::of(tty), QString::number(n));
       continue;
     }
     // Opening is the only sure test: a lock or exclusive use by another
@@ -42,6 +45,7 @@ void listPorts(const QString& iniPath) {
     // the device before the adapter's settings are read.
     int opened = 0;
     QString reason;
+    bool otherAdapter = false;
     {
       SerialPortControl probe;
       probe.setMessageSink(Console::error);
@@ -50,6 +54,7 @@ void listPorts(const QString& iniPath) {
       probe.setLookOnly(true);
       opened = probe.setPortOpen(true);
       reason = probe.lastOpenErrorText();
+      otherAdapter = probe.adapterRefused();
     }
     QString state;
     switch (opened) {
@@ -57,6 +62,10 @@ void listPorts(const QString& iniPath) {
       case SerialPortControl::kErrNoSuchPort: state = QStringLiteral("not present"); break;
       case SerialPortControl::kErrPortInUse: state = QStringLiteral("present, busy (held by another process)"); break;
       default:
+        if (otherAdapter) {
+          state = QStringLiteral("refused: ") + reason;
+          break;
+        }
         // The group hint only where the system refused this user: a name
         // without a UART behind it (EIO) is not a question of groups.
         state = SerialPortControl::accessRefused(device)
@@ -68,7 +77,7 @@ void listPorts(const QString& iniPath) {
     if (opened == SerialPortControl::kErrNoSuchPort)
       unused << n;
     else
-      printIdentity(AdapterIdentity::of(tty));
+      printIdentity(AdapterIdentity::of(tty), QString::number(n));
   }
 
   bool headed = false;
@@ -85,7 +94,7 @@ void listPorts(const QString& iniPath) {
     std::printf("%s%-24s COM%s=%s\n", kIndent, qPrintable(node), qPrintable(number),
                 qPrintable(id.byId.isEmpty() ? node : id.byId));
     id.byId.clear();  // shown in the line above
-    printIdentity(id);
+    printIdentity(id, number);
   }
   std::fflush(stdout);
 }

@@ -246,7 +246,8 @@ TEST(ProgramRun, LeavesALineItUsedRawAndALineItLookedAtAsFound) {
 // --list-ports on a fake /sys, /dev and /proc: what the kernel knows of each
 // present adapter, a console left unopened, a name without a device behind it
 // (a locked pseudo-terminal gives EIO, as a ttyS without a UART does), and the
-// serial devices no COM number reaches with their "Ports" line.
+// serial devices no COM number reaches with their "Ports" line; an adapter
+// with a serial number gets the "Adapters" line that binds it.
 TEST(PortList, NamesAdaptersAndUnreachedDevices) {
   namespace fs = std::filesystem;
   CliFolder folder(QStringLiteral(CALVBOOT_PATH));
@@ -311,13 +312,15 @@ TEST(PortList, NamesAdaptersAndUnreachedDevices) {
       "       driver ftdi_sio, USB 0403:6001, Kestrel?[2J, Bench Serial, serial KB0001, latency timer 16 ms\n"
       "       %1/serial/by-id/usb-Kestrel_Bench_Serial_KB0001-if00-port0\n"
       "       %1/serial/by-path/pci-0000:00:01.2-usb-0:1:1.0-port0\n"
+      "       [Adapters] COM1=KB0001\n"
       "COM2   %3 present, but no device answers behind this name (Input/output error)\n"
       "COM3   %1/ttyS5 present, the system console (not opened)\n       driver serial\n");
   for (int n = 4; n <= 16; ++n) expected += QStringLiteral("COM%1 /dev/no-such-tty%2       not present\n").arg(n, -3).arg(n, -2);
   expected += QStringLiteral("Serial devices no COM number reaches; to reach one, put its line under [Ports] in %2:\n"
       "       %1/ttyACM0 COM4=%1/ttyACM0\n       driver cdc_acm, USB 2e8a:000a\n"
       "       %1/ttyS6 COM5=%1/ttyS6\n       driver serial\n"
-      "       %1/ttyUSB9 COM6=%1/serial/by-id/usb-Other-if00-port0\n       driver cp210x, USB 10c4:ea60, serial 0001\n");
+      "       %1/ttyUSB9 COM6=%1/serial/by-id/usb-Other-if00-port0\n       driver cp210x, USB 10c4:ea60, serial 0001\n"
+      "       [Adapters] COM6=0001\n");
   EXPECT_EQ(r.out, expected.arg(QString::fromStdString(dev), folder.path(QStringLiteral("setup.ini")),
                                 silent.leftJustified(24)));
 }
@@ -517,6 +520,12 @@ TEST(AdapterBinding, RunsOnlyOnTheBoundAdapter) {
                                                                              .replace(QStringLiteral("%2"), folder.path(QStringLiteral("setup.ini")));
     EXPECT_TRUE(r.err.contains(refusal + u'\n')) << qPrintable(r.err);
     EXPECT_TRUE(fileBytes(folder.path("r.csv")).contains(",Comm Port not open,3\r\n"));
+    // --list-ports says why the port would not open.
+    if (row.args.first() == QStringLiteral("--port")) {
+      const QString listed = folder.run({QStringLiteral("--list-ports")}).out;
+      EXPECT_TRUE(listed.contains(QStringLiteral("%1 refused: ").arg(device, -24) + refusal.section(QStringLiteral("): "), 1)))
+          << qPrintable(listed);
+    }
   }
 }
 
