@@ -515,16 +515,17 @@ TEST(AdapterBinding, RunsOnlyOnTheBoundAdapter) {
     EXPECT_EQ(SimProcess::counter(folder.path(QStringLiteral("other")), "opens"), 0);
     EXPECT_EQ(SimProcess::counter(folder.path(QStringLiteral("bound")), "opens"), row.exit == 0 ? 1 : 0);
     if (row.exit == 0) continue;
-    const QString refusal = QStringLiteral("Cannot open serial port ") + QString::fromUtf8(row.refusal)
-                                                                             .replace(QStringLiteral("%1"), device)
-                                                                             .replace(QStringLiteral("%2"), folder.path(QStringLiteral("setup.ini")));
+    const QString reason = QString::fromUtf8(row.refusal)
+                               .replace(QStringLiteral("%1"), device)
+                               .replace(QStringLiteral("%2"), folder.path(QStringLiteral("setup.ini")));
+    const QString refusal = QStringLiteral("Cannot open serial port ") + reason;
     EXPECT_TRUE(r.err.contains(refusal + u'\n')) << qPrintable(r.err);
     EXPECT_TRUE(fileBytes(folder.path("r.csv")).contains(",Comm Port not open,3\r\n"));
     // --list-ports says why the port would not open.
     if (row.args.first() == QStringLiteral("--port")) {
       const QString listed = folder.run({QStringLiteral("--list-ports")}).out;
-      EXPECT_TRUE(listed.contains(QStringLiteral("%1 refused: ").arg(device, -24) + refusal.section(QStringLiteral("): "), 1)))
-          << qPrintable(listed);
+      const QString why = reason.section(QStringLiteral("): "), 1);
+      EXPECT_TRUE(listed.contains(QStringLiteral("%1 refused: %2\n").arg(device, -24).arg(why))) << qPrintable(listed);
     }
   }
 }
@@ -534,7 +535,8 @@ TEST(GangRun, PortListsAreCheckedBeforeAnythingIsSent) {
   const QStringList run{QStringLiteral("--program"), kSmall};
   for (const QStringList& bad : {QStringList{"--ports", "1,1"}, QStringList{"--ports", "3-1"},
                                  QStringList{"--ports", "0-2"}, QStringList{"--ports", "1,17"},
-                                 QStringList{"--ports", "1", "--port", "2"}, QStringList{"--devices", "a,,b"}, QStringList{"--devices", "a=,b"},
+                                 QStringList{"--ports", "1", "--port", "2"}, QStringList{"--devices", "a,,b"},
+                                 QStringList{"--devices", "a=,b"}, QStringList{"--devices", "a=X,a=Y"},
                                  QStringList{"--ports", "1", "--devices", "a"}, QStringList{"--ports", "1-2", "--window"}}) {
     const CliFolder::Result r = folder.run(run + bad);
     EXPECT_EQ(r.exitCode, 64) << qPrintable(bad.join(u' ')) << qPrintable(r.err);
