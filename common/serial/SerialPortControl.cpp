@@ -176,7 +176,7 @@ SerialPortControl::Binding SerialPortControl::binding() const {
 int SerialPortControl::refuseAdapter(const QString& device, const Binding& binding, const QString& found) {
   d->adapterRefused = true;
   d->lastOpenError = QStringLiteral("adapter serial %1 expected, found %2 (%3)")
-                         .arg(printable(binding.serial), found.isEmpty() ? QStringLiteral("none") : found,
+                         .arg(printable(binding.serial), found.isEmpty() ? QStringLiteral("none") : printable(found),
                               printable(binding.origin));
   // A device given for the run is the slot's name; a number names itself.
   const QString port = d->deviceOverride.isEmpty() ? QStringLiteral("COM%1 (%2)").arg(d->commPort).arg(device)
