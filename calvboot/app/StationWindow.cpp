@@ -90,6 +90,7 @@ StationWindow::StationWindow(StationSlots::Settings settings, const std::vector<
     int c = 0;
     for (QWidget* w : cells) grid->addWidget(w, i + 1, c++);
   }
+  grid->setRowStretch(station_.count() + 1, 1);  // the rows stay at the top
   auto* table = new QWidget;
   table->setLayout(grid);
   auto* scroll = new QScrollArea;
