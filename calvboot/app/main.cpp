@@ -1,5 +1,6 @@
 #include <cli/CommandLine.h>
 #include <cli/Console.h>
+#include <cli/PortList.h>
 #include <cli/ProgramRun.h>
 #include <platform/Process.h>
 #include <platform/Terminal.h>
@@ -83,12 +84,16 @@ int stationMain(int argc, char** argv) {
   });
   line.addSlotOptions();
   if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
+  const QString folder = SettingsFolder::forProgram(QStringLiteral("calvboot"), cli::Console::error);
+  CalvSession session(folder);
+  if (line.listPorts()) {
+    cli::listPorts(session.iniPath());
+    return cli::kExitOk;
+  }
   const QString address = p.value(QStringLiteral("address"));
   if (p.isSet(QStringLiteral("address")) && !CalvSession::addressFits(address))
     return line.usageError(QStringLiteral("--address takes a number from 0 to 65535"));
 
-  const QString folder = SettingsFolder::forProgram(QStringLiteral("calvboot"), cli::Console::error);
-  CalvSession session(folder);
   const CalvSession::StoredLine stored = session.storedLine(false);
   StationSlots::Settings settings;
   settings.folder = folder;
@@ -98,6 +103,13 @@ int stationMain(int argc, char** argv) {
                                                               QStringLiteral("FirmwareFile"), QStringLiteral("?"),
                                                               session.iniPath());
   settings.address = p.isSet(QStringLiteral("address")) ? address : stored.address;
+  // As a command-line run: a stored address that fits no frame is never sent.
+  if (!CalvSession::addressFits(settings.address)) {
+    cli::Console::error(QStringLiteral("calvboot: the stored network address DevAdr=%1 in %2 is out of range "
+                                       "(0 to 65535); set it with Setting > Com Adress or give --address")
+                            .arg(settings.address, session.iniPath()));
+    return CalvExit::kUsage;
+  }
   settings.speed = line.port().speed.value_or(stored.speed);
   settings.messages = toStandardError;
   std::vector<StationSlots::Port> ports;

@@ -73,6 +73,8 @@ class StationSlots::Report : public CalvSlot::Listener {
 class StationSlots::Look : public QThread {
  public:
   explicit Look(CalvSlot::Setup setup) : setup_(std::move(setup)) {}
+  // At most the look's reply wait.
+  ~Look() override { wait(); }
   DeviceKindFound found = DeviceKindFound::Unknown;  // read after the thread finished
 
  protected:
