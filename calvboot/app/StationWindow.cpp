@@ -142,7 +142,10 @@ void StationWindow::showRow(int index) {
 }
 
 void StationWindow::showButtons() {
-  stopAll_->setEnabled(station_.anyRunning());
+  bool running = false;
+  for (int i = 0; i < station_.count(); ++i)
+    running = running || station_.row(i).state == StationSlots::State::Running;
+  stopAll_->setEnabled(running);
   startAll_->setEnabled(!closing_);
 }
 
