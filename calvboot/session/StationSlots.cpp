@@ -127,8 +127,14 @@ std::vector<StationSlots::Port> StationSlots::presentPorts(const QString& iniPat
     look.setPortsIniPath(iniPath);
     look.setCommPort(n);
     look.setLookOnly(true);
-    if (look.setPortOpen(true) != SerialPortControl::kErrNoSuchPort) present.push_back({std::uint8_t(n), {}, {}});
+    const int opened = look.setPortOpen(true);
     look.setPortOpen(false);
+    // A name without a UART behind it is no port; one held by another
+    // program or refused to this user is, and its row says so when started.
+    if (opened == 0 || opened == SerialPortControl::kErrPortInUse ||
+        (opened != SerialPortControl::kErrNoSuchPort &&
+         SerialPortControl::accessRefused(SerialPortControl::deviceForPort(n, iniPath))))
+      present.push_back({std::uint8_t(n), {}, {}});
   }
   return present;
 }

@@ -71,8 +71,9 @@ class StationSlots : public QObject {
   // in flight and its record.
   ~StationSlots() override;
 
-  // COM1..COM16 whose device is present (as --list-ports says it), leaving
-  // out the system's console.
+  // COM1..COM16 whose device is present (as --list-ports says it: free,
+  // busy or not accessible), leaving out the system's console and names
+  // without a device behind them.
   static std::vector<Port> presentPorts(const QString& iniPath);
 
   int count() const { return int(rows_.size()); }
