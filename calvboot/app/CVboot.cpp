@@ -16,11 +16,14 @@
 #include <QResizeEvent>
 
 #include <serial/ComForm.h>
+#include <session/StationSlots.h>
 #include <settings/IniFileHandler.h>
 #include <settings/LenientNumber.h>
 #include <protocol/ModuleCommands.h>
 #include <protocol/RSfunctions.h>
 #include <serial/SerialPortControl.h>
+
+#include "StationWindow.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -146,6 +149,8 @@ void CVboot::buildMenus() {
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("File"));
+  Station = item(file, "Station", QStringLiteral("&Station..."));
+  connect(Station, &QAction::triggered, this, &CVboot::Station_Click);
   Exit = item(file, "Exit", QStringLiteral("E&xit"));
   connect(Exit, &QAction::triggered, this, &CVboot::Exit_Click);
 
@@ -273,6 +278,18 @@ void CVboot::Com_Adress_Click() {
 void CVboot::Exit_Click() { dialogs.exitProgram(); }
 
 QString CVboot::aboutText() { return CalvSession::aboutText(); }
+
+void CVboot::Station_Click() {
+  StationSlots::Settings settings;
+  settings.folder = programFolder_;
+  settings.file = TxtCalvfile->text();
+  settings.address = commands().DevAdr;
+  settings.speed = LineSpeed::fromCode(commands().ComSpeed).value_or(LineSpeed());
+  settings.messages = statusEcho;
+  auto* station = new StationWindow(std::move(settings), StationSlots::presentPorts(IniPath), this);
+  station->setAttribute(Qt::WA_DeleteOnClose);
+  station->show();
+}
 
 void CVboot::About_Click() { dialogs.messageBox(QStringLiteral("About"), aboutText(), QMessageBox::NoIcon); }
 

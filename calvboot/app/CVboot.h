@@ -70,6 +70,9 @@ class CVboot : public QMainWindow, public ProgramView {
   void Com_Adress_Click();
   void Exit_Click();
   void About_Click();
+  // Opens the station window over the present ports, with this window's
+  // file, speed and address.
+  void Station_Click();
   // One run, its record kept and then its end shown; nothing when the line's
   // database could not be reached.
   std::optional<ProgramResult> BtnStart_Click();
@@ -111,6 +114,7 @@ class CVboot : public QMainWindow, public ProgramView {
   QAction* Speed_57600 = nullptr;
   QAction* Speed_115000 = nullptr;
   QAction* Com_Adress = nullptr;
+  QAction* Station = nullptr;
   QAction* Exit = nullptr;
   QAction* About = nullptr;
 

@@ -1,5 +1,6 @@
 #include <cli/CommandLine.h>
 #include <cli/Console.h>
+#include <cli/PortList.h>
 #include <cli/ProgramRun.h>
 #include <platform/Process.h>
 #include <platform/Terminal.h>
@@ -15,8 +16,10 @@
 #include <settings/SettingsFolder.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "CVboot.h"
+#include "StationWindow.h"
 
 namespace {
 
@@ -55,6 +58,71 @@ class CVbootRun : public ProgramRun::WindowRun {
   CVboot window_;
 };
 
+bool hasArgument(int argc, char** argv, const char* wanted) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], wanted) == 0) return true;
+  return false;
+}
+
+// calvboot --station: the station window over the ports given, or over every
+// present one, with the file, speed and address given or stored. Nothing
+// of the command line's choices is stored.
+int stationMain(int argc, char** argv) {
+  platform::leaveOwnConsole();
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("calvboot"));
+  QApplication::setApplicationVersion(QStringLiteral(CALVBOOT_VERSION_TEXT));
+  const QStringList aboutLines = CalvSession::aboutText().split(QStringLiteral("\r\n"));
+  cli::CommandLine line(QStringLiteral("Programs the Calvaro module's firmware on several units, each in a row of "
+                                       "the station window."),
+                        aboutLines.value(0) + u' ' + aboutLines.value(2));
+  QCommandLineParser& p = line.parser();
+  p.addOptions({
+      {QStringLiteral("station"), QStringLiteral("Open the station window.")},
+      {QStringLiteral("program"), QStringLiteral("The firmware file for every slot."), QStringLiteral("FILE")},
+      {QStringLiteral("address"), QStringLiteral("Network address 0..65535 (this run only)."), QStringLiteral("A")},
+  });
+  line.addSlotOptions();
+  if (const auto ended = line.parse(QCoreApplication::arguments())) return *ended;
+  const QString folder = SettingsFolder::forProgram(QStringLiteral("calvboot"), cli::Console::error);
+  CalvSession session(folder);
+  if (line.listPorts()) {
+    cli::listPorts(session.iniPath());
+    return cli::kExitOk;
+  }
+  const QString address = p.value(QStringLiteral("address"));
+  if (p.isSet(QStringLiteral("address")) && !CalvSession::addressFits(address))
+    return line.usageError(QStringLiteral("--address takes a number from 0 to 65535"));
+
+  const CalvSession::StoredLine stored = session.storedLine(false);
+  StationSlots::Settings settings;
+  settings.folder = folder;
+  settings.file = p.isSet(QStringLiteral("program"))
+                      ? p.value(QStringLiteral("program"))
+                      : IniFileHandler::ReadIniValueOrDefault(QStringLiteral("Calvsettings"),
+                                                              QStringLiteral("FirmwareFile"), QStringLiteral("?"),
+                                                              session.iniPath());
+  settings.address = p.isSet(QStringLiteral("address")) ? address : stored.address;
+  // As a command-line run: a stored address that fits no frame is never sent.
+  if (!CalvSession::addressFits(settings.address)) {
+    cli::Console::error(QStringLiteral("calvboot: the stored network address DevAdr=%1 in %2 is out of range "
+                                       "(0 to 65535); set it with Setting > Com Adress or give --address")
+                            .arg(settings.address, session.iniPath()));
+    return CalvExit::kUsage;
+  }
+  settings.speed = line.port().speed.value_or(stored.speed);
+  settings.messages = toStandardError;
+  std::vector<StationSlots::Port> ports;
+  for (const cli::PortChoice& choice : line.gangPorts()) ports.push_back({choice.comPort, choice.device, choice.speed, choice.adapterSerial});
+  if (ports.empty() && (line.port().comPort != 0 || !line.port().device.isEmpty()))
+    ports.push_back({line.port().comPort, line.port().device, line.port().speed});
+  if (ports.empty()) ports = StationSlots::presentPorts(session.iniPath());
+
+  StationWindow window(std::move(settings), ports);
+  window.show();
+  return app.exec();
+}
+
 }  // namespace
 #endif
 
@@ -68,6 +136,7 @@ int main(int argc, char** argv) {
   cli::Console::error(QStringLiteral("calvboot: this copy has no window; see calvboot --help"));
   return 64;
 #else
+  if (hasArgument(argc, argv, "--station")) return stationMain(argc, argv);
   if (cli::isCommandLineRun(argc, argv))
     return ProgramRun::main(argc, argv, cli::windowApplication<QApplication>,
                             [](CalvSession& session) { return std::make_unique<CVbootRun>(session); });

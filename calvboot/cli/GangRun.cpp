@@ -16,6 +16,7 @@
 #include <protocol/ModuleCommands.h>
 #include <serial/SerialLink.h>
 #include <session/CalvSession.h>
+#include <session/CalvSlot.h>
 
 #include <chrono>
 #include <cstdio>
@@ -107,110 +108,55 @@ class Board {
   bool drawn_ = false;
 };
 
-// The sequence's view for one slot: its status line is the slot's phase.
-class SlotView : public ProgramView {
+// What one slot does, on the board and as events: the slot's listener, called
+// on its thread.
+class SlotReport : public CalvSlot::Listener {
  public:
-  SlotView(Board& board, std::size_t index) : board_(board), index_(index) {}
-  void setStatusText(const QString& text) override {
-    if (!text.isEmpty()) board_.update(index_, [&](SlotState& s) { s.phase = text; });
+  SlotReport(const Plan& plan, std::size_t index, Board& board, RunEvents& events)
+      : plan_(plan), events_(events), index_(index), board_(board) {
+    const cli::PortChoice& port = plan_.ports[index_];
+    name_ = port.device.isEmpty() ? QStringLiteral("COM%1").arg(port.comPort) : port.device;
   }
-  void setProgress(float) override {}
-  void bytesSent(qint64 done, qint64 total) override {
+
+  void opening(const QString& device) override {
+    board_.update(index_, [&](SlotState& s) { s.device = device; });
+    if (!plan_.json) return;
+    const cli::PortChoice& port = plan_.ports[index_];
+    eventSlot_ = RunEvents::slotFor(port.device.isEmpty() ? std::optional<int>(port.comPort) : std::nullopt, device);
+    eventView_.emplace(events_, eventSlot_);
+    events_.start(eventSlot_, plan_.file);
+  }
+  // The sequence's status line is the slot's phase.
+  void phase(const QString& text) override {
+    if (plan_.json) eventView_->setStatusText(text);
+    else if (!text.isEmpty()) board_.update(index_, [&](SlotState& s) { s.phase = text; });
+  }
+  void bytes(qint64 done, qint64 total) override {
+    if (plan_.json) {
+      eventView_->bytesSent(done, total);
+      return;
+    }
     board_.update(index_, [&](SlotState& s) {
       if (done == 0 || !s.passStart) s.passStart = Clock::now();
       s.done = done;
       s.total = total;
     });
   }
-
- private:
-  Board& board_;
-  std::size_t index_;
-};
-
-// One slot: its own session, on its own thread, from the port check to the
-// record. A stop asked from the main thread reaches the sequence through the
-// slot's event loop, after the command in flight.
-class Slot : public QThread {
- public:
-  Slot(const Plan& plan, std::size_t index, Board& board, RunEvents& events, const QString& folder,
-       ProductionConfig production, std::function<int()> stopStatus)
-      : plan_(plan),
-        events_(events),
-        index_(index),
-        board_(board),
-        folder_(folder),
-        production_(std::move(production)),
-        stopStatus_(std::move(stopStatus)) {}
-
-  void requestStop() {
-    QMutexLocker lock(&mutex_);
-    stopAsked_ = true;
-    if (link_) QMetaObject::invokeMethod(link_, [program = program_] { program->StopRequest = true; });
+  void block(int block, int moduleCrc, int pcCrc) override {
+    if (plan_.json) eventView_->blockChecked(block, moduleCrc, pcCrc);
   }
-  int status() const { return status_; }
-
- protected:
-  void run() override {
-    const cli::PortChoice& port = plan_.ports[index_];
-    const QString name = port.device.isEmpty() ? QStringLiteral("COM%1").arg(port.comPort) : port.device;
-    const auto say = [name](const QString& text) {
-      cli::Console::error(QStringLiteral("calvboot: %1: %2").arg(name, text));
-    };
-    CalvSession session(folder_);
-    SerialLink& com = session.link();
-    ProgramModule& program = session.program();
-    // The link's lines name their port already.
-    com.setMessageSink([](const QString& line) { cli::Console::error(line); });
-    program.setMessageSink(say);
-    session.setCommandLineRun(production_, stopStatus_);
-    ModuleCommands& commands = session.commands();
-    commands.ComPort = port.comPort != 0 ? port.comPort : 1;
-    commands.ComSpeed = port.speed.value_or(plan_.speed).code();
-    commands.DevAdr = plan_.address;
-    session.setDevice(port.device);
-    com.MSComm1().bindAdapter(port.adapterSerial, QStringLiteral("--devices"));
-    board_.update(index_, [&](SlotState& s) { s.device = session.device(); });
-    session.stopOnPortFailure(say);
-    {
-      QMutexLocker lock(&mutex_);
-      link_ = &com;
-      program_ = &program;
-      if (stopAsked_) program.StopRequest = true;
-    }
-    const auto anyPhase = [&](CalvSession::Phase, const QString& text) { say(text); };
-    const RunEvents::Slot eventSlot = RunEvents::slotFor(
-        port.device.isEmpty() ? std::optional<int>(port.comPort) : std::nullopt, session.device());
-    SlotView boardView(board_, index_);
-    RunEventView eventView(events_, eventSlot);
-    ProgramView& view = plan_.json ? static_cast<ProgramView&>(eventView) : boardView;
-    if (plan_.json) events_.start(eventSlot, plan_.file);
-    std::optional<ProgramResult> result;
-    com.clearPortFailure();
-    if (!com.SetupMScomm(commands.ComPort, commands.ComSpeed)) {
-      status_ = session.portNotOpened(plan_.file, anyPhase);
-    } else {
-      com.CloseMScomm();
-      result = session.run(plan_.file, view, anyPhase);
-      com.CloseMScomm();
-      status_ = result ? session.exitStatus(*result) : CalvExit::kDatabase;
-    }
-    {
-      QMutexLocker lock(&mutex_);
-      link_ = nullptr;
-    }
-    if (result)
-      for (const QString& reason : CalvSession::notPassedReasons(*result, status_)) say(reason);
+  void said(const QString& text) override { cli::Console::error(QStringLiteral("calvboot: %1: %2").arg(name_, text)); }
+  // The link's lines name their port already.
+  void linkLine(const QString& line) override { cli::Console::error(line); }
+  void ended(const CalvSlot::End& end) override {
     board_.update(index_, [&](SlotState& s) {
       s.ended = true;
-      s.status = status_;
-      s.outcome = result ? result->status
-                         : status_ == CalvExit::kDatabase ? QStringLiteral("database not reached")
-                                                          : QStringLiteral("port not opened");
-      if (result) s.serial = result->serialWritten;
+      s.status = end.status;
+      s.outcome = end.outcome;
+      s.serial = end.serial;
       s.seconds = std::chrono::duration<double>(Clock::now() - s.started).count();
       s.phase = s.outcome;
-      if (plan_.json) events_.end(eventSlot, s.outcome, status_, s.serial, s.seconds);
+      if (plan_.json) events_.end(eventSlot_, s.outcome, s.status, s.serial, s.seconds);
     });
   }
 
@@ -219,14 +165,34 @@ class Slot : public QThread {
   RunEvents& events_;
   std::size_t index_;
   Board& board_;
-  QString folder_;
-  ProductionConfig production_;
-  std::function<int()> stopStatus_;
-  QMutex mutex_;
-  bool stopAsked_ = false;
-  QObject* link_ = nullptr;
-  ProgramModule* program_ = nullptr;
-  int status_ = CalvExit::kFault;
+  QString name_;
+  RunEvents::Slot eventSlot_;
+  std::optional<RunEventView> eventView_;
+};
+
+CalvSlot::Setup slotSetup(const Plan& plan, std::size_t index, const QString& folder, ProductionConfig production,
+                          std::function<int()> stopStatus) {
+  const cli::PortChoice& port = plan.ports[index];
+  CalvSlot::Setup setup;
+  setup.comPort = port.comPort;
+  setup.device = port.device;
+  setup.adapterSerial = port.adapterSerial;
+  setup.speed = port.speed.value_or(plan.speed);
+  setup.address = plan.address;
+  setup.file = plan.file;
+  setup.folder = folder;
+  setup.production = std::move(production);
+  setup.stopStatus = std::move(stopStatus);
+  return setup;
+}
+
+// One slot: its report first, so that it outlives the run that tells it.
+class Slot : public SlotReport, public CalvSlot {
+ public:
+  Slot(const Plan& plan, std::size_t index, Board& board, RunEvents& events, const QString& folder,
+       ProductionConfig production, std::function<int()> stopStatus)
+      : SlotReport(plan, index, board, events),
+        CalvSlot(slotSetup(plan, index, folder, std::move(production), std::move(stopStatus)), *this) {}
 };
 
 QString column(const QString& text, int width) { return text.leftJustified(width); }

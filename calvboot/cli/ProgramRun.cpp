@@ -106,6 +106,10 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   });
   line.allowOptionalValue(QStringLiteral("log"));
   line.addSlotOptions();
+  // Taken by the program before this run when it has its windows.
+  p.addOption({QStringLiteral("station"),
+               QStringLiteral("Open the station window: a row per port of --ports or --devices (else per present "
+                              "port), each unit programmed with --program FILE on its own.")});
   p.addOption({QStringLiteral("json"),
                QStringLiteral("Print the run's events as JSON, one object per line, on standard output instead of "
                               "its progress, status and table lines.")});
@@ -115,6 +119,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
                                    "(this run only); exit status 6 when it cannot be reached."));
   if (const auto ended = run.parse(kExitStatuses)) return *ended;
 
+  if (p.isSet(QStringLiteral("station"))) return line.usageError(QStringLiteral("--station: this copy has no window"));
   const QString file = p.value(QStringLiteral("program"));
   if (file.isEmpty()) return line.usageError(QStringLiteral("missing --program FILE.ldr"));
   if (const auto problem = cli::notRegularFile(file)) return line.usageError(QStringLiteral("--program: ") + *problem);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <app/CVboot.h>
+#include <app/StationWindow.h>
 #include <serial/ComForm.h>
 #include <settings/IniFileHandler.h>
 #include <protocol/ModuleCommands.h>
@@ -213,6 +214,16 @@ TEST(CVbootMenus, PortsOfferedSelectedAndRunOn) {
   EXPECT_EQ(w.commands().ComPort, 1);
   EXPECT_EQ(checkedItems(t.comItems()), QStringList({"COM1"}));
   EXPECT_EQ(t.stored("ComSettings", "ComPort"), "20");
+
+  // File > Station...: a row for every present port, a busy one too, with the window's file.
+  w.Station->trigger();
+  const auto* station = w.findChild<StationWindow*>();
+  ASSERT_NE(station, nullptr);
+  QStringList rows;
+  for (QLabel* l : station->findChildren<QLabel*>())
+    if (l->accessibleName().endsWith(" port")) rows << l->text();
+  EXPECT_EQ(rows, QStringList({"COM1", "COM3", "COM5"}));
+  EXPECT_EQ(station->findChild<QLineEdit*>()->text(), w.TxtCalvfile->text());
 }
 
 TEST(CVbootMenus, NetworkAddressBox) {

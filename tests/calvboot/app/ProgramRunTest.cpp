@@ -537,7 +537,8 @@ TEST(GangRun, PortListsAreCheckedBeforeAnythingIsSent) {
                                  QStringList{"--ports", "0-2"}, QStringList{"--ports", "1,17"},
                                  QStringList{"--ports", "1", "--port", "2"}, QStringList{"--devices", "a,,b"},
                                  QStringList{"--devices", "a=,b"}, QStringList{"--devices", "a=X,a=Y"},
-                                 QStringList{"--ports", "1", "--devices", "a"}, QStringList{"--ports", "1-2", "--window"}}) {
+                                 QStringList{"--ports", "1", "--devices", "a"}, QStringList{"--ports", "1-2", "--window"},
+                                 QStringList{"--station", "--ports", "1,1"}}) {
     const CliFolder::Result r = folder.run(run + bad);
     EXPECT_EQ(r.exitCode, 64) << qPrintable(bad.join(u' ')) << qPrintable(r.err);
   }
