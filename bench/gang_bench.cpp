@@ -36,19 +36,50 @@ constexpr int kBaud = 115200;
 constexpr int kSlots = 8;
 constexpr int kSilentSlot = 2, kVanishSlot = 5;  // zero-based: the third and the sixth
 
+// From calvsim --timeline, where a slot's time over its floor went: the
+// program's turnaround (an answer's last byte to the next frame's first) and
+// calvsim writing its answers later than due (a busy machine).
+struct Split {
+  double turnaround = 0, late = 0;
+  bool valid = false;
+};
+
+Split readSplit(const QString& path) {
+  Split split;
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return split;
+  double lastWritten = -1;
+  for (const QByteArray& line : f.readAll().split('\n')) {
+    const QList<QByteArray> p = line.split(' ');
+    if (p.size() == 3 && p[0] == "frame") {
+      if (lastWritten >= 0) split.turnaround += double(p[1].toLongLong()) / 1e9 - lastWritten;
+      lastWritten = -1;
+    } else if (p.size() == 4 && p[0] == "reply") {
+      split.late += double(p[2].toLongLong() - p[1].toLongLong()) / 1e9;
+      lastWritten = double(p[2].toLongLong()) / 1e9;
+      split.valid = true;
+    }
+  }
+  return split;
+}
+
 // One calvsim on a pseudo-terminal, counting its line.
 struct Sim {
   std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
-  QString pty, counters;
+  QString pty, counters, timeline;
   bench::LineCount line;
+  Split split;
   int frames = -1;  // from its last line: frames it received
 };
 
 bool startSim(Sim& sim, const QString& dir, int index, const QStringList& extra) {
   sim.counters = QStringLiteral("%1/counters-%2.txt").arg(dir).arg(index);
+  sim.timeline = QStringLiteral("%1/timeline-%2.txt").arg(dir).arg(index);
   QFile::remove(sim.counters);
-  sim.process->start(QStringLiteral(CALVSIM_PATH),
-                     QStringList{"--baud", QString::number(kBaud), "--counters", sim.counters} + extra);
+  QFile::remove(sim.timeline);
+  sim.process->start(QStringLiteral(CALVSIM_PATH), QStringList{"--baud", QString::number(kBaud), "--counters",
+                                                               sim.counters, "--timeline", sim.timeline} +
+                                                       extra);
   const auto deadline = bench::Clock::now() + std::chrono::seconds{5};
   while (!sim.process->canReadLine() && bench::Clock::now() < deadline) sim.process->waitForReadyRead(100);
   sim.pty = QString::fromLocal8Bit(sim.process->readLine()).trimmed();
@@ -63,6 +94,7 @@ void stopSim(Sim& sim) {
     sim.process->waitForFinished(5000);
   }
   sim.line = bench::readCounters(sim.counters);
+  sim.split = readSplit(sim.timeline);
   const auto m = QRegularExpression(QStringLiteral("frames: (\\d+)"))
                      .match(QString::fromLocal8Bit(sim.process->readAllStandardOutput()));
   if (m.hasMatch()) sim.frames = m.captured(1).toInt();
@@ -209,6 +241,7 @@ int main(int argc, char** argv) {
   const Gang clean = gangRun(file, dir.path(), std::vector<QStringList>(kSlots));
   QStringList ratios;
   double worst = 0;
+  int worstSlot = 0;
   bool cleanOk = clean.ok && clean.run.status == 0;
   for (int i = 0; i < kSlots && cleanOk; ++i) {
     const SlotEnd& e = clean.end(i);
@@ -218,7 +251,10 @@ int main(int argc, char** argv) {
       break;
     }
     const double ratio = e.seconds / line.floorSeconds();
-    worst = std::max(worst, ratio);
+    if (ratio > worst) {
+      worst = ratio;
+      worstSlot = i;
+    }
     ratios << fixed(ratio, 3);
   }
   const QString figure = QStringLiteral("calvboot --devices, %1: ").arg(units);
@@ -232,6 +268,14 @@ int main(int argc, char** argv) {
   bench::row(figure + QStringLiteral("worst slot's ratio / one unit's ratio"), QStringLiteral("<= 1.05"),
              QStringLiteral("%1 (%2 / %3)").arg(fixed(slowdown, 3), fixed(worst, 3), fixed(singleRatio, 3)),
              bench::met(smoke, slowdown <= 1.05));
+  const Split& w = clean.sims[worstSlot].split;
+  if (w.valid && alone.split.valid)
+    bench::row(figure + QStringLiteral("where the worst slot's time over one unit's goes"), "-",
+               QStringLiteral("slot %1: calvboot's turnaround %2 s (alone %3 s), calvsim's answers late %4 s (alone %5 s)")
+                   .arg(worstSlot + 1)
+                   .arg(fixed(w.turnaround, 2), fixed(alone.split.turnaround, 2), fixed(w.late, 2),
+                        fixed(alone.split.late, 2)),
+               "-");
   const double share = 100.0 * clean.run.cpu / clean.run.wall;
   bench::row(figure + QStringLiteral("calvboot's processor share (all threads, from wait4)"), QStringLiteral("< 50 % of one core"),
              QStringLiteral("%1 % (%2 s over %3 s)").arg(fixed(share, 1), fixed(clean.run.cpu, 2), fixed(clean.run.wall, 2)),
