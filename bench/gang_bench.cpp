@@ -2,7 +2,7 @@
 // (--devices, --json) against eight calvsim --baud 115200 on pseudo-terminals.
 // Each slot's time (its JSON end "seconds") over its own line's floor, as
 // calvsim counted it, beside the same ratio of one unit programmed alone in
-// the same run; the process's share of a core while the eight run; and the
+// the same run (by --device, and by --devices with one slot); the process's share of a core while the eight run; and the
 // same eight with one unit falling silent and another's line vanishing
 // halfway, the six others' times beside their clean run's.
 #include <QCoreApplication>
@@ -236,6 +236,18 @@ int main(int argc, char** argv) {
     bench::row(QStringLiteral("calvboot --program, one unit at %1 baud").arg(kBaud), "-", QStringLiteral("run failed"), "-");
   }
   if (singleRatio <= 0) return 0;
+
+  // One unit through the gang's own path: what is the gang's and what is
+  // the eight's sharing of the machine.
+  const Gang one = gangRun(file, dir.path(), std::vector<QStringList>(1));
+  const SlotEnd& oneEnd = one.end(0);
+  const bool oneOk = one.ok && oneEnd.status == 0 && one.sims[0].line.valid();
+  bench::row(QStringLiteral("calvboot --devices, one unit at %1 baud: JSON end seconds / wire floor").arg(kBaud), "-",
+             oneOk ? QStringLiteral("%1 (%2 s / %3 s)")
+                         .arg(fixed(oneEnd.seconds / one.sims[0].line.floorSeconds(), 3), fixed(oneEnd.seconds, 2),
+                              fixed(one.sims[0].line.floorSeconds(), 2))
+                   : QStringLiteral("run failed"),
+             "-");
 
   // Eight at once, every unit well.
   const Gang clean = gangRun(file, dir.path(), std::vector<QStringList>(kSlots));
