@@ -57,14 +57,15 @@ class SlotView : public UploadView {
 class Slot : public cli::SlotThread {
  public:
   Slot(std::size_t index, QString name, const cli::PortChoice& port, const QString& file,
-       const UploadSteps::Choices& choices, SlotBoard& board, const QString& folder, int totalLines,
-       std::function<int()> stopStatus)
+       const UploadSteps::Choices& choices, SlotBoard& board, QMutex& endLock, const QString& folder,
+       int totalLines, std::function<int()> stopStatus)
       : index_(index),
         name_(std::move(name)),
         port_(port),
         file_(file),
         choices_(choices),
         board_(board),
+        endLock_(endLock),
         folder_(folder),
         totalLines_(totalLines),
         stopStatusOf_(std::move(stopStatus)) {}
@@ -73,10 +74,7 @@ class Slot : public cli::SlotThread {
     QMutexLocker lock(&mutex_);
     stopAsked_ = true;
     stopStatus_ = stopStatusOf_();
-    if (session_)
-      QMetaObject::invokeMethod(&session_->link(), [session = session_, status = stopStatus_] {
-        session->requestStop(status);
-      });
+    if (session_) deliverStop();
   }
 
  protected:
@@ -90,6 +88,7 @@ class Slot : public cli::SlotThread {
     session.link().setPortMessage(
         [name = name_](const QString& text) { cli::Console::box(QStringLiteral("Romlift"), name + QStringLiteral(": ") + text); });
     session.setRecordMessages(say);
+    session.setEndLock(&endLock_);
     UploadSteps::prepare(session, port_, choices_);
     board_.setDevice(index_, session.device());
     SlotView view(board_, index_, totalLines_);
@@ -101,7 +100,7 @@ class Slot : public cli::SlotThread {
       {
         QMutexLocker lock(&mutex_);
         session_ = &session;
-        if (stopAsked_) session.requestStop(stopStatus_);
+        if (stopAsked_) deliverStop();
       }
       outcome = UploadSteps::run(session, choices_.waitBoot, say);
       QMutexLocker lock(&mutex_);
@@ -126,12 +125,22 @@ class Slot : public cli::SlotThread {
   }
 
  private:
+  // Through the slot's event loop, always: served in the dialogue's next
+  // yield, inside the wait or the upload that it is to end, never before the
+  // port button clears the request.
+  void deliverStop() {
+    QMetaObject::invokeMethod(
+        &session_->link(), [session = session_, status = stopStatus_] { session->requestStop(status); },
+        Qt::QueuedConnection);
+  }
+
   std::size_t index_;
   QString name_;
   cli::PortChoice port_;
   QString file_;
   UploadSteps::Choices choices_;
   SlotBoard& board_;
+  QMutex& endLock_;
   QString folder_;
   int totalLines_;
   std::function<int()> stopStatusOf_;
@@ -148,9 +157,10 @@ int run(cli::CommandRun& run, const QString& file, const std::vector<cli::PortCh
   const QStringList names = cli::slotNames(ports);
   SlotBoard board(names, QStringLiteral("lines"), false);
   const int totalLines = UploadSteps::lineCount(file);
+  QMutex endLock;
   std::vector<std::unique_ptr<cli::SlotThread>> units;
   for (std::size_t i = 0; i < ports.size(); ++i)
-    units.push_back(std::make_unique<Slot>(i, names[int(i)], ports[i], file, choices, board, run.folder(), totalLines,
+    units.push_back(std::make_unique<Slot>(i, names[int(i)], ports[i], file, choices, board, endLock, run.folder(), totalLines,
                                            [&run] { return run.stopStatus(); }));
   return cli::runSlots(run, board, units, true);
 }
