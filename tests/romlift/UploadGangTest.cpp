@@ -24,6 +24,7 @@ struct Gang {
   std::vector<std::unique_ptr<BootSimProcess>> sims;
   QStringList devices;
   QStringList reports;
+  QString baud = QStringLiteral("115200");  // the line's, both ends
 
   // options: one list per slot; every loader announces every 50 ms unless told not to.
   bool start(const std::vector<QStringList>& options) {
@@ -31,7 +32,7 @@ struct Gang {
     for (std::size_t i = 0; i < options.size(); ++i) {
       QStringList o = options[i];
       if (!o.contains(QStringLiteral("--no-announce"))) o << QStringLiteral("--announce-repeat") << QStringLiteral("50");
-      o << QStringLiteral("--baud") << QStringLiteral("115200") << QStringLiteral("--lines-out") << taken(i);
+      o << QStringLiteral("--baud") << baud << QStringLiteral("--lines-out") << taken(i);
       sims.push_back(std::make_unique<BootSimProcess>(o));
       if (!sims.back()->started()) return false;
       devices << sims.back()->slavePath();
@@ -47,7 +48,7 @@ struct Gang {
   }
   CliFolder::Result run(const QStringList& more, const QString& interruptAt = {}) {
     return folder.run(QStringList{QStringLiteral("--upload"), kSample, QStringLiteral("--delay"), QString::number(kDelay),
-                                  QStringLiteral("--speed"), QStringLiteral("115200"), QStringLiteral("--records"),
+                                  QStringLiteral("--speed"), baud, QStringLiteral("--records"),
                                   QStringLiteral("r.csv")} +
                           more,
                       interruptAt);
@@ -78,40 +79,38 @@ QList<QByteArray> recordStatuses(const QString& csv) {
 }
 
 // Eight boot loaders at once: each takes the file byte for byte with every
-// silence after a line as long as the line delay (never shorter, and not
+// silence after a line as long as the line delay (not shortened, and not
 // stretched by the others), each slot leaves its record, and the table names
 // every one.
 TEST(UploadGang, EightLoadersEachTakeTheFileAtTheirOwnPace) {
   constexpr int kSlots = 8;
-  // The pseudo-terminal hands a line to bootsim a little late now and then,
-  // which shortens the gap after it on bootsim's clock: one more run then.
-  for (int attempt = 1; attempt <= 2; ++attempt) {
-    SCOPED_TRACE(attempt);
-    Gang gang;
-    ASSERT_TRUE(gang.start(std::vector<QStringList>(kSlots)));
-    const CliFolder::Result r = gang.run({QStringLiteral("--ports"), QStringLiteral("1-8")});
-    gang.stop();
-    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.out) << qPrintable(r.err);
+  // bootsim times the gaps on its wire clock; one that the loaded machine
+  // schedules late takes a line's end late and the gap after it looks that
+  // much (a few ms) shorter. A silence counted from the wrong moment loses a
+  // line's transmit time, 46 ms at 9600 baud: the allowance lies between.
+  constexpr double kLateRead = 10;  // ms
+  Gang gang;
+  gang.baud = QStringLiteral("9600");
+  ASSERT_TRUE(gang.start(std::vector<QStringList>(kSlots)));
+  const CliFolder::Result r = gang.run({QStringLiteral("--ports"), QStringLiteral("1-8")});
+  gang.stop();
+  ASSERT_EQ(r.exitCode, 0) << qPrintable(r.out) << qPrintable(r.err);
 
-    const std::vector<QString> rows = tableRows(r.out, 5);
-    ASSERT_EQ(rows.size(), std::size_t(kSlots + 1)) << qPrintable(r.out);
-    EXPECT_EQ(rows[0], QStringLiteral("Slot|Outcome|Exit|Serial|Time")) << qPrintable(r.out);
-    for (int n = 1; n <= kSlots; ++n)
-      EXPECT_TRUE(rows[std::size_t(n)].startsWith(QStringLiteral("COM%1|Updated with success|0|-|").arg(n))) << qPrintable(r.out);
-    EXPECT_EQ(recordStatuses(gang.folder.path(QStringLiteral("r.csv"))).join(' '), QByteArrayList(kSlots, "0").join(' '));
-    EXPECT_TRUE(gang.folder.ini().contains("Status=Succes"));
+  const std::vector<QString> rows = tableRows(r.out, 5);
+  ASSERT_EQ(rows.size(), std::size_t(kSlots + 1)) << qPrintable(r.out);
+  EXPECT_EQ(rows[0], QStringLiteral("Slot|Outcome|Exit|Serial|Time")) << qPrintable(r.out);
+  for (int n = 1; n <= kSlots; ++n)
+    EXPECT_TRUE(rows[std::size_t(n)].startsWith(QStringLiteral("COM%1|Updated with success|0|-|").arg(n))) << qPrintable(r.out);
+  EXPECT_EQ(recordStatuses(gang.folder.path(QStringLiteral("r.csv"))).join(' '), QByteArrayList(kSlots, "0").join(' '));
+  EXPECT_TRUE(gang.folder.ini().contains("Status=Succes"));
 
-    bool short_ = false;
-    for (std::size_t i = 0; i < kSlots; ++i) {
-      EXPECT_EQ(fileBytes(gang.taken(i)), fileBytes(kSample)) << i;
-      const auto gaps = BootSimProcess::gaps(gang.reports[int(i)]);
-      ASSERT_TRUE(gaps.has_value()) << qPrintable(gang.reports[int(i)]);
-      EXPECT_EQ(gaps->count, 9) << qPrintable(gang.reports[int(i)]);
-      short_ = short_ || gaps->min < kDelay;
-      if (attempt == 2) EXPECT_GE(gaps->min, kDelay) << qPrintable(gang.reports[int(i)]);
-      EXPECT_NEAR(gaps->median, kDelay, 3) << qPrintable(gang.reports[int(i)]);
-    }
-    if (!short_) break;
+  for (std::size_t i = 0; i < kSlots; ++i) {
+    EXPECT_EQ(fileBytes(gang.taken(i)), fileBytes(kSample)) << i;
+    const auto gaps = BootSimProcess::gaps(gang.reports[int(i)]);
+    ASSERT_TRUE(gaps.has_value()) << qPrintable(gang.reports[int(i)]);
+    EXPECT_EQ(gaps->count, 9) << qPrintable(gang.reports[int(i)]);
+    EXPECT_GE(gaps->min, kDelay - kLateRead) << qPrintable(gang.reports[int(i)]);
+    EXPECT_NEAR(gaps->median, kDelay, 3) << qPrintable(gang.reports[int(i)]);
   }
 }
 
@@ -168,7 +167,13 @@ TEST(UploadGang, FailedSlotsEndAloneAndTheFirstDecides) {
   const char* expected[] = {"COM1|Updated with success|0|-|KB0001", "COM2|No boot loader|4|-|-", "COM3|Update Failed|3|-|-",
                             "COM4|Wrong File|2|-|-", "COM5|Updated with success|0|-|-"};
   for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(rows[i + 1], QString::fromLatin1(expected[i])) << qPrintable(r.out);
-  for (std::size_t i : {0u, 4u}) EXPECT_EQ(fileBytes(gang.taken(i)), fileBytes(kSample)) << i;
+  for (std::size_t i : {0u, 4u}) {
+    EXPECT_EQ(fileBytes(gang.taken(i)), fileBytes(kSample)) << i;
+    // At the run's speed: a line's transmit time is counted at 115200 baud.
+    const auto gaps = BootSimProcess::gaps(gang.reports[int(i)]);
+    ASSERT_TRUE(gaps.has_value()) << qPrintable(gang.reports[int(i)]);
+    EXPECT_NEAR(gaps->median, kDelay, 3) << qPrintable(gang.reports[int(i)]);
+  }
   // The refused loader got the refused line and one more, as a single run sends.
   EXPECT_EQ(fileBytes(gang.taken(3)).count("\r\n"), 3);
   // A loader that never announced reached no upload, as in a single run: no record.
