@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include <platform/Terminal.h>
 #include <serial/AdapterIdentity.h>
@@ -154,8 +155,10 @@ void SlotBoard::printTable() {
 }
 
 int runSlots(CommandRun& run, SlotBoard& board, const std::vector<std::unique_ptr<SlotThread>>& units, bool table) {
-  // Slots' messages step around the board while it is drawn.
-  const Console::ErrorRoute route([&board](const QString& line) { board.message(line); });
+  // On a terminal the slots' messages step around the board; elsewhere they
+  // go to standard error as they are.
+  std::optional<Console::ErrorRoute> route;
+  if (board.onTerminal()) route.emplace([&board](const QString& line) { board.message(line); });
   run.onStop([&units] {
     for (const auto& unit : units) unit->requestStop();
   });

@@ -65,9 +65,12 @@ class SlotBoard {
     if (s.phase != phase || (quarterOf(s) != quarter && !s.ended))
       pending_.push_back({false, s.name + QStringLiteral(": ") + describe(s)});
   }
-  // A line for standard error, shown at the next show(). On a terminal the
-  // board steps aside for it (cleared, the line, drawn again below it), so
-  // that it neither shifts the board nor is overwritten by the next redraw.
+  // Whether the board is drawn in place on a terminal.
+  bool onTerminal() const { return terminal_; }
+  // A line for standard error while the board is drawn on a terminal, shown
+  // at the next show(): the board steps aside for it (cleared, the line,
+  // drawn again below it), so that it neither shifts the board nor is
+  // overwritten by the next redraw.
   void message(const QString& line);
   // Main thread: the queued lines, and on a terminal every slot's line
   // rewritten in place.
