@@ -39,9 +39,9 @@ struct SlotState {
 // Several units at once, as both programs show them: one line per slot (kept
 // current on a terminal, otherwise a plain line for each change of phase and
 // each quarter of the work), and a table at the end.
-// The slots' threads only change the states and queue their lines; every
-// write to the console happens on the main thread (show()), so that a slow
-// reader of the output never holds up a slot between its lines.
+// The slots' threads only change the states and queue their lines; the
+// board's output is written on the main thread (show()), so that a slow
+// reader of it never holds up a slot between its lines.
 class SlotBoard {
  public:
   // unit: what done/total count ("bytes", "lines"); a rate is shown for bytes.
