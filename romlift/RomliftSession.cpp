@@ -1,6 +1,7 @@
 #include "RomliftSession.h"
 
 #include <QDir>
+#include <QMutexLocker>
 
 #include <serial/SerialLink.h>
 #include <serial/SerialPortControl.h>
@@ -60,6 +61,7 @@ std::optional<UploadEnd> RomliftSession::openPort() {
   const std::optional<UploadEnd> waited = dialogue_->Commport_Click(comPort_, speed_);
   if (start_ == Start::CommandLine && waited == UploadEnd::NotStarted) {
     // Nothing was sent; the record says why the port did not open.
+    const QMutexLocker ending(endLock_);
     UploadRecord record(recordConfig(), recordMessages_);
     record.portNotOpened(uploadFile(), comPort_, device(),
                          link_->portFailure().value_or(QStringLiteral("Comm Port not open")),
@@ -76,6 +78,7 @@ UploadResult RomliftSession::upload() {
   UploadRecord record(recordConfig(), recordMessages_);
   record.begin(file, comPort_, device());
   const UploadResult result = dialogue_->BtnUpload_Click(file);
+  const QMutexLocker ending(endLock_);
   // On disk before the end shows, so it outlasts whatever comes next.
   record.end(result, recordedStatus(result.end));
   dialogue_->showEnd();

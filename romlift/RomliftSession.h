@@ -14,6 +14,7 @@
 #include "SrecordCheck.h"
 #include "UploadDialogue.h"
 
+class QMutex;
 class SerialLink;
 
 // One run of romlift, in the window or from the command line: the serial
@@ -80,6 +81,10 @@ class RomliftSession {
   // setup.ini's, as the window always did.
   void setProduction(const ProductionConfig& production) { production_ = production; }
   void setRecordMessages(MessageSink messages) { recordMessages_ = std::move(messages); }
+  // Sessions of one process on several ports at once keep their records and
+  // reports one at a time under this lock: after a stop a file lock held by
+  // a sibling is given up at once, which would send a record to the spool.
+  void setEndLock(QMutex* lock) { endLock_ = lock; }
 
   // The port button with the run's port and speed (see
   // UploadDialogue::Commport_Click).
@@ -114,4 +119,5 @@ class RomliftSession {
   MessageSink messages_;
   MessageSink recordMessages_;
   int stopStatus_ = 0;
+  QMutex* endLock_ = nullptr;
 };

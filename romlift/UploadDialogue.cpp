@@ -3,6 +3,7 @@
 #include <serial/SerialLink.h>
 #include <serial/EventYield.h>
 #include <settings/IniFileHandler.h>
+#include <settings/SettingsLock.h>
 #include <text/LineReader.h>
 
 #include <algorithm>
@@ -270,6 +271,9 @@ void UploadDialogue::showEnd() {
 void UploadDialogue::writeReport(const UploadFile& file, const QString& status) {
   const Product* product = ProductTable::forCode(file.ProductCode);
   const QDateTime now = reportClock_();
+  // One upload's four keys together: uploads on several ports at once end
+  // at about the same time, and a report must not mix theirs.
+  const SettingsLock whole(iniPath_);
   IniFileHandler::WriteIniValue(kReportSection, QStringLiteral("Product"),
                                 product ? QString::fromLatin1(product->displayName) : QString(),
                                 iniPath_);

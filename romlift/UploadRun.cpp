@@ -4,17 +4,17 @@
 
 #include <cli/CommandRun.h>
 #include <serial/SerialLink.h>
-#include <text/LineReader.h>
 
 #include "ProgramIdentity.h"
 #include "ProductTable.h"
 #include "RomliftSession.h"
 #include "StartupSettings.h"
+#include "UploadGang.h"
+#include "UploadSteps.h"
 
 namespace {
 
 constexpr long kDefaultBootWait = 120;  // seconds
-const QString kPortClosed = QStringLiteral("Port closed");
 
 // --help's list; the manual page's EXIT STATUS follows it (a test holds them together).
 const cli::ExitStatusTable kExitStatuses{
@@ -31,14 +31,6 @@ const cli::ExitStatusTable kExitStatuses{
     {QStringLiteral("128+N"), QStringLiteral("stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a second\n"
                                              "signal ends the run at once")},
 };
-
-int lineCount(const QString& path) {
-  LineReader in(LineEnd::CrOrCrLf);
-  if (!in.open(path)) return 0;
-  int n = 0;
-  while (!in.atEnd() && in.readLine()) ++n;
-  return n;
-}
 
 // The first line is not a product's and the file ends its lines with LF only.
 bool lfOnly(const QString& path) {
@@ -71,14 +63,6 @@ class ConsoleView : public UploadView {
   int sent_ = 0;
 };
 
-// The last line of the log worth ending on: the result, not "Port closed".
-QString lastWord(const QString& log) {
-  QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-  while (lines.size() > 1 && (lines.last() == kPortClosed || lines.last().trimmed() == u"."))
-    lines.removeLast();
-  return lines.isEmpty() ? QString() : lines.last().trimmed();
-}
-
 }  // namespace
 
 namespace UploadRun {
@@ -97,10 +81,14 @@ int main(int argc, char** argv, const Window& window) {
       {QStringLiteral("delay"), QStringLiteral("Pause after each line in ms, at least 150 (this run only)."),
        QStringLiteral("MS")},
   });
+  run.line().addSlotOptions();
   run.addRunOptions(QStringLiteral("Run the upload visibly in the window."),
                     QStringLiteral("Append the upload's record to the CSV file FILE (this run only)."),
                     QStringLiteral("Keep the upload's record in the line's database (this run only)."));
   if (const auto ended = run.parse(kExitStatuses)) return *ended;
+  // Each slot's window would be one more run.
+  if (!run.line().gangPorts().empty() && run.windowed())
+    return run.line().usageError(QStringLiteral("--ports and --devices run without --window"));
 
   const QString file = p.value(QStringLiteral("upload"));
   if (file.isEmpty()) return run.line().usageError(QStringLiteral("missing --upload FILE.s19"));
@@ -141,15 +129,11 @@ int main(int argc, char** argv, const Window& window) {
     return RomliftSession::kExitNotValid;
   }
 
-  const cli::PortChoice& port = run.line().port();
-  if (port.comPort != 0) session.selectPort(port.comPort);
-  session.selectSpeed(port.speed.value_or(LineSpeed()));
-  session.setDevice(port.device);
-  if (delay) session.dialogue().LineDelay = *delay;
-  session.dialogue().setBootWaitLimit(std::chrono::seconds{*waitBoot});
-  session.setProduction(run.production());
+  const UploadSteps::Choices choices{delay, *waitBoot, run.production()};
+  if (!run.line().gangPorts().empty()) return UploadGang::run(run, file, run.line().gangPorts(), choices);
+  UploadSteps::prepare(session, run.line().port(), choices);
 
-  ConsoleView consoleView(console, lineCount(file));
+  ConsoleView consoleView(console, UploadSteps::lineCount(file));
   std::unique_ptr<QObject> shown;
   if (run.windowed()) shown = window.open(session);
   else session.dialogue().setView(&consoleView);
@@ -161,26 +145,14 @@ int main(int argc, char** argv, const Window& window) {
 
   UploadEnd end = UploadEnd::NotStarted;
   run.execute([&] {
-    QString finalLine;
-    // The port button, with the run's port and speed.
-    const std::optional<UploadEnd> waited = session.openPort();
-    if (waited == UploadEnd::NotStarted) {
-      end = UploadEnd::NotStarted;  // recorded by the session
-    } else if (!session.dialogue().BootReady) {
-      end = waited.value_or(UploadEnd::Cancelled);
-      finalLine = kPortClosed;
-      if (end == UploadEnd::NoBootLoader) run.errors()(QStringLiteral("no boot loader within %1 s").arg(*waitBoot));
-    } else {
-      end = session.upload().end;
-      finalLine = lastWord(session.dialogue().logText());
-    }
-    session.link().CloseMScomm();
+    const UploadSteps::Outcome outcome = UploadSteps::run(session, *waitBoot, run.errors());
+    end = outcome.end;
     if (run.windowed()) {
       for (const QString& text : session.dialogue().logText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
         console.line(text);
-      console.plainLine(finalLine);
-    } else if (!finalLine.isEmpty()) {
-      console.plainLine(finalLine);
+      console.plainLine(outcome.finalLine);
+    } else if (!outcome.finalLine.isEmpty()) {
+      console.plainLine(outcome.finalLine);
     }
   });
   return session.exitStatus(end);

@@ -115,7 +115,7 @@ int stationMain(int argc, char** argv) {
   std::vector<StationSlots::Port> ports;
   for (const cli::PortChoice& choice : line.gangPorts()) ports.push_back({choice.comPort, choice.device, choice.speed, choice.adapterSerial});
   if (ports.empty() && (line.port().comPort != 0 || !line.port().device.isEmpty()))
-    ports.push_back({line.port().comPort, line.port().device, line.port().speed});
+    ports.push_back({line.port().comPort, line.port().device, line.port().speed, {}});
   if (ports.empty()) ports = StationSlots::presentPorts(session.iniPath());
 
   StationWindow window(std::move(settings), ports);

@@ -1,7 +1,7 @@
 #include "ProgramRun.h"
 
 #include "GangRun.h"
-#include "RateText.h"
+#include <cli/RateText.h>
 #include "RunEvents.h"
 
 #include <QCoreApplication>

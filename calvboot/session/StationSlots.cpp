@@ -134,7 +134,7 @@ std::vector<StationSlots::Port> StationSlots::presentPorts(const QString& iniPat
     if (opened == 0 || opened == SerialPortControl::kErrPortInUse ||
         (opened != SerialPortControl::kErrNoSuchPort &&
          SerialPortControl::accessRefused(SerialPortControl::deviceForPort(n, iniPath))))
-      present.push_back({std::uint8_t(n), {}, {}});
+      present.push_back({std::uint8_t(n), {}, {}, {}});
   }
   return present;
 }

@@ -1,5 +1,7 @@
 #include "Console.h"
 
+#include <QMutex>
+#include <QMutexLocker>
 #include <QStringList>
 
 #include <cstdio>
@@ -19,6 +21,27 @@ QString oneLine(const QString& text) {
 Console::Console() : start_(std::chrono::steady_clock::now()), terminal_(platform::standardOutputIsTerminal()) {}
 
 namespace {
+// Messages come from every slot's thread; the route is swapped under the
+// same lock, so none is sent to a route that is gone.
+QMutex& routeMutex() {
+  static QMutex mutex;
+  return mutex;
+}
+std::function<void(const QString&)>& errorRoute() {
+  static std::function<void(const QString&)> route;
+  return route;
+}
+
+void writeError(const QString& line) {
+  QMutexLocker lock(&routeMutex());
+  if (errorRoute()) {
+    errorRoute()(line);
+    return;
+  }
+  std::fprintf(stderr, "%s\n", qPrintable(line));
+  std::fflush(stderr);
+}
+
 // A terminal redraws the progress line no more often than this.
 constexpr auto kRedrawInterval = std::chrono::milliseconds{250};
 }  // namespace
@@ -48,14 +71,18 @@ void Console::plainLine(const QString& text) {
   std::fflush(stdout);
 }
 
-void Console::box(const QString& title, const QString& text) {
-  std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(oneLine(text)));
-  std::fflush(stderr);
+void Console::box(const QString& title, const QString& text) { writeError(title + QStringLiteral(": ") + oneLine(text)); }
+
+void Console::error(const QString& text) { writeError(text); }
+
+Console::ErrorRoute::ErrorRoute(std::function<void(const QString&)> route) {
+  QMutexLocker lock(&routeMutex());
+  errorRoute() = std::move(route);
 }
 
-void Console::error(const QString& text) {
-  std::fprintf(stderr, "%s\n", qPrintable(text));
-  std::fflush(stderr);
+Console::ErrorRoute::~ErrorRoute() {
+  QMutexLocker lock(&routeMutex());
+  errorRoute() = nullptr;
 }
 
 void Console::progress(int done, int total) {

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 namespace cli {
 
@@ -19,6 +20,16 @@ class Console {
   void plainLine(const QString& text);   // as it is (the final status line)
   static void box(const QString& title, const QString& text);
   static void error(const QString& text);
+  // While one lives, the lines of error() and box() go to route instead of
+  // straight to standard error: a board drawn on a terminal steps aside for
+  // them. One at a time.
+  class ErrorRoute {
+   public:
+    explicit ErrorRoute(std::function<void(const QString&)> route);
+    ~ErrorRoute();
+    ErrorRoute(const ErrorRoute&) = delete;
+    ErrorRoute& operator=(const ErrorRoute&) = delete;
+  };
   void progress(int done, int total);  // "12 / 40 lines sent (30 %)"
   // Any progress text; at 100 % it is shown and left as an ordinary line.
   void progress(const QString& text, int percent);

@@ -29,7 +29,7 @@ struct Station {
     std::vector<StationSlots::Port> ports;
     for (int n = 1; n <= devices.size(); ++n) {
       ini += QStringLiteral("COM%1=%2\r\n").arg(n).arg(devices[n - 1]).toUtf8();
-      ports.push_back({std::uint8_t(n), {}, {}});
+      ports.push_back({std::uint8_t(n), {}, {}, {}});
     }
     writeFile(dir.filePath("setup.ini"), ini);
     StationSlots::Settings settings;
