@@ -142,17 +142,20 @@ QString fakeAdapter(const CliFolder& folder, const QString& target) {
 // Slots whose loader never announces itself, whose line vanishes mid-file or
 // that refuse a line end alone with their own status; the others pass and
 // the process ends with the status of the first failed slot in port order.
-// COM1's adapter is named on its lines and in the table.
+// COM1's adapter is named on its lines and in the table; COM6 is bound to an
+// adapter that is not there and sends nothing.
 TEST(UploadGang, FailedSlotsEndAloneAndTheFirstDecides) {
   Gang gang;
   ASSERT_TRUE(gang.start({{},
                           {QStringLiteral("--no-announce")},
                           {QStringLiteral("--vanish-after"), QStringLiteral("3")},
                           {QStringLiteral("--refuse-line"), QStringLiteral("2")},
+                          {},
                           {}}));
   const QString adapter = fakeAdapter(gang.folder, gang.devices[0]);
-  gang.folder.writeIni(QString::fromUtf8(gang.folder.ini()).replace(gang.devices[0], adapter).toUtf8());
-  const CliFolder::Result r = gang.run({QStringLiteral("--ports"), QStringLiteral("1-5"), QStringLiteral("--wait-boot"),
+  gang.folder.writeIni(QString::fromUtf8(gang.folder.ini()).replace(gang.devices[0], adapter).toUtf8() +
+                       "[Adapters]\r\nCOM6=KB0009\r\n");
+  const CliFolder::Result r = gang.run({QStringLiteral("--ports"), QStringLiteral("1-6"), QStringLiteral("--wait-boot"),
                                         QStringLiteral("1")});
   for (const char* name : {"KESTRUNE_SYSFS_ROOT", "KESTRUNE_DEV_ROOT"}) qunsetenv(name);
   gang.stop();
@@ -161,12 +164,16 @@ TEST(UploadGang, FailedSlotsEndAloneAndTheFirstDecides) {
   EXPECT_TRUE(r.err.contains(QStringLiteral("romlift: COM2: no boot loader within 1 s"))) << qPrintable(r.err);
   EXPECT_TRUE(r.err.contains(QStringLiteral("romlift: COM3 lost: /dev/pts/"))) << qPrintable(r.err);
 
+  EXPECT_TRUE(r.err.contains(QStringLiteral("adapter serial KB0009 expected, found none ([Adapters] COM6 in ")))
+      << qPrintable(r.err);
+  EXPECT_TRUE(fileBytes(gang.taken(5)).isEmpty());
+
   const std::vector<QString> rows = tableRows(r.out, 5);
-  ASSERT_EQ(rows.size(), 6u) << qPrintable(r.out);
+  ASSERT_EQ(rows.size(), 7u) << qPrintable(r.out);
   EXPECT_EQ(rows[0], QStringLiteral("Slot|Outcome|Exit|Serial|Adapter")) << qPrintable(r.out);
   const char* expected[] = {"COM1|Updated with success|0|-|KB0001", "COM2|No boot loader|4|-|-", "COM3|Update Failed|3|-|-",
-                            "COM4|Wrong File|2|-|-", "COM5|Updated with success|0|-|-"};
-  for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(rows[i + 1], QString::fromLatin1(expected[i])) << qPrintable(r.out);
+                            "COM4|Wrong File|2|-|-", "COM5|Updated with success|0|-|-", "COM6|Comm Port not open|3|-|-"};
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(rows[i + 1], QString::fromLatin1(expected[i])) << qPrintable(r.out);
   for (std::size_t i : {0u, 4u}) {
     EXPECT_EQ(fileBytes(gang.taken(i)), fileBytes(kSample)) << i;
     // At the run's speed: a line's transmit time is counted at 115200 baud.
@@ -176,10 +183,11 @@ TEST(UploadGang, FailedSlotsEndAloneAndTheFirstDecides) {
   }
   // The refused loader got the refused line and one more, as a single run sends.
   EXPECT_EQ(fileBytes(gang.taken(3)).count("\r\n"), 3);
-  // A loader that never announced reached no upload, as in a single run: no record.
+  // A loader that never announced reached no upload, as in a single run: no
+  // record; a refused adapter has its port-not-open record.
   QList<QByteArray> statuses = recordStatuses(gang.folder.path(QStringLiteral("r.csv")));
   std::sort(statuses.begin(), statuses.end());
-  EXPECT_EQ(statuses.join(' '), "0 0 2 3");
+  EXPECT_EQ(statuses.join(' '), "0 0 2 3 3");
 }
 
 // Ctrl+C ends every slot as it ends a single run: an upload with "Update
