@@ -20,43 +20,9 @@
 #include <vector>
 
 #include <bench/BenchSupport.h>
+#include "BootSimBench.h"
 
 namespace {
-
-constexpr int kDelayMs = 150;
-
-QByteArray makeFile(int records) {
-  QByteArray out = "S008000044562D3900F7\r\n";  // DV-9
-  std::vector<std::uint8_t> data(16);
-  for (int r = 0; r < records; ++r) {
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(r * 31 + i * 7);
-    out += QByteArray::fromStdString(SRecord::make('1', std::uint32_t(r * data.size()), data)) + "\r\n";
-  }
-  return out + "S9030000FC\r\n";
-}
-
-// bootsim as a child: its terminal, and its closing report.
-class BootSim {
- public:
-  bool start(const QStringList& args) {
-    process_.start(QStringLiteral(BOOTSIM_PATH), args);
-    if (!process_.waitForStarted(5000)) return false;
-    while (!process_.canReadLine())
-      if (!process_.waitForReadyRead(5000)) return false;
-    pty_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
-    return !pty_.isEmpty();
-  }
-  QString finish() {
-    process_.terminate();
-    process_.waitForFinished(5000);
-    return QString::fromLocal8Bit(process_.readAllStandardOutput());
-  }
-  const QString& pty() const { return pty_; }
-
- private:
-  QProcess process_;
-  QString pty_;
-};
 
 struct Folder {
   QTemporaryDir dir;
@@ -98,17 +64,9 @@ void pace(long baud, int records, bool smoke) {
   form.BtnUpload->click();
   const double wall = bench::since(start), share = 100.0 * (bench::cpuSeconds() - cpu0) / wall;
   const QString report = sim.finish();
-  const auto m = QRegularExpression(QStringLiteral("gaps (\\d+) min ([\\d.]+) median ([\\d.]+) max ([\\d.]+) ms"))
-                     .match(report);
-  if (!m.hasMatch()) return failed(what, smoke);
-  const double low = m.captured(2).toDouble(), mid = m.captured(3).toDouble(), high = m.captured(4).toDouble();
-  bench::row(QStringLiteral("%1: gaps on bootsim's wire clock").arg(what), "min >= 150, median <= 151, max <= 160 ms",
-             QStringLiteral("min %1, median %2, max %3 ms (%4 gaps)")
-                 .arg(low, 0, 'f', 1)
-                 .arg(mid, 0, 'f', 1)
-                 .arg(high, 0, 'f', 1)
-                 .arg(m.captured(1)),
-             bench::met(smoke, low >= 150 && mid <= 151 && high <= 160));
+  const std::optional<Gaps> gaps = gapsOf(report);
+  if (!gaps) return failed(what, smoke);
+  gapRow(QStringLiteral("%1: gaps on bootsim's wire clock").arg(what), gaps, smoke);
   bench::row(QStringLiteral("romlift processor share, %1").arg(what), "< 10 %",
              QStringLiteral("%1 %").arg(share, 0, 'f', 2), bench::met(smoke, share < 10));
 }
