@@ -6,10 +6,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
+#include <optional>
 
 #include <tests/sim/SimProcess.h>
 #include <tests/support/CliFolder.h>
+#include <tests/support/FakeAdapters.h>
 #include <tests/support/PtyBench.h>
 
 namespace {
@@ -114,31 +115,6 @@ TEST(UploadGang, EightLoadersEachTakeTheFileAtTheirOwnPace) {
   }
 }
 
-// A fake /sys and /dev in folder where dev/ttyUSB0 is a USB adapter with the
-// serial number KB0001 whose node leads to target; its path. The programs
-// read them while the variables are set.
-QString fakeAdapter(const CliFolder& folder, const QString& target) {
-  namespace fs = std::filesystem;
-  const fs::path sys = folder.path(QStringLiteral("sys")).toStdString();
-  const fs::path dev = folder.path(QStringLiteral("dev")).toStdString();
-  const fs::path usb = sys / "devices/pci0000:00/0000:00:01.2/usb1/1-1";
-  const fs::path port = usb / "1-1:1.0/ttyUSB0";
-  fs::create_directories(port / "tty/ttyUSB0");
-  fs::create_directories(sys / "class/tty");
-  fs::create_directories(sys / "bus/usb-serial/drivers/ftdi_sio");
-  fs::create_directories(dev);
-  fs::create_directory_symlink(port, port / "tty/ttyUSB0/device");
-  fs::create_directory_symlink(port / "tty/ttyUSB0", sys / "class/tty/ttyUSB0");
-  fs::create_directory_symlink(sys / "bus/usb-serial/drivers/ftdi_sio", port / "driver");
-  writeFile(QString::fromStdString((usb / "idVendor").string()), "0403\n");
-  writeFile(QString::fromStdString((usb / "idProduct").string()), "6001\n");
-  writeFile(QString::fromStdString((usb / "serial").string()), "KB0001\n");
-  fs::create_symlink(target.toStdString(), dev / "ttyUSB0");
-  qputenv("KESTRUNE_SYSFS_ROOT", sys.c_str());
-  qputenv("KESTRUNE_DEV_ROOT", dev.c_str());
-  return QString::fromStdString((dev / "ttyUSB0").string());
-}
-
 // Slots whose loader never announces itself, whose line vanishes mid-file or
 // that refuse a line end alone with their own status; the others pass and
 // the process ends with the status of the first failed slot in port order.
@@ -152,12 +128,13 @@ TEST(UploadGang, FailedSlotsEndAloneAndTheFirstDecides) {
                           {QStringLiteral("--refuse-line"), QStringLiteral("2")},
                           {},
                           {}}));
-  const QString adapter = fakeAdapter(gang.folder, gang.devices[0]);
+  std::optional<FakeAdapters> adapters(std::in_place, gang.folder);
+  const QString adapter = adapters->add(0, gang.devices[0], "KB0001");
   gang.folder.writeIni(QString::fromUtf8(gang.folder.ini()).replace(gang.devices[0], adapter).toUtf8() +
                        "[Adapters]\r\nCOM6=KB0009\r\n");
   const CliFolder::Result r = gang.run({QStringLiteral("--ports"), QStringLiteral("1-6"), QStringLiteral("--wait-boot"),
                                         QStringLiteral("1")});
-  for (const char* name : {"KESTRUNE_SYSFS_ROOT", "KESTRUNE_DEV_ROOT"}) qunsetenv(name);
+  adapters.reset();
   gang.stop();
   EXPECT_TRUE(r.out.contains(QStringLiteral("COM1: %1  [KB0001]  updating...").arg(adapter))) << qPrintable(r.out);
   EXPECT_EQ(r.exitCode, 4) << qPrintable(r.out) << qPrintable(r.err);

@@ -12,6 +12,7 @@
 
 #include <tests/sim/SimProcess.h>
 #include <tests/support/CliFolder.h>
+#include <tests/support/FakeAdapters.h>
 #include <tests/support/PtyBench.h>
 
 #include <filesystem>
@@ -328,44 +329,6 @@ TEST(PortList, NamesAdaptersAndUnreachedDevices) {
 }  // namespace
 
 namespace {
-
-// A fake /sys and /dev in a folder, handed to the program through the
-// environment while this lives: each pseudo-terminal added becomes the FTDI
-// adapter ttyUSB<i> with a USB serial number, its node in the fake /dev a
-// link to the pseudo-terminal.
-class FakeAdapters {
- public:
-  explicit FakeAdapters(const CliFolder& folder)
-      : sys_(folder.path(QStringLiteral("sys")).toStdString()), dev_(folder.path(QStringLiteral("dev")).toStdString()) {
-    std::filesystem::create_directories(sys_ / "class/tty");
-    std::filesystem::create_directories(dev_);
-    qputenv("KESTRUNE_SYSFS_ROOT", sys_.c_str());
-    qputenv("KESTRUNE_DEV_ROOT", dev_.c_str());
-  }
-  ~FakeAdapters() {
-    qunsetenv("KESTRUNE_SYSFS_ROOT");
-    qunsetenv("KESTRUNE_DEV_ROOT");
-  }
-  // The node in the fake /dev.
-  QString add(int i, const QString& pty, const char* serial) {
-    namespace fs = std::filesystem;
-    const std::string name = "ttyUSB" + std::to_string(i);
-    const fs::path usb = sys_ / "devices/usb1" / ("1-" + std::to_string(i));
-    const fs::path port = usb / ("1-" + std::to_string(i) + ":1.0") / name;
-    fs::create_directories(port / "tty" / name);
-    fs::create_directory_symlink(port, port / "tty" / name / "device");
-    fs::create_directory_symlink(port / "tty" / name, sys_ / "class/tty" / name);
-    fs::create_directories(sys_ / "bus/usb-serial/drivers/ftdi_sio");
-    fs::create_directory_symlink(sys_ / "bus/usb-serial/drivers/ftdi_sio", port / "driver");
-    for (const auto& [file, text] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"serial", serial}})
-      writeFile(QString::fromStdString((usb / file).string()), text);
-    fs::create_symlink(pty.toStdString(), dev_ / name);
-    return QString::fromStdString((dev_ / name).string());
-  }
-
- private:
-  std::filesystem::path sys_, dev_;
-};
 
 // calvboot --ports: nine fixtures from one process. One stops answering
 // (COM3), one's line vanishes (COM6) and one's adapter is not the one its
