@@ -39,12 +39,12 @@ int main(int argc, char** argv) {
   // Long options make it a command-line run (or ask for help); the
   // toolkit's own arguments (-style, -platform ...) are the window's.
 #ifdef KESTRUNE_COMMAND_LINE_ONLY
-  if (cli::isCommandLineRun(argc, argv)) return UploadRun::main(argc, argv, {nullptr, nullptr});
+  if (cli::isCommandLineRun(argc, argv)) return platform::endProcess(UploadRun::main(argc, argv, {nullptr, nullptr}));
   cli::Console::error(QStringLiteral("romlift: this copy has no window; see romlift --help"));
   return 64;
 #else
   if (cli::isCommandLineRun(argc, argv))
-    return UploadRun::main(argc, argv, {cli::windowApplication<QApplication>, windowForRun});
+    return platform::endProcess(UploadRun::main(argc, argv, {cli::windowApplication<QApplication>, windowForRun}));
 
   platform::leaveOwnConsole();
   QApplication app(argc, argv);

@@ -132,14 +132,15 @@ int main(int argc, char** argv) {
   // Long options make it a command-line run (or ask for help); the
   // toolkit's own arguments (-style, -platform ...) are the window's.
 #ifdef KESTRUNE_COMMAND_LINE_ONLY
-  if (cli::isCommandLineRun(argc, argv)) return ProgramRun::main(argc, argv, nullptr, nullptr);
+  if (cli::isCommandLineRun(argc, argv)) return platform::endProcess(ProgramRun::main(argc, argv, nullptr, nullptr));
   cli::Console::error(QStringLiteral("calvboot: this copy has no window; see calvboot --help"));
   return 64;
 #else
   if (hasArgument(argc, argv, "--station")) return stationMain(argc, argv);
   if (cli::isCommandLineRun(argc, argv))
-    return ProgramRun::main(argc, argv, cli::windowApplication<QApplication>,
-                            [](CalvSession& session) { return std::make_unique<CVbootRun>(session); });
+    return platform::endProcess(ProgramRun::main(argc, argv, cli::windowApplication<QApplication>, [](CalvSession& session) {
+      return std::make_unique<CVbootRun>(session);
+    }));
 
   platform::leaveOwnConsole();
   QApplication app(argc, argv);

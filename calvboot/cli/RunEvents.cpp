@@ -17,6 +17,7 @@ void RunEvents::write(const Slot& slot, const QString& event, QJsonObject fields
   fields.insert(QStringLiteral("adapter_serial"),
                 slot.adapterSerial.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(slot.adapterSerial));
   const QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
+  if (sink_) return sink_(line);
   QMutexLocker lock(&mutex_);
   std::fprintf(stdout, "%s\n", line.constData());
   std::fflush(stdout);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include <programming/ProgramModule.h>
@@ -16,6 +17,10 @@
 // docs/run-events.schema.json. Lines of several slots never interleave.
 class RunEvents {
  public:
+  // Each event's line goes to sink; without one, straight to standard output.
+  using Sink = std::function<void(const QByteArray&)>;
+  explicit RunEvents(Sink sink = {}) : sink_(std::move(sink)) {}
+
   // The slot: "COM3" or null for a device given by path, the device, and the
   // adapter's serial number when the system knows it.
   struct Slot {
@@ -36,6 +41,7 @@ class RunEvents {
 
  private:
   void write(const Slot& slot, const QString& event, QJsonObject fields);
+  Sink sink_;
   QMutex mutex_;
 };
 

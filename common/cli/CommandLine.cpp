@@ -186,7 +186,7 @@ std::optional<int> CommandLine::parse(const QStringList& arguments) {
       const auto numbers = portList(parser_.value(QStringLiteral("ports")));
       if (!numbers)
         return usageError(QStringLiteral("--ports takes port numbers from 1 to 16 and ranges, each once: 1,3,5-8"));
-      for (const std::uint8_t n : *numbers) gangPorts_.push_back({n, QString(), port_.speed});
+      for (const std::uint8_t n : *numbers) gangPorts_.push_back({n, QString(), port_.speed, {}});
     }
     if (byDevices) {
       QStringList seen;

@@ -82,7 +82,12 @@ QString SlotBoard::describe(const SlotState& s) const {
 
 void SlotBoard::message(const QString& line) {
   QMutexLocker lock(&mutex_);
-  pending_.push_back({true, line});
+  pending_.push_back({true, line.toLocal8Bit()});
+}
+
+void SlotBoard::output(const QByteArray& line) {
+  QMutexLocker lock(&mutex_);
+  pending_.push_back({false, line});
 }
 
 void SlotBoard::show() {
@@ -96,7 +101,7 @@ void SlotBoard::show() {
   }
   const auto write = [](const Pending& p) {
     std::FILE* stream = p.error ? stderr : stdout;
-    std::fprintf(stream, "%s\n", qPrintable(p.line));
+    std::fprintf(stream, "%s\n", p.line.constData());
     std::fflush(stream);
   };
   if (!terminal_) {

@@ -64,7 +64,7 @@ class SlotBoard {
     change(s);
     if (terminal_ || quiet_) return;  // redrawn by the timer, or not shown
     if (s.phase != phase || (quarterOf(s) != quarter && !s.ended))
-      pending_.push_back({false, s.name + QStringLiteral(": ") + describe(s)});
+      pending_.push_back({false, (s.name + QStringLiteral(": ") + describe(s)).toLocal8Bit()});
   }
   // Whether the board is drawn in place on a terminal.
   bool onTerminal() const { return terminal_; }
@@ -73,6 +73,10 @@ class SlotBoard {
   // drawn again below it), so that it neither shifts the board nor is
   // overwritten by the next redraw.
   void message(const QString& line);
+  // A line for standard output as it is (an event in UTF-8), written at the
+  // next show() by the main thread, so that the slots never wait for the
+  // reader or write the stream themselves.
+  void output(const QByteArray& line);
   // Main thread: the queued lines, and on a terminal every slot's line
   // rewritten in place.
   void show();
@@ -89,7 +93,7 @@ class SlotBoard {
 
   struct Pending {
     bool error;  // standard error, else standard output
-    QString line;
+    QByteArray line;
   };
 
   QMutex mutex_;

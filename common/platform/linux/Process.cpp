@@ -4,4 +4,6 @@ namespace platform {
 
 void prepareProcess() {}
 
+int endProcess(int status) { return status; }
+
 }  // namespace platform
