@@ -1,6 +1,6 @@
 #include "GangRun.h"
 
-#include "RunEvents.h"
+#include "RunEventView.h"
 
 #include <cli/CommandRun.h>
 #include <cli/Console.h>
@@ -60,6 +60,7 @@ class SlotReport : public CalvSlot::Listener {
   // The link's lines name their port already.
   void linkLine(const QString& line) override { cli::Console::error(line); }
   void ended(const CalvSlot::End& end) override {
+    double seconds = 0;
     board_.update(index_, [&](SlotState& s) {
       s.ended = true;
       s.status = end.status;
@@ -67,8 +68,10 @@ class SlotReport : public CalvSlot::Listener {
       if (end.serial) s.serial = QString::number(*end.serial);
       s.seconds = std::chrono::duration<double>(Clock::now() - s.started).count();
       s.phase = s.outcome;
-      if (plan_.json) events_.end(eventSlot_, s.outcome, s.status, end.serial, s.seconds);
+      seconds = s.seconds;
     });
+    // Outside the board's lock, which its output takes too.
+    if (plan_.json) events_.end(eventSlot_, end.outcome, end.status, end.serial, seconds);
   }
 
  private:
@@ -110,7 +113,8 @@ class Slot : public SlotReport, public CalvSlot {
 
 int run(cli::CommandRun& run, const Plan& plan) {
   SlotBoard board(cli::slotNames(plan.ports), QStringLiteral("bytes"), plan.json);
-  RunEvents events;
+  // Written by the main thread with the board's other output.
+  RunEvents events([&board](const QByteArray& line) { board.output(line); });
   const ProductionConfig production = run.production();
   std::vector<std::unique_ptr<Slot>> units;
   std::vector<QThread*> threads;

@@ -2,7 +2,7 @@
 
 #include "GangRun.h"
 #include <cli/RateText.h>
-#include "RunEvents.h"
+#include "RunEventView.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -110,9 +110,7 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   p.addOption({QStringLiteral("station"),
                QStringLiteral("Open the station window: a row per port of --ports or --devices (else per present "
                               "port), each unit programmed with --program FILE on its own.")});
-  p.addOption({QStringLiteral("json"),
-               QStringLiteral("Print the run's events as JSON, one object per line, on standard output instead of "
-                              "its progress, status and table lines.")});
+  p.addOption(RunEvents::option());
   run.addRunOptions(QStringLiteral("Run the pass visibly in the main window."),
                     QStringLiteral("Append the run's record to the CSV file FILE (this run only)."),
                     QStringLiteral("Keep the record in, and take a fixture's serial number from, the line's database "

@@ -8,6 +8,13 @@
 
 #include <cstdio>
 
+namespace cli {
+
+QCommandLineOption RunEvents::option() {
+  return {QStringLiteral("json"), QStringLiteral("Print the run's events as JSON, one object per line, on standard "
+                                                 "output instead of its progress, status and table lines.")};
+}
+
 void RunEvents::write(const Slot& slot, const QString& event, QJsonObject fields) {
   fields.insert(QStringLiteral("event"), event);
   fields.insert(QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
@@ -39,17 +46,11 @@ void RunEvents::phase(const Slot& slot, const QString& text) {
   write(slot, QStringLiteral("phase"), {{QStringLiteral("phase"), text}});
 }
 
-void RunEvents::block(const Slot& slot, int block, int moduleCrc, int pcCrc) {
-  write(slot, QStringLiteral("block"),
-       {{QStringLiteral("block"), block},
-        {QStringLiteral("module_crc"), moduleCrc},
-        {QStringLiteral("pc_crc"), pcCrc},
-        {QStringLiteral("match"), moduleCrc == pcCrc}});
-}
-
-void RunEvents::progress(const Slot& slot, qint64 bytes, qint64 total) {
+void RunEvents::progress(const Slot& slot, qint64 done, qint64 total, Unit unit) {
+  const bool lines = unit == Unit::Lines;
   write(slot, QStringLiteral("progress"),
-       {{QStringLiteral("bytes"), double(bytes)}, {QStringLiteral("total"), double(total)}});
+        {{lines ? QStringLiteral("lines") : QStringLiteral("bytes"), double(done)},
+         {lines ? QStringLiteral("total_lines") : QStringLiteral("total"), double(total)}});
 }
 
 void RunEvents::end(const Slot& slot, const QString& outcome, int exitStatus, std::optional<std::uint32_t> serial,
@@ -61,16 +62,4 @@ void RunEvents::end(const Slot& slot, const QString& outcome, int exitStatus, st
         {QStringLiteral("seconds"), seconds}});
 }
 
-void RunEventView::setStatusText(const QString& text) {
-  if (text.isEmpty() || text == lastPhase_) return;
-  lastPhase_ = text;
-  events_.phase(slot_, text);
-}
-
-void RunEventView::bytesSent(qint64 done, qint64 total) {
-  using namespace std::chrono_literals;
-  const auto now = std::chrono::steady_clock::now();
-  if (done != 0 && done != total && lastProgress_ && now - *lastProgress_ < 250ms) return;
-  lastProgress_ = now;
-  events_.progress(slot_, done, total);
-}
+}  // namespace cli
