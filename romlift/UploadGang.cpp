@@ -5,13 +5,16 @@
 #include <QMutexLocker>
 #include <QStringList>
 
+#include <optional>
+
 #include <cli/CommandRun.h>
 #include <cli/Console.h>
+#include <cli/RunEvents.h>
 #include <cli/SlotBoard.h>
 #include <serial/SerialLink.h>
 
 #include "RomliftSession.h"
-#include "UploadRecord.h"
+#include "UploadEvents.h"
 
 namespace UploadGang {
 namespace {
@@ -58,7 +61,7 @@ class Slot : public QThread {
  public:
   Slot(std::size_t index, QString name, const cli::PortChoice& port, const QString& file,
        const UploadSteps::Choices& choices, SlotBoard& board, QMutex& endLock, const QString& folder,
-       int totalLines, std::function<int()> stopStatus)
+       int totalLines, std::function<int()> stopStatus, cli::RunEvents* events)
       : index_(index),
         name_(std::move(name)),
         port_(port),
@@ -68,7 +71,8 @@ class Slot : public QThread {
         endLock_(endLock),
         folder_(folder),
         totalLines_(totalLines),
-        stopStatusOf_(std::move(stopStatus)) {}
+        stopStatusOf_(std::move(stopStatus)),
+        events_(events) {}
 
   // Kept until the slot has made its session.
   void requestStop() {
@@ -94,7 +98,16 @@ class Slot : public QThread {
     session.link().MSComm1().bindAdapter(port_.adapterSerial, QStringLiteral("--devices"));
     board_.setDevice(index_, session.device());
     SlotView view(board_, index_, totalLines_);
-    session.dialogue().setView(&view);
+    const cli::RunEvents::Slot eventSlot = cli::RunEvents::slotFor(
+        port_.device.isEmpty() ? std::optional<int>(session.comPort()) : std::nullopt, session.device());
+    std::optional<UploadEventView> eventView;
+    if (events_) {
+      eventView.emplace(*events_, eventSlot, totalLines_);
+      events_->start(eventSlot, file_);
+      session.dialogue().setView(&*eventView);
+    } else {
+      session.dialogue().setView(&view);
+    }
 
     UploadSteps::Outcome outcome;
     // Checked once for all slots already; each session keeps its own check.
@@ -112,18 +125,18 @@ class Slot : public QThread {
       outcome.finalLine = SrecordCheck::kNotValidVerdict;
     }
     const int status = session.fileCheck().FileValid ? session.exitStatus(outcome.end) : RomliftSession::kExitNotValid;
-    QString text = outcome.finalLine;
-    if (outcome.end == UploadEnd::NotStarted && text.isEmpty())
-      text = session.link().portFailure().value_or(QStringLiteral("Comm Port not open"));
-    else if (outcome.end == UploadEnd::NoBootLoader || (outcome.end == UploadEnd::PortLost && !session.dialogue().BootReady))
-      text = UploadRecord::endingText(outcome.end);  // rather than "Port closed"
+    const QString text = UploadSteps::endText(session, outcome);
+    double seconds = 0;
     board_.update(index_, [&](SlotState& s) {
       s.ended = true;
       s.status = status;
       s.outcome = text;
       s.phase = text;
       s.seconds = std::chrono::duration<double>(SlotState::Clock::now() - s.started).count();
+      seconds = s.seconds;
     });
+    // Outside the board's lock, which its output takes too.
+    if (events_) events_->end(eventSlot, text, status, std::nullopt, seconds);
   }
 
  private:
@@ -146,6 +159,7 @@ class Slot : public QThread {
   QString folder_;
   int totalLines_;
   std::function<int()> stopStatusOf_;
+  cli::RunEvents* events_;  // --json: the events instead of the slot's line
   QMutex mutex_;
   int stopStatus_ = 0;
   bool stopAsked_ = false;
@@ -155,21 +169,24 @@ class Slot : public QThread {
 }  // namespace
 
 int run(cli::CommandRun& run, const QString& file, const std::vector<cli::PortChoice>& ports,
-        const UploadSteps::Choices& choices) {
+        const UploadSteps::Choices& choices, bool json) {
   const QStringList names = cli::slotNames(ports);
-  SlotBoard board(names, QStringLiteral("lines"), false);
+  SlotBoard board(names, QStringLiteral("lines"), json);
+  // Written by the main thread with the board's other output.
+  cli::RunEvents events([&board](const QByteArray& line) { board.output(line); });
   const int totalLines = UploadSteps::lineCount(file);
   QMutex endLock;
   std::vector<std::unique_ptr<Slot>> units;
   std::vector<QThread*> threads;
   for (std::size_t i = 0; i < ports.size(); ++i) {
     units.push_back(std::make_unique<Slot>(i, names[int(i)], ports[i], file, choices, board, endLock, run.folder(),
-                                           totalLines, [&run] { return run.stopStatus(); }));
+                                           totalLines, [&run] { return run.stopStatus(); },
+                                           json ? &events : nullptr));
     threads.push_back(units.back().get());
   }
   return cli::runSlots(run, board, threads, [&units] {
     for (const auto& slot : units) slot->requestStop();
-  }, true);
+  }, !json);
 }
 
 }  // namespace UploadGang

@@ -19,8 +19,9 @@ class CommandRun;
 namespace UploadGang {
 
 // The process's exit status: 0 when every slot passed, else the status of
-// the first slot in port order that did not.
+// the first slot in port order that did not. json: each slot's events on
+// standard output instead of the slots' lines and the table.
 int run(cli::CommandRun& run, const QString& file, const std::vector<cli::PortChoice>& ports,
-        const UploadSteps::Choices& choices);
+        const UploadSteps::Choices& choices, bool json);
 
 }  // namespace UploadGang

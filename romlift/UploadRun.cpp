@@ -2,13 +2,18 @@
 
 #include <QFile>
 
+#include <chrono>
+#include <optional>
+
 #include <cli/CommandRun.h>
+#include <cli/RunEvents.h>
 #include <serial/SerialLink.h>
 
 #include "ProgramIdentity.h"
 #include "ProductTable.h"
 #include "RomliftSession.h"
 #include "StartupSettings.h"
+#include "UploadEvents.h"
 #include "UploadGang.h"
 #include "UploadSteps.h"
 
@@ -82,6 +87,7 @@ int main(int argc, char** argv, const Window& window) {
        QStringLiteral("MS")},
   });
   run.line().addSlotOptions();
+  p.addOption(cli::RunEvents::option());
   run.addRunOptions(QStringLiteral("Run the upload visibly in the window."),
                     QStringLiteral("Append the upload's record to the CSV file FILE (this run only)."),
                     QStringLiteral("Keep the upload's record in the line's database (this run only)."));
@@ -89,6 +95,9 @@ int main(int argc, char** argv, const Window& window) {
   // Each slot's window would be one more run.
   if (!run.line().gangPorts().empty() && run.windowed())
     return run.line().usageError(QStringLiteral("--ports and --devices run without --window"));
+  // Events are the command line's alone: a window shows its own.
+  const bool json = p.isSet(QStringLiteral("json"));
+  if (json && run.windowed()) return run.line().usageError(QStringLiteral("--json runs without --window"));
 
   const QString file = p.value(QStringLiteral("upload"));
   if (file.isEmpty()) return run.line().usageError(QStringLiteral("missing --upload FILE.s19"));
@@ -107,20 +116,26 @@ int main(int argc, char** argv, const Window& window) {
   }
 
   cli::Console& console = run.console();
+  // With --json standard output carries the events alone: the file check's
+  // lines go with the messages.
+  const auto tell = [&](const QString& text) {
+    if (json) cli::Console::error(text);
+    else console.line(text);
+  };
   // The start-up reads store nothing: the run writes only the upload report.
   RomliftSession session(RomliftSession::Start::CommandLine, run.folder(), run.errors());
   session.link().setMessageSink([](const QString& line) { cli::Console::error(line); });
   if (!session.load(file)) {
     run.errors()(QStringLiteral("cannot read %1").arg(file));
-    console.plainLine(SrecordCheck::kNotValidVerdict);
+    if (json) cli::Console::error(SrecordCheck::kNotValidVerdict);
+    else console.plainLine(SrecordCheck::kNotValidVerdict);
     return RomliftSession::kExitNotValid;
   }
   const SrecordCheck& check = session.fileCheck();
   if (const Product* product = ProductTable::forCode(check.ProductCode))
-    console.line(QString::fromLatin1(product->displayName));
-  console.line(check.Verdict);
-  for (const QString& text : check.BootInstructions.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
-    console.line(text);
+    tell(QString::fromLatin1(product->displayName));
+  tell(check.Verdict);
+  for (const QString& text : check.BootInstructions.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) tell(text);
   if (!check.FileValid) {
     if (lfOnly(file))
       run.errors()(QStringLiteral(
@@ -130,12 +145,18 @@ int main(int argc, char** argv, const Window& window) {
   }
 
   const UploadSteps::Choices choices{delay, *waitBoot, run.production()};
-  if (!run.line().gangPorts().empty()) return UploadGang::run(run, file, run.line().gangPorts(), choices);
+  if (!run.line().gangPorts().empty()) return UploadGang::run(run, file, run.line().gangPorts(), choices, json);
   UploadSteps::prepare(session, run.line().port(), choices);
 
-  ConsoleView consoleView(console, UploadSteps::lineCount(file));
+  const int totalLines = UploadSteps::lineCount(file);
+  ConsoleView consoleView(console, totalLines);
+  cli::RunEvents events;
+  const cli::RunEvents::Slot slot = cli::RunEvents::slotFor(
+      run.line().port().device.isEmpty() ? std::optional<int>(session.comPort()) : std::nullopt, session.device());
+  UploadEventView eventView(events, slot, totalLines);
   std::unique_ptr<QObject> shown;
   if (run.windowed()) shown = window.open(session);
+  else if (json) session.dialogue().setView(&eventView);
   else session.dialogue().setView(&consoleView);
   // Boxes and the record's words are lines on standard error, window or not.
   session.link().setPortMessage(run.boxes());
@@ -144,10 +165,15 @@ int main(int argc, char** argv, const Window& window) {
   run.onStop([&] { session.requestStop(run.stopStatus()); });
 
   UploadEnd end = UploadEnd::NotStarted;
+  const auto started = std::chrono::steady_clock::now();
+  if (json) events.start(slot, file);
   run.execute([&] {
     const UploadSteps::Outcome outcome = UploadSteps::run(session, *waitBoot, run.errors());
     end = outcome.end;
-    if (run.windowed()) {
+    if (json) {
+      events.end(slot, UploadSteps::endText(session, outcome), session.exitStatus(end), std::nullopt,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    } else if (run.windowed()) {
       for (const QString& text : session.dialogue().logText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
         console.line(text);
       console.plainLine(outcome.finalLine);

@@ -6,6 +6,7 @@
 #include <text/LineReader.h>
 
 #include "RomliftSession.h"
+#include "UploadRecord.h"
 
 namespace UploadSteps {
 
@@ -48,6 +49,14 @@ Outcome run(RomliftSession& session, long waitBoot, const MessageSink& errors) {
   }
   session.link().CloseMScomm();
   return outcome;
+}
+
+QString endText(RomliftSession& session, const Outcome& outcome) {
+  if (outcome.end == UploadEnd::NotStarted && outcome.finalLine.isEmpty())
+    return session.link().portFailure().value_or(QStringLiteral("Comm Port not open"));
+  if (outcome.end == UploadEnd::NoBootLoader || (outcome.end == UploadEnd::PortLost && !session.dialogue().BootReady))
+    return UploadRecord::endingText(outcome.end);
+  return outcome.finalLine;
 }
 
 int lineCount(const QString& path) {

@@ -38,6 +38,11 @@ struct Outcome {
 // errors hears why no boot loader came. The port is closed at the end.
 Outcome run(RomliftSession& session, long waitBoot, const MessageSink& errors);
 
+// The words a run ends on, for a slot's row or the end event: the final
+// line, else why the port did not open; the ending's own words where the
+// boot loader never answered rather than "Port closed".
+QString endText(RomliftSession& session, const Outcome& outcome);
+
 // The lines of an S-record file, as the upload reads them.
 int lineCount(const QString& path);
 

@@ -1,0 +1,17 @@
+#include "UploadEvents.h"
+
+#include <QStringList>
+
+void UploadEventView::appendLogText(const QString& text) {
+  if (text == QStringLiteral(" .")) {
+    events_.progress(slot_, ++sent_, total_, cli::RunEvents::Unit::Lines);
+    return;
+  }
+  // "Port closed" follows every end, which the end event tells.
+  for (const QString& part : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+    const QString phase = part.trimmed();
+    if (phase.isEmpty() || phase == QStringLiteral("Port closed") || phase == lastPhase_) continue;
+    lastPhase_ = phase;
+    events_.phase(slot_, phase);
+  }
+}
