@@ -54,7 +54,14 @@ class SlotReport : public CalvSlot::Listener {
     });
   }
   void block(int block, int moduleCrc, int pcCrc) override {
-    if (plan_.json) eventView_->blockChecked(block, moduleCrc, pcCrc);
+    if (plan_.json) {
+      eventView_->blockChecked(block, moduleCrc, pcCrc);
+      return;
+    }
+    board_.update(index_, [&](SlotState& s) {
+      s.step = QStringLiteral("block %1 %2").arg(block).arg(moduleCrc == pcCrc ? QStringLiteral("CRC ok")
+                                                                              : QStringLiteral("CRC differs"));
+    });
   }
   void said(const QString& text) override { cli::Console::error(QStringLiteral("calvboot: %1: %2").arg(name_, text)); }
   // The link's lines name their port already.

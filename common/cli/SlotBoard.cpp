@@ -64,6 +64,7 @@ QString SlotBoard::describe(const SlotState& s) const {
   QString text = s.device.isEmpty() || s.device == s.name ? QString() : s.device + QStringLiteral("  ");
   if (!s.adapter.isEmpty()) text += QStringLiteral("[%1]  ").arg(s.adapter);
   text += s.phase;
+  if (!s.step.isEmpty() && !s.ended) text += QStringLiteral(", ") + s.step;
   if (s.total > 0 && !s.ended) {
     text += QStringLiteral("  %1 / %2 %3 (%4 %)").arg(s.done).arg(s.total).arg(unit_).arg(s.done * 100 / s.total);
     if (s.passStart && s.done > 0 && s.done < s.total) {

@@ -27,6 +27,7 @@ struct SlotState {
   QString device;   // what it opens
   QString adapter;  // who the adapter is, in short; empty for a pseudo-terminal
   QString phase = QStringLiteral("waiting");
+  QString step;  // where the phase has got to, e.g. the last block checked
   qint64 done = 0, total = 0;
   std::optional<Clock::time_point> passStart;
   Clock::time_point started = Clock::now();
@@ -59,11 +60,11 @@ class SlotBoard {
   void update(std::size_t i, Change change) {
     QMutexLocker lock(&mutex_);
     SlotState& s = states_[i];
-    const QString phase = s.phase;
+    const QString phase = s.phase, step = s.step;
     const int quarter = quarterOf(s);
     change(s);
     if (terminal_ || quiet_) return;  // redrawn by the timer, or not shown
-    if (s.phase != phase || (quarterOf(s) != quarter && !s.ended))
+    if (s.phase != phase || (!s.ended && (s.step != step || quarterOf(s) != quarter)))
       pending_.push_back({false, (s.name + QStringLiteral(": ") + describe(s)).toLocal8Bit()});
   }
   // Whether the board is drawn in place on a terminal.

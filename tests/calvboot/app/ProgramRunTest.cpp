@@ -429,6 +429,21 @@ TEST(GangRun, AStopEndsEverySlotWithItsRecord) {
   for (int i = 1; i <= 3; ++i) EXPECT_TRUE(records[i].trimmed().endsWith(",130")) << records[i].constData();
 }
 
+// Each amplifier slot's line says which block its module has just checked and
+// how the CRC came out; the module whose CRC differs fails alone with 5.
+TEST(GangRun, EachSlotLineNamesTheBlockChecked) {
+  CliFolder folder(QStringLiteral(CALVBOOT_PATH));
+  CalvsimProcess good(QStringList{}), bad(QStringList{QStringLiteral("--bad-crc")});
+  ASSERT_TRUE(good.started() && bad.started());
+  const QString devices = good.slavePath() + u',' + bad.slavePath();
+  const CliFolder::Result r = folder.run({"--program", kSample, "--devices", devices});
+  EXPECT_EQ(r.exitCode, 5) << qPrintable(r.out) << qPrintable(r.err);
+  EXPECT_TRUE(r.out.contains(good.slavePath() + QStringLiteral(": Programming Calvaro module, block 1 CRC ok")))
+      << qPrintable(r.out);
+  EXPECT_TRUE(r.out.contains(bad.slavePath() + QStringLiteral(": Programming Calvaro module, block 1 CRC differs")))
+      << qPrintable(r.out);
+}
+
 // A slot bound to an adapter runs only on that adapter: another one, or none,
 // behind its device refuses the run before the device is even opened, with a
 // record and status 3. A bound port opens the adapter's own node, so a link
