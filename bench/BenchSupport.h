@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
@@ -108,6 +109,15 @@ inline QByteArray ldrImage(int blocks, int perBlock) {
     }
   }
   return out + record(1, 0, {});
+}
+
+// The two-block sample of the programming benches in dir; empty when it could
+// not be written.
+inline QString twoBlockFile(const QTemporaryDir& dir, bool smoke) {
+  const QString path = dir.filePath(QStringLiteral("two-block.ldr"));
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly) || f.write(ldrImage(2, smoke ? 256 : 65536)) <= 0) return {};
+  return path;
 }
 
 inline double median(std::vector<double> v) {

@@ -263,11 +263,8 @@ int main(int argc, char** argv) {
   if (bauds.isEmpty()) bauds = {9600, 57600, 115200};
 
   QTemporaryDir dir;
-  const QString file = dir.filePath("two-block.ldr");
-  QFile f(file);
-  if (!f.open(QIODevice::WriteOnly)) return 1;
-  f.write(bench::ldrImage(2, smoke ? 256 : 65536));
-  f.close();
+  const QString file = bench::twoBlockFile(dir, smoke);
+  if (file.isEmpty()) return 1;
 
   for (const int baud : bauds) {
     const Run r = programOnce(baud, file, cli);

@@ -211,11 +211,8 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const bool smoke = bench::smokeRun(argc, argv);
   QTemporaryDir dir;
-  const QString file = dir.filePath("two-block.ldr");
-  QFile f(file);
-  if (!f.open(QIODevice::WriteOnly)) return 1;
-  f.write(bench::ldrImage(2, smoke ? 256 : 65536));
-  f.close();
+  const QString file = bench::twoBlockFile(dir, smoke);
+  if (file.isEmpty()) return 1;
   const QString units = QStringLiteral("%1 units at %2 baud").arg(kSlots).arg(kBaud);
 
   // One unit alone, through the ordinary single run.
