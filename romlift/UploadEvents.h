@@ -1,12 +1,16 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
+
 #include <cli/RunEvents.h>
 
 #include "UploadDialogue.h"
 
 // romlift --json: the upload dialogue's log as events of one slot, each new
 // status text a phase ("Waiting for response...", "updating...", "Updated
-// with success") and each sent line's mark the lines sent so far.
+// with success") and the lines sent so far, at most four times a second
+// (the first and the last line always), as calvboot's bytes.
 class UploadEventView : public UploadView {
  public:
   UploadEventView(cli::RunEvents& events, cli::RunEvents::Slot slot, int totalLines)
@@ -22,5 +26,6 @@ class UploadEventView : public UploadView {
   cli::RunEvents::Slot slot_;
   int total_;
   int sent_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> lastProgress_;
   QString lastPhase_;
 };
