@@ -104,18 +104,14 @@ int stationMain(int argc, char** argv) {
                                                               session.iniPath());
   settings.address = p.isSet(QStringLiteral("address")) ? address : stored.address;
   // As a command-line run: a stored address that fits no frame is never sent.
-  if (!CalvSession::addressFits(settings.address)) {
-    cli::Console::error(QStringLiteral("calvboot: the stored network address DevAdr=%1 in %2 is out of range "
-                                       "(0 to 65535); set it with Setting > Com Adress or give --address")
-                            .arg(settings.address, session.iniPath()));
+  if (const QString refusal = session.storedAddressRefusal(settings.address); !refusal.isEmpty()) {
+    cli::Console::error(QStringLiteral("calvboot: ") + refusal);
     return CalvExit::kUsage;
   }
   settings.speed = line.port().speed.value_or(stored.speed);
   settings.messages = toStandardError;
-  std::vector<StationSlots::Port> ports;
-  for (const cli::PortChoice& choice : line.gangPorts()) ports.push_back({choice.comPort, choice.device, choice.speed, choice.adapterSerial});
-  if (ports.empty() && (line.port().comPort != 0 || !line.port().device.isEmpty()))
-    ports.push_back({line.port().comPort, line.port().device, line.port().speed, {}});
+  std::vector<PortChoice> ports = line.gangPorts();
+  if (ports.empty() && (line.port().comPort != 0 || !line.port().device.isEmpty())) ports.push_back(line.port());
   if (ports.empty()) ports = StationSlots::presentPorts(session.iniPath());
 
   StationWindow window(std::move(settings), ports);

@@ -25,8 +25,7 @@ class SlotReport : public CalvSlot::Listener {
  public:
   SlotReport(const Plan& plan, std::size_t index, SlotBoard& board, RunEvents& events)
       : plan_(plan), events_(events), index_(index), board_(board) {
-    const cli::PortChoice& port = plan_.ports[index_];
-    name_ = port.device.isEmpty() ? QStringLiteral("COM%1").arg(port.comPort) : port.device;
+    name_ = plan_.ports[index_].name();
   }
 
   void opening(const QString& device) override {
@@ -93,12 +92,9 @@ class SlotReport : public CalvSlot::Listener {
 
 CalvSlot::Setup slotSetup(const Plan& plan, std::size_t index, const QString& folder, ProductionConfig production,
                           std::function<int()> stopStatus) {
-  const cli::PortChoice& port = plan.ports[index];
   CalvSlot::Setup setup;
-  setup.comPort = port.comPort;
-  setup.device = port.device;
-  setup.adapterSerial = port.adapterSerial;
-  setup.speed = port.speed.value_or(plan.speed);
+  setup.port = plan.ports[index];
+  setup.speed = plan.speed;
   setup.address = plan.address;
   setup.file = plan.file;
   setup.folder = folder;

@@ -148,10 +148,8 @@ int main(int argc, char** argv, cli::WindowApplication makeApplication, const Wi
   const QString address = addressGiven ? p.value(QStringLiteral("address")) : stored.address;
   // As the window warns at start-up: a stored address that does not fit a
   // frame is never sent, and a script hears of it before anything is.
-  if (!CalvSession::addressFits(address)) {
-    cli::Console::error(QStringLiteral("calvboot: the stored network address DevAdr=%1 in %2 is out of range "
-                                       "(0 to 65535); set it with Setting > Com Adress or give --address")
-                            .arg(address, session.iniPath()));
+  if (const QString refusal = session.storedAddressRefusal(address); !refusal.isEmpty()) {
+    cli::Console::error(QStringLiteral("calvboot: ") + refusal);
     return CalvExit::kUsage;
   }
   if (!line.gangPorts().empty()) {

@@ -50,6 +50,13 @@ QString CalvSession::aboutText() {
       .arg(CALVBOOT_VERSION_PATCH);
 }
 
+QString CalvSession::storedAddressRefusal(const QString& address) const {
+  if (addressFits(address)) return {};
+  return QStringLiteral("the stored network address DevAdr=%1 in %2 is out of range (0 to 65535); set it with "
+                        "Setting > Com Adress or give --address")
+      .arg(address, iniPath_);
+}
+
 bool CalvSession::addressFits(const QString& text) {
   const auto value = LenientNumber::toWhole<std::int32_t>(LenientNumber::numericValue(text));
   return value && *value >= kLowestAddress && *value <= kHighestAddress;

@@ -46,6 +46,10 @@ class CalvSession {
   static constexpr int kHighestAddress = 65535;
   // The numeric value of an address text fits that range.
   static bool addressFits(const QString& text);
+  // A run from the command line never sends a stored address that fits no
+  // frame: why, for the operator (without the program's name); empty when
+  // it fits.
+  QString storedAddressRefusal(const QString& address) const;
 
   // The About box's text: title, version and date, CR LF between lines.
   static QString aboutText();

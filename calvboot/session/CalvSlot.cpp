@@ -27,11 +27,11 @@ class ListenerView : public ProgramView {
 
 void applyLine(CalvSession& session, const CalvSlot::Setup& setup) {
   ModuleCommands& commands = session.commands();
-  commands.ComPort = setup.comPort != 0 ? setup.comPort : 1;
-  commands.ComSpeed = setup.speed.code();
+  commands.ComPort = setup.port.comPort != 0 ? setup.port.comPort : 1;
+  commands.ComSpeed = setup.port.speed.value_or(setup.speed).code();
   commands.DevAdr = setup.address;
-  session.setDevice(setup.device);
-  session.link().MSComm1().bindAdapter(setup.adapterSerial, QStringLiteral("--devices"));
+  session.setDevice(setup.port.device);
+  session.link().MSComm1().bindAdapter(setup.port.adapterSerial, QStringLiteral("--devices"));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <production/Production.h>
 #include <programming/ProgramModule.h>
 #include <serial/LineSpeed.h>
+#include <serial/PortChoice.h>
 #include <serial/Timing.h>
 
 class QObject;
@@ -21,10 +22,8 @@ class QObject;
 class CalvSlot : public QThread {
  public:
   struct Setup {
-    std::uint8_t comPort = 1;  // used when device is empty
-    QString device;            // a path instead of the port number
-    QString adapterSerial;     // the adapter the device must be (--devices PATH=SERIAL)
-    LineSpeed speed;
+    PortChoice port;
+    LineSpeed speed;  // when the port has none of its own
     QString address = QStringLiteral("1");
     QString file;
     QString folder;  // holds setup.ini

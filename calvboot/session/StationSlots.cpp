@@ -94,7 +94,7 @@ StationSlots::StationSlots(Settings settings, const std::vector<Port>& ports, QO
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     Row& r = rows_[i].row;
     const Port& port = ports_[i];
-    r.name = port.device.isEmpty() ? QStringLiteral("COM%1").arg(port.comPort) : port.device;
+    r.name = port.name();
     r.device = port.device.isEmpty() ? SerialPortControl::deviceForPort(port.comPort, iniPath) : port.device;
     if (const QString tty = AdapterIdentity::ttyName(r.device); !tty.isEmpty()) {
       const AdapterIdentity id = AdapterIdentity::of(tty);
@@ -152,12 +152,9 @@ QString StationSlots::stateText(const Row& row) {
 }
 
 CalvSlot::Setup StationSlots::setupFor(const Slot& slot) const {
-  const Port& port = ports_[std::size_t(&slot - rows_.data())];
   CalvSlot::Setup setup;
-  setup.comPort = port.comPort;
-  setup.device = port.device;
-  setup.adapterSerial = port.adapterSerial;
-  setup.speed = port.speed.value_or(settings_.speed);
+  setup.port = ports_[std::size_t(&slot - rows_.data())];
+  setup.speed = settings_.speed;
   setup.address = settings_.address;
   setup.file = settings_.file;
   setup.folder = settings_.folder;

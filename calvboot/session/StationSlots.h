@@ -12,6 +12,7 @@
 
 #include <platform/MessageSink.h>
 #include <serial/LineSpeed.h>
+#include <serial/PortChoice.h>
 #include <serial/Timing.h>
 
 #include "CalvSlot.h"
@@ -25,12 +26,7 @@
 class StationSlots : public QObject {
   Q_OBJECT
  public:
-  struct Port {
-    std::uint8_t comPort = 0;  // used when device is empty
-    QString device;
-    std::optional<LineSpeed> speed;  // else the station's
-    QString adapterSerial;           // the adapter the device must be
-  };
+  using Port = PortChoice;  // a speed of its own, else the station's
 
   struct Settings {
     QString folder;  // holds setup.ini

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <serial/LineSpeed.h>
+#include <serial/PortChoice.h>
 
 #include <chrono>
 #include <cstdint>
@@ -44,15 +45,7 @@ std::unique_ptr<QCoreApplication> windowApplication(int& argc, char** argv) {
   return std::make_unique<App>(argc, argv);
 }
 
-// The port of one run: a number (0: the one in setup.ini) or a device path,
-// and a speed when one was given; for a device given as PATH=SERIAL, the USB
-// serial number of the adapter it must be (SerialPortControl::bindAdapter).
-struct PortChoice {
-  std::uint8_t comPort = 0;
-  QString device;
-  std::optional<LineSpeed> speed;
-  QString adapterSerial;
-};
+using PortChoice = ::PortChoice;
 
 // The options both programs share (--port, --device, --speed, --list-ports,
 // --help, --version); each program adds its own before parse().

@@ -27,7 +27,7 @@ QString column(const QString& text, int width) { return text.leftJustified(width
 QStringList slotNames(const std::vector<PortChoice>& ports) {
   QStringList names;
   for (const PortChoice& port : ports)
-    names << (port.device.isEmpty() ? QStringLiteral("COM%1").arg(port.comPort) : port.device);
+    names << port.name();
   return names;
 }
 
